@@ -1,0 +1,110 @@
+// COM life cycle, task memory, GUID text and activation, under their Win32 names.
+#pragma once
+
+#include "com/types.h"
+#include "com/unknwn.h"
+
+enum COINIT : DWORD {
+    COINIT_MULTITHREADED = 0x0,
+    COINIT_APARTMENTTHREADED = 0x2,
+    COINIT_DISABLE_OLE1DDE = 0x4,
+    COINIT_SPEED_OVER_MEMORY = 0x8,
+};
+
+enum CLSCTX : DWORD {
+    CLSCTX_INPROC_SERVER = 0x1,
+    CLSCTX_INPROC_HANDLER = 0x2,
+    CLSCTX_LOCAL_SERVER = 0x4,
+    CLSCTX_REMOTE_SERVER = 0x10,
+    CLSCTX_ALL = 0x17,
+    CLSCTX_SERVER = 0x15,
+};
+
+constexpr DWORD RPC_C_AUTHN_LEVEL_DEFAULT = 0;
+constexpr DWORD RPC_C_AUTHN_LEVEL_NONE = 1;
+constexpr DWORD RPC_C_AUTHN_LEVEL_CONNECT = 2;
+constexpr DWORD RPC_C_AUTHN_LEVEL_PKT_PRIVACY = 6;
+constexpr DWORD RPC_C_IMP_LEVEL_DEFAULT = 0;
+constexpr DWORD RPC_C_IMP_LEVEL_ANONYMOUS = 1;
+constexpr DWORD RPC_C_IMP_LEVEL_IDENTIFY = 2;
+constexpr DWORD RPC_C_IMP_LEVEL_IMPERSONATE = 3;
+constexpr DWORD EOAC_NONE = 0;
+
+struct SOLE_AUTHENTICATION_SERVICE;
+struct COAUTHINFO;
+using PSECURITY_DESCRIPTOR = void*;
+
+struct COSERVERINFO {
+    DWORD dwReserved1;
+    LPWSTR pwszName;
+    COAUTHINFO* pAuthInfo;
+    DWORD dwReserved2;
+};
+
+struct MULTI_QI {
+    const IID* pIID;
+    IUnknown* pItf;
+    HRESULT hr;
+};
+
+extern "C" {
+// Task memory: every block crossing an interface comes from here.
+LPVOID CoTaskMemAlloc(SIZE_T cb);
+LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
+void CoTaskMemFree(LPVOID pv);
+
+HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+HRESULT CoInitialize(LPVOID pvReserved);
+void CoUninitialize();
+HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthSvc, SOLE_AUTHENTICATION_SERVICE* asAuthSvc,
+                             void* pReserved1, DWORD dwAuthnLevel, DWORD dwImpLevel, void* pAuthList,
+                             DWORD dwCapabilities, void* pReserved3);
+
+// "{7DE5B060-E089-11D2-A5E6-000086339399}": 38 characters and the terminator; returns the characters
+// written including the terminator, 0 when cchMax is too small.
+int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
+HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz);  // CoTaskMemAlloc'd
+HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
+HRESULT IIDFromString(LPCOLESTR lpsz, IID* lpiid);
+
+HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid);
+HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);  // CoTaskMemAlloc'd
+
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
+HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx, COSERVERINFO* pServerInfo,
+                           DWORD dwCount, MULTI_QI* pResults);
+HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO* pServerInfo, REFIID riid,
+                         LPVOID* ppv);
+}
+
+// The exports a server library provides.
+using PFN_DllGetClassObject = HRESULT (*)(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
+using PFN_DllCanUnloadNow = HRESULT (*)();
+using PFN_DllRegisterServer = HRESULT (*)();
+using PFN_DllUnregisterServer = HRESULT (*)();
+
+namespace com {
+
+// Blocks allocated by CoTaskMemAlloc/Realloc and not yet freed, process-wide.
+long LiveTaskMemBlocks();
+
+// Security settings fixed by the first successful CoInitializeSecurity; remote calls use them.
+struct SecuritySettings {
+    bool fixed = false;
+    DWORD authnLevel = 0;
+    DWORD impLevel = 0;
+    DWORD capabilities = 0;
+};
+SecuritySettings CurrentSecurity();
+
+// Activation of classes on another computer (CLSCTX_REMOTE_SERVER with a named computer). The remote
+// layer installs one; without it such a request fails with CO_E_SERVER_EXEC_FAILURE.
+using RemoteActivator = HRESULT (*)(REFCLSID rclsid, const COSERVERINFO* pServerInfo, DWORD dwCount,
+                                    MULTI_QI* pResults);
+void SetRemoteActivator(RemoteActivator activator);
+
+// Returns the runtime to its state at process start: not initialised, no security fixed, class store
+// cache dropped, remote activator removed. Loaded server libraries stay mapped. For tests.
+void ResetRuntimeForTests();
+
+}  // namespace com

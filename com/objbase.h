@@ -88,6 +88,17 @@ namespace com {
 // Blocks allocated by CoTaskMemAlloc/Realloc and not yet freed, process-wide.
 long LiveTaskMemBlocks();
 
+// The size requested for a block from CoTaskMemAlloc/Realloc (0 for nullptr). Only for pointers that
+// came from the task allocator: a client uses it to bound the arrays a server returned, whatever
+// counts the server claims.
+SIZE_T TaskMemSize(const void* pv);
+
+// How many T a task-memory array can hold.
+template <class T>
+inline SIZE_T TaskMemCount(const T* p) {
+    return TaskMemSize(p) / sizeof(T);
+}
+
 // Security settings fixed by the first successful CoInitializeSecurity; remote calls use them.
 struct SecuritySettings {
     bool fixed = false;

@@ -30,3 +30,14 @@ TEST(HdaHeader, RecordLayoutMatchesTheLp64Abi) {
     EXPECT_NE(CATID_OPCHDAServer10, IID_IOPCHDA_Server);
     EXPECT_NE(CLSID_OpcServerList, IID_IOPCServerList);
 }
+
+TEST(TaskMemory, SizeOfABlockIsWhatWasAskedFor) {
+    auto* p = static_cast<DWORD*>(CoTaskMemAlloc(3 * sizeof(DWORD)));
+    EXPECT_EQ(com::TaskMemSize(p), 12u);
+    EXPECT_EQ(com::TaskMemCount(p), 3u);
+    p = static_cast<DWORD*>(CoTaskMemRealloc(p, 40 * sizeof(DWORD)));
+    EXPECT_EQ(com::TaskMemCount(p), 40u);
+    CoTaskMemFree(p);
+    EXPECT_EQ(com::TaskMemSize(nullptr), 0u);
+    EXPECT_EQ(CoTaskMemAlloc(SIZE_MAX - 4), nullptr);
+}

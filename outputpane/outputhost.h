@@ -1,0 +1,30 @@
+// What the output pane needs of the server pane: the forwarded commands, the display limit, the
+// selected rows of the item list (tab captions) and the result set of the last value read.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "hda/opchda.h"
+
+class IOutputPaneHost {
+public:
+    // Commands travel by their numeric ids (32779 Connect, ...).
+    virtual void OnCommand(int nId) = 0;
+    virtual bool IsCommandEnabled(int nId) const = 0;
+
+    virtual DWORD GetMaxDisplayItems() const = 0;
+    virtual void SetMaxDisplayItems(DWORD n) = 0;
+
+    // The item IDs of the selected rows of the item list, from the top.
+    virtual std::vector<std::u16string> GetSelectedItemIds() const = 0;
+
+    // The result set: both null when there is none. GetLastResultCount() is how many entries of each
+    // array may be read (already bounded by what the server really allocated).
+    virtual const OPCHDA_ITEM* GetLastItemValues() const = 0;
+    virtual const HRESULT* GetLastErrors() const = 0;
+    virtual DWORD GetLastResultCount() const = 0;
+
+protected:
+    ~IOutputPaneHost() = default;
+};

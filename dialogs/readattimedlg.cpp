@@ -38,7 +38,7 @@ CReadAtTimeDlg::CReadAtTimeDlg(QWidget* pParent) : QDialog(pParent) {
     at.Place(m_pList, 94, 16, 137, 62);
     m_pRemove = new QPushButton(QStringLiteral("Remove Timestamp"), this);
     dlg::SetCtrlId(m_pRemove, IDC_REMOVE_TIMESTAMP);
-    at.Place(m_pRemove, 95, 80, 66, 13);
+    at.Place(m_pRemove, 95, 79, 72, 14);
 
     auto* pCancel = new QPushButton(QStringLiteral("Cancel"), this);
     dlg::SetCtrlId(pCancel, IDCANCEL);
@@ -46,9 +46,9 @@ CReadAtTimeDlg::CReadAtTimeDlg(QWidget* pParent) : QDialog(pParent) {
     m_pOk = new QPushButton(QStringLiteral("Read At Time"), this);
     dlg::SetCtrlId(m_pOk, IDOK);
     m_pOk->setDefault(true);
-    at.Place(m_pOk, 186, 101, 53, 14);
+    at.Place(m_pOk, 186, 101, 58, 14);
 
-    setFixedSize(at.Size(246, 122));
+    setFixedSize(at.Size(251, 122));
     connect(m_pAdd, &QPushButton::clicked, this, &CReadAtTimeDlg::OnAddTimestamp);
     connect(m_pRemove, &QPushButton::clicked, this, &CReadAtTimeDlg::OnRemoveTimestamp);
     connect(m_pOk, &QPushButton::clicked, this, &CReadAtTimeDlg::OnOK);
@@ -99,7 +99,11 @@ void CReadAtTimeDlg::OnAddTimestamp() {
 
 void CReadAtTimeDlg::OnRemoveTimestamp() {
     if (!UpdateData(true)) return;
-    while (!m_pList->selectedItems().isEmpty()) delete m_pList->selectedItems().first();
+    // The rows selected now, not whatever the list selects as the current row moves on.
+    const QList<QTreeWidgetItem*> selected = m_pList->selectedItems();
+    if (selected.isEmpty()) return;
+    qDeleteAll(selected);
+    m_pList->clearSelection();
 }
 
 void CReadAtTimeDlg::OnOK() {

@@ -19,13 +19,17 @@
 
 namespace dlg {
 
-void SetCtrlId(QWidget* pCtrl, int nId) { pCtrl->setObjectName(QString::number(nId)); }
+void SetCtrlId(QWidget* pCtrl, int nId) {
+    pCtrl->setObjectName(QString::number(nId));
+}
 
 QWidget* GetDlgItem(const QWidget* pDlg, int nId) {
     return pDlg ? pDlg->findChild<QWidget*>(QString::number(nId)) : nullptr;
 }
 
-QRect Placer::Rect(int x, int y, int cx, int cy) const { return ui::DluRect(m_font, x, y, cx, cy); }
+QRect Placer::Rect(int x, int y, int cx, int cy) const {
+    return ui::DluRect(m_font, x, y, cx, cy);
+}
 
 QRect Placer::DesignPixels(int left, int top, int right, int bottom) const {
     // Pixels of the template font to dialog units, then to pixels of ours; 1000 units keep the
@@ -43,7 +47,9 @@ QGroupBox* MakeGroup(QWidget* parent, const QString& caption, int nId) {
     return g;
 }
 
-QLabel* MakeLabel(QWidget* parent, const QString& text) { return new QLabel(text, parent); }
+QLabel* MakeLabel(QWidget* parent, const QString& text) {
+    return new QLabel(text, parent);
+}
 
 QDateEdit* MakeDatePicker(QWidget* parent, int nId) {
     auto* p = new QDateEdit(parent);
@@ -89,7 +95,9 @@ QTreeWidget* MakeReportList(QWidget* parent, int nId, const QStringList& columns
     return p;
 }
 
-int ListClientWidth(const QTreeWidget* pList) { return pList->width() - 2 * pList->frameWidth(); }
+int ListClientWidth(const QTreeWidget* pList) {
+    return pList->width() - 2 * pList->frameWidth();
+}
 
 void SetCellText(QTreeWidget* pList, int nRow, int nColumn, const QString& text) {
     QTreeWidgetItem* item = pList->topLevelItem(nRow);

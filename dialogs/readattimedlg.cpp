@@ -119,8 +119,8 @@ void CReadAtTimeDlg::OnOK() {
         return;
     }
     // At least one entry's room, so that success never looks like a failed allocation.
-    auto* pTimeStamps =
-        static_cast<FILETIME*>(std::malloc(sizeof(FILETIME) * static_cast<std::size_t>(total > 0 ? total : 1)));
+    auto* pTimeStamps = static_cast<FILETIME*>(
+        std::malloc(sizeof(FILETIME) * static_cast<std::size_t>(total > 0 ? total : 1)));
     if (!pTimeStamps) {
         hda::ShowMessage(this, u"Out of Memory!!!", u"Error", hda::MsgIcon::Exclamation);
         return;

@@ -54,7 +54,9 @@ CReadAttributeDlg::CReadAttributeDlg(QWidget* pParent) : QDialog(pParent) {
     connect(pCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-CReadAttributeDlg::~CReadAttributeDlg() { ReleaseAttributeList(); }
+CReadAttributeDlg::~CReadAttributeDlg() {
+    ReleaseAttributeList();
+}
 
 int CReadAttributeDlg::exec() {
     OnInitDialog();
@@ -101,9 +103,9 @@ void CReadAttributeDlg::FillAttributeList() {
     // as long as the ids reach (and a LONG can count).
     const SIZE_T nNames = std::min<SIZE_T>(dwCount, com::TaskMemCount(pNames));
     const SIZE_T nDescs = std::min<SIZE_T>(dwCount, com::TaskMemCount(pDescs));
-    const SIZE_T nUsable = FAILED(hr) ? 0
-                                      : std::min<SIZE_T>({dwCount, com::TaskMemCount(pIds),
-                                                          static_cast<SIZE_T>(0x7FFFFFFF)});
+    const SIZE_T nUsable =
+        FAILED(hr) ? 0
+                   : std::min<SIZE_T>({dwCount, com::TaskMemCount(pIds), static_cast<SIZE_T>(0x7FFFFFFF)});
 
     // The descriptions are only shown: keep their text, release the server's strings at once.
     std::vector<std::u16string> descs(nUsable);
@@ -118,8 +120,8 @@ void CReadAttributeDlg::FillAttributeList() {
         for (SIZE_T i = 0; i < nNames; ++i) CoTaskMemFree(pNames[i]);
         CoTaskMemFree(pNames);
         CoTaskMemFree(pIds);
-        hda::ShowMessage(this, com::FormatW(u"Error Retrieving Aggregates, Function Returned 0x%x", {hr}), u"Error",
-                         hda::MsgIcon::Exclamation);
+        hda::ShowMessage(this, com::FormatW(u"Error Retrieving Aggregates, Function Returned 0x%x", {hr}),
+                         u"Error", hda::MsgIcon::Exclamation);
         return;
     }
 

@@ -64,8 +64,8 @@ CReadProcessedDlg::CReadProcessedDlg(QWidget* pParent) : QDialog(pParent) {
     m_pSetSelected = new QPushButton(QStringLiteral("Set Selected Item"), this);
     dlg::SetCtrlId(m_pSetSelected, IDC_SET_SELECTED_ITEM);
     at.Place(m_pSetSelected, 83, 153, 66, 14);
-    m_pItemList = dlg::MakeReportList(this, IDC_ITEM_AGGREGATES,
-                                      {QStringLiteral("Item"), QStringLiteral("Aggregate")});
+    m_pItemList =
+        dlg::MakeReportList(this, IDC_ITEM_AGGREGATES, {QStringLiteral("Item"), QStringLiteral("Aggregate")});
     at.Place(m_pItemList, 155, 89, 133, 79);
 
     at.Place(dlg::MakeGroup(this, QStringLiteral("Server HDA Aggregates")), 7, 173, 287, 84);
@@ -88,7 +88,9 @@ CReadProcessedDlg::CReadProcessedDlg(QWidget* pParent) : QDialog(pParent) {
     connect(m_pSetSelected, &QPushButton::clicked, this, &CReadProcessedDlg::OnSetSelectedItem);
 }
 
-CReadProcessedDlg::~CReadProcessedDlg() { ReleaseAggregateIds(); }
+CReadProcessedDlg::~CReadProcessedDlg() {
+    ReleaseAggregateIds();
+}
 
 int CReadProcessedDlg::exec() {
     OnInitDialog();
@@ -274,11 +276,16 @@ int CReadProcessedDlg::SelectedUnit() const {
 
 LONGLONG CReadProcessedDlg::UnitTicks(int nUnit) {
     switch (nUnit) {
-        case 0: return 10000LL;
-        case 1: return 10000000LL;
-        case 2: return 600000000LL;
-        case 3: return 36000000000LL;
-        default: return kDayTicks;
+        case 0:
+            return 10000LL;
+        case 1:
+            return 10000000LL;
+        case 2:
+            return 600000000LL;
+        case 3:
+            return 36000000000LL;
+        default:
+            return kDayTicks;
     }
 }
 
@@ -294,8 +301,9 @@ void CReadProcessedDlg::OnOK() {
 
     const int nUnit = SelectedUnit();
     if (nUnit == -2) {
-        hda::ShowMessage(this, u"Choose the unit of the resample interval: MilliSeconds, Seconds, Minutes, Hours or Days.",
-                         ui::ToU16(windowTitle()), hda::MsgIcon::Exclamation);
+        hda::ShowMessage(
+            this, u"Choose the unit of the resample interval: MilliSeconds, Seconds, Minutes, Hours or Days.",
+            ui::ToU16(windowTitle()), hda::MsgIcon::Exclamation);
         m_pUnits->setFocus();
         return;
     }
@@ -327,7 +335,8 @@ void CReadProcessedDlg::OnOK() {
 
     m_strStartTime = m_start.TimeText(m_nStartMs);
     m_strEndTime = m_end.TimeText(m_nEndMs);
-    m_ftResampleInterval = U64ToFileTime(static_cast<ULONGLONG>(static_cast<LONGLONG>(m_nResampleInterval) * ticks));
+    m_ftResampleInterval =
+        U64ToFileTime(static_cast<ULONGLONG>(static_cast<LONGLONG>(m_nResampleInterval) * ticks));
     m_pItemAggregates = pItemAggregates;
     accept();
 }

@@ -218,6 +218,16 @@ TEST_F(ClassStore, UnwritableStoreIsAccessDenied) {
     chmod(ro.c_str(), 0700);
 }
 
+TEST_F(ClassStore, StoreThatCannotBeMadeIsAWriteFailure) {
+    WriteText(m_dir + "/plainfile", "x");
+    ScopedEnv env("VISTREL_CLASS_STORE", m_dir + "/plainfile/classes");
+    EXPECT_EQ(com::RegisterComClass(Reg(1, u"A.B.1")), REGDB_E_WRITEREGDB);
+    EXPECT_TRUE(com::EnumerateComClasses().empty());
+    ScopedEnv none("VISTREL_CLASS_STORE", std::nullopt), noHome("HOME", std::nullopt), noXdg("XDG_DATA_HOME", std::nullopt);
+    EXPECT_EQ(com::ClassStoreDirectory(com::StoreScope::User), "");
+    EXPECT_EQ(com::RegisterComClass(Reg(1, u"A.B.1")), REGDB_E_WRITEREGDB) << "no user scope without HOME";
+}
+
 TEST_F(ClassStore, EnvironmentDirectoryIsTheOnlyScopeWhenSet) {
     std::string home = m_dir + "/home", system = m_dir + "/system";
     ScopedEnv h("HOME", home), x("XDG_DATA_HOME", std::nullopt), s("VISTREL_SYSTEM_CLASS_STORE", system);

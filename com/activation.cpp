@@ -2,10 +2,13 @@
 // component category manager and the OPC server-list service), all answering from the class store.
 //
 // Where a request goes:
-//   - a COSERVERINFO naming another computer (anything but empty, ".", "localhost", a loopback address
-//     or this host's name; a name with ":port" always counts as another computer) together with
-//     CLSCTX_REMOTE_SERVER, or a context that allows only CLSCTX_REMOTE_SERVER, goes to the remote
-//     activator; without one installed it fails with CO_E_SERVER_EXEC_FAILURE;
+//   - a COSERVERINFO naming another computer (anything but an empty name, ".", "localhost", a loopback
+//     address or this host's name; a name with ":port" always counts as another computer) together
+//     with CLSCTX_REMOTE_SERVER goes to the remote activator; so does a context that allows only
+//     CLSCTX_REMOTE_SERVER without any COSERVERINFO. Without an activator installed such a request
+//     fails with CO_E_SERVER_EXEC_FAILURE;
+//   - a COSERVERINFO naming this computer is served here: CLSCTX_REMOTE_SERVER then allows the
+//     in-process server, which is how this computer serves its classes;
 //   - otherwise the class is created in-process when the context allows CLSCTX_INPROC_SERVER: the
 //     runtime's own classes first, then the store's entry, whose library is loaded with
 //     dlopen(RTLD_NOW | RTLD_LOCAL) and never closed. There are no local (out-of-process) servers,
@@ -71,9 +74,15 @@ bool NamesOtherComputer(const COSERVERINFO* info) {
 
 constexpr DWORD kActivationContexts = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
-bool GoesRemote(DWORD ctx, const COSERVERINFO* info) {
-    if ((ctx & kActivationContexts) == CLSCTX_REMOTE_SERVER) return true;
-    return (ctx & CLSCTX_REMOTE_SERVER) != 0 && NamesOtherComputer(info);
+// True when the request goes to the remote activator; otherwise *localCtx is the context to
+// serve it with here.
+bool GoesRemote(DWORD ctx, const COSERVERINFO* info, DWORD* localCtx) {
+    *localCtx = ctx;
+    const bool remoteAllowed = (ctx & CLSCTX_REMOTE_SERVER) != 0;
+    if (info == nullptr) return (ctx & kActivationContexts) == CLSCTX_REMOTE_SERVER;
+    if (NamesOtherComputer(info)) return remoteAllowed;
+    if (remoteAllowed) *localCtx |= CLSCTX_INPROC_SERVER;
+    return false;
 }
 
 // The class object of a class served in this process.
@@ -336,8 +345,9 @@ extern "C" HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVE
     *ppv = nullptr;
     if (!com::detail::IsInitialized()) return CO_E_NOTINITIALIZED;
     if ((dwClsContext & kActivationContexts) == 0) return E_INVALIDARG;
-    if (GoesRemote(dwClsContext, pServerInfo)) return CO_E_SERVER_EXEC_FAILURE;
-    return GetLocalClassObject(rclsid, dwClsContext, riid, ppv);
+    DWORD localCtx = 0;
+    if (GoesRemote(dwClsContext, pServerInfo, &localCtx)) return CO_E_SERVER_EXEC_FAILURE;
+    return GetLocalClassObject(rclsid, localCtx, riid, ppv);
 }
 
 extern "C" HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx, COSERVERINFO* pServerInfo,
@@ -361,7 +371,8 @@ extern "C" HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWOR
         return hr;
     }
 
-    if (GoesRemote(dwClsCtx, pServerInfo)) {
+    DWORD localCtx = 0;
+    if (GoesRemote(dwClsCtx, pServerInfo, &localCtx)) {
         com::RemoteActivator remote = com::detail::CurrentRemoteActivator();
         if (remote == nullptr) {
             FailAll(dwCount, pResults, CO_E_SERVER_EXEC_FAILURE);
@@ -373,7 +384,7 @@ extern "C" HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWOR
     }
 
     IClassFactory* factory = nullptr;
-    hr = GetLocalClassObject(rclsid, dwClsCtx, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    hr = GetLocalClassObject(rclsid, localCtx, IID_IClassFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(hr)) {
         FailAll(dwCount, pResults, hr);
         return hr;

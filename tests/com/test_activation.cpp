@@ -477,17 +477,28 @@ TEST_F(Activation, RemoteRequestsGoToTheRemoteActivatorOrFailCleanly) {
                                 std::u16string(u"127.0.0.1"), own}) {
         SCOPED_TRACE(com::Utf16ToUtf8(name));
         COSERVERINFO local{0, name.data(), nullptr, 0};
-        ASSERT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_SERVER, &local, 2, qi), S_OK);
-        qi[0].pItf->Release();
-        qi[1].pItf->Release();
+        for (DWORD ctx : {DWORD(CLSCTX_SERVER), DWORD(CLSCTX_REMOTE_SERVER)}) {
+            ASSERT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, ctx, &local, 2, qi), S_OK) << ctx;
+            qi[0].pItf->Release();
+            qi[1].pItf->Release();
+        }
     }
     EXPECT_EQ(g_remote.count, 1);
+    // Only the remote context and no computer at all: the activator decides.
+    EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_REMOTE_SERVER, nullptr, 2, qi),
+              RPC_S_SERVER_UNAVAILABLE_HR);
+    EXPECT_EQ(g_remote.computer, u"(none)");
+    // Another computer without the remote context: served here, as the context asks.
+    ASSERT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_INPROC_SERVER, &info, 2, qi), S_OK);
+    qi[0].pItf->Release();
+    qi[1].pItf->Release();
+    EXPECT_EQ(g_remote.count, 2);
     // A port always means the remote path, even on this computer.
     WCHAR withPort[] = u"localhost:4840";
     COSERVERINFO ported{0, withPort, nullptr, 0};
     EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_SERVER, &ported, 2, qi),
               RPC_S_SERVER_UNAVAILABLE_HR);
-    EXPECT_EQ(g_remote.count, 2);
+    EXPECT_EQ(g_remote.count, 3);
     // Class objects are served in-process only.
     void* p = nullptr;
     EXPECT_EQ(CoGetClassObject(CLSID_HdaTestRecording, CLSCTX_REMOTE_SERVER, &info, IID_IClassFactory, &p),

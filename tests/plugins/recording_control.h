@@ -164,7 +164,9 @@ struct RecordedFilter {
 
 // One call. `method` is "Interface::Method": "IOPCHDA_Server::GetItemHandles",
 // "IOPCHDA_Browser::GetEnum", "IEnumString::Next", "IOPCHDA_SyncRead::ReadRaw",
-// "IOPCHDA_AsyncRead::ReadRaw", ... Only the fields the method has are filled.
+// "IOPCHDA_AsyncRead::ReadRaw", ... Only the fields the method has are filled. QueryInterface on a
+// server object is recorded too, as "IUnknown::QueryInterface" with the IID's text in `text`;
+// AddRef and Release are not (LiveObjects and OutstandingReferences count them).
 struct RecordedCall {
     std::string method;
     unsigned server = 0;  // serial number (1, 2, ...) of the server object the call belongs to

@@ -92,6 +92,20 @@ TEST_F(Activation, RegistrationCommandRegistersListsAndUnregistersThePlugin) {
     auto all = com::EnumerateComClasses();
     ASSERT_EQ(all.size(), 5u);
     EXPECT_EQ(all[0].libraryPath, kRecording);
+    // Discovery sees the registered servers in registration order and creates them by ProgID.
+    com::ComPtr<ICatInformation> cat;
+    ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatInformation,
+                               cat.ReleaseAndGetVoidAddress()),
+              S_OK);
+    CATID hda = CATID_OPCHDAServer10;
+    com::ComPtr<IEnumCLSID> e;
+    ASSERT_EQ(cat->EnumClassesOfCategories(1, &hda, 0, nullptr, e.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(Enumerate(e.Get()), (std::vector<CLSID>{CLSID_HdaTestRecording, CLSID_HdaTestNoAsync, CLSID_HdaTestNoSyncRead,
+                                                      CLSID_HdaTestNoSyncUpdate, CLSID_HdaTestNoServer}));
+    MULTI_QI qi[2] = {{&IID_IUnknown, nullptr, E_FAIL}, {&IID_IOPCHDA_Server, nullptr, E_FAIL}};
+    ASSERT_EQ(CoCreateInstanceEx(clsid, nullptr, CLSCTX_SERVER, nullptr, 2, qi), S_OK);
+    qi[0].pItf->Release();
+    qi[1].pItf->Release();
 
     r = Regsvr("--list --store '" + m_dir + "'");
     ASSERT_EQ(r.status, 0) << r.output;

@@ -72,7 +72,8 @@ bool NamesOtherComputer(const COSERVERINFO* info) {
     return true;
 }
 
-constexpr DWORD kActivationContexts = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+constexpr DWORD kActivationContexts =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
 // True when the request goes to the remote activator; otherwise *localCtx is the context to
 // serve it with here.
@@ -133,8 +134,8 @@ constexpr ULONG kAnyCategory = static_cast<ULONG>(-1);
 
 // The classes that implement at least one of the listed categories (all classes for -1). The store
 // records no required categories, so every class satisfies any list of required ones.
-HRESULT ClassesOfCategories(ULONG cImplemented, const CATID* rgcatidImpl, ULONG cRequired, const CATID* rgcatidReq,
-                            std::vector<GUID>* out) {
+HRESULT ClassesOfCategories(ULONG cImplemented, const CATID* rgcatidImpl, ULONG cRequired,
+                            const CATID* rgcatidReq, std::vector<GUID>* out) {
     if (cImplemented != kAnyCategory && cImplemented > 0 && rgcatidImpl == nullptr) return E_INVALIDARG;
     if (cRequired != kAnyCategory && cRequired > 0 && rgcatidReq == nullptr) return E_INVALIDARG;
     auto store = com::detail::ClassStoreSnapshot();
@@ -207,8 +208,9 @@ public:
         if (pszDesc) *pszDesc = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG cImplemented, const CATID rgcatidImpl[], ULONG cRequired,
-                                                      const CATID rgcatidReq[], IEnumCLSID** ppenumClsid) override {
+    HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG cImplemented, const CATID rgcatidImpl[],
+                                                      ULONG cRequired, const CATID rgcatidReq[],
+                                                      IEnumCLSID** ppenumClsid) override {
         if (ppenumClsid == nullptr) return E_POINTER;
         *ppenumClsid = nullptr;
         std::vector<GUID> classes;
@@ -216,8 +218,9 @@ public:
         if (FAILED(hr)) return hr;
         return GuidEnumerator::Create(std::move(classes), ppenumClsid);
     }
-    HRESULT STDMETHODCALLTYPE IsClassOfCategories(REFCLSID rclsid, ULONG cImplemented, const CATID rgcatidImpl[],
-                                                  ULONG cRequired, const CATID rgcatidReq[]) override {
+    HRESULT STDMETHODCALLTYPE IsClassOfCategories(REFCLSID rclsid, ULONG cImplemented,
+                                                  const CATID rgcatidImpl[], ULONG cRequired,
+                                                  const CATID rgcatidReq[]) override {
         std::vector<GUID> classes;
         HRESULT hr = ClassesOfCategories(cImplemented, rgcatidImpl, cRequired, rgcatidReq, &classes);
         if (FAILED(hr)) return hr;
@@ -253,8 +256,9 @@ HRESULT CopyToTaskString(std::u16string_view s, LPOLESTR* out) {
 
 class ServerList final : public com::ComObject<IOPCServerList> {
 public:
-    HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG cImplemented, CATID rgcatidImpl[], ULONG cRequired,
-                                                      CATID rgcatidReq[], IEnumGUID** ppenumClsid) override {
+    HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG cImplemented, CATID rgcatidImpl[],
+                                                      ULONG cRequired, CATID rgcatidReq[],
+                                                      IEnumGUID** ppenumClsid) override {
         if (ppenumClsid == nullptr) return E_INVALIDARG;
         *ppenumClsid = nullptr;
         std::vector<GUID> classes;
@@ -262,7 +266,8 @@ public:
         if (FAILED(hr)) return hr;
         return GuidEnumerator::Create(std::move(classes), ppenumClsid);
     }
-    HRESULT STDMETHODCALLTYPE GetClassDetails(REFCLSID clsid, LPOLESTR* ppszProgID, LPOLESTR* ppszUserType) override {
+    HRESULT STDMETHODCALLTYPE GetClassDetails(REFCLSID clsid, LPOLESTR* ppszProgID,
+                                              LPOLESTR* ppszUserType) override {
         if (ppszProgID) *ppszProgID = nullptr;
         if (ppszUserType) *ppszUserType = nullptr;
         if (ppszProgID == nullptr || ppszUserType == nullptr) return E_INVALIDARG;
@@ -339,8 +344,8 @@ extern "C" HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {
 
 // ---- Activation ----
 
-extern "C" HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO* pServerInfo, REFIID riid,
-                                    LPVOID* ppv) {
+extern "C" HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO* pServerInfo,
+                                    REFIID riid, LPVOID* ppv) {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
     if (!com::detail::IsInitialized()) return CO_E_NOTINITIALIZED;
@@ -350,8 +355,8 @@ extern "C" HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVE
     return GetLocalClassObject(rclsid, localCtx, riid, ppv);
 }
 
-extern "C" HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx, COSERVERINFO* pServerInfo,
-                                      DWORD dwCount, MULTI_QI* pResults) {
+extern "C" HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
+                                      COSERVERINFO* pServerInfo, DWORD dwCount, MULTI_QI* pResults) {
     if (dwCount == 0 || pResults == nullptr) return E_INVALIDARG;
     for (DWORD i = 0; i < dwCount; ++i) {
         if (pResults[i].pIID == nullptr) {
@@ -430,11 +435,15 @@ extern "C" HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD 
 
 namespace com {
 
-std::string LastServerLibraryError() { return t_lastLibraryError; }
+std::string LastServerLibraryError() {
+    return t_lastLibraryError;
+}
 
 namespace detail {
 
-void SetLastServerLibraryError(std::string text) { t_lastLibraryError = std::move(text); }
+void SetLastServerLibraryError(std::string text) {
+    t_lastLibraryError = std::move(text);
+}
 
 HRESULT LoadServerLibrary(const std::string& path, void** handle) {
     *handle = nullptr;

@@ -60,18 +60,20 @@ std::string EnvValue(const char* name) {
     return v ? std::string(v) : std::string();
 }
 
-void Diagnose(const std::string& text) { std::fprintf(stderr, "vistrel: class store: %s\n", text.c_str()); }
+void Diagnose(const std::string& text) {
+    std::fprintf(stderr, "vistrel: class store: %s\n", text.c_str());
+}
 
 HRESULT HResultFromErrno(int err) {
     switch (err) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return E_ACCESSDENIED;
-    case ENOMEM:
-        return E_OUTOFMEMORY;
-    default:
-        return REGDB_E_WRITEREGDB;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return E_ACCESSDENIED;
+        case ENOMEM:
+            return E_OUTOFMEMORY;
+        default:
+            return REGDB_E_WRITEREGDB;
     }
 }
 
@@ -103,23 +105,25 @@ bool Unescape(std::string_view s, std::string* out) {
         }
         if (++i == s.size()) return false;
         switch (s[i]) {
-        case '\\':
-            *out += '\\';
-            break;
-        case 'n':
-            *out += '\n';
-            break;
-        case 'r':
-            *out += '\r';
-            break;
-        default:
-            return false;
+            case '\\':
+                *out += '\\';
+                break;
+            case 'n':
+                *out += '\n';
+                break;
+            case 'r':
+                *out += '\r';
+                break;
+            default:
+                return false;
         }
     }
     return true;
 }
 
-bool IsValidUtf8(std::string_view s) { return com::Utf16ToUtf8(com::Utf8ToUtf16(s)) == s; }
+bool IsValidUtf8(std::string_view s) {
+    return com::Utf16ToUtf8(com::Utf8ToUtf16(s)) == s;
+}
 
 // Text that survives the round trip through UTF-8: no NUL, no unpaired surrogate.
 bool IsStorableText(std::u16string_view s) {
@@ -155,7 +159,8 @@ ParsedEntry ParseEntry(std::string_view fileStem, std::string_view text, std::st
     };
     while (pos < text.size()) {
         std::size_t nl = text.find('\n', pos);
-        std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+        std::string_view line =
+            text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
         pos = nl == std::string_view::npos ? text.size() : nl + 1;
         ++lineNo;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -182,7 +187,8 @@ ParsedEntry ParseEntry(std::string_view fileStem, std::string_view text, std::st
         } else if (key == "description") {
             e.reg.description = com::Utf8ToUtf16(value);
         } else if (key == "library") {
-            if (value.empty() || value.front() != '/') return fail("library '" + value + "' is not an absolute path");
+            if (value.empty() || value.front() != '/')
+                return fail("library '" + value + "' is not an absolute path");
             e.reg.libraryPath = value;
             haveLibrary = true;
         } else if (key == "category") {
@@ -317,8 +323,8 @@ bool RefreshDir(DirCache& dc, const std::string& dir) {
         int err = 0;
         std::string path = dir + "/" + name;
         if (st.st_size > kMaxEntryBytes) {
-            Diagnose("skipping malformed entry '" + path + "': larger than " + std::to_string(kMaxEntryBytes) +
-                     " bytes");
+            Diagnose("skipping malformed entry '" + path + "': larger than " +
+                     std::to_string(kMaxEntryBytes) + " bytes");
         } else if (!ReadWholeFile(dirFd, name, st.st_size, &text, &err)) {
             Diagnose("skipping entry '" + path + "': " + std::strerror(err));
         } else {
@@ -430,7 +436,8 @@ HRESULT SyncDirectory(const std::string& dir) {
 
 HRESULT WriteFileAtomically(const std::string& dir, const std::string& name, const std::string& content) {
     static std::atomic<unsigned> counter{0};
-    std::string tmp = dir + "/." + name + "." + std::to_string(getpid()) + "." + std::to_string(++counter) + ".tmp";
+    std::string tmp =
+        dir + "/." + name + "." + std::to_string(getpid()) + "." + std::to_string(++counter) + ".tmp";
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return HResultFromErrno(errno);
     auto failWith = [&](int err) {
@@ -462,7 +469,9 @@ HRESULT WriteFileAtomically(const std::string& dir, const std::string& name, con
     return SyncDirectory(dir);
 }
 
-std::string EntryFileName(REFCLSID clsid) { return com::GuidToUtf8(clsid) + std::string(kSuffix); }
+std::string EntryFileName(REFCLSID clsid) {
+    return com::GuidToUtf8(clsid) + std::string(kSuffix);
+}
 
 }  // namespace
 
@@ -470,24 +479,24 @@ namespace com {
 
 std::string ClassStoreDirectory(StoreScope scope) {
     switch (scope) {
-    case StoreScope::Environment:
-        return EnvValue("VISTREL_CLASS_STORE");
-    case StoreScope::User: {
-        std::string xdg = EnvValue("XDG_DATA_HOME");
-        if (!xdg.empty() && xdg.front() == '/') return xdg + "/vistrel/classes";
-        std::string home = EnvValue("HOME");
-        if (home.empty()) return {};
-        return home + "/.local/share/vistrel/classes";
-    }
-    case StoreScope::System: {
-        std::string sys = EnvValue("VISTREL_SYSTEM_CLASS_STORE");
-        return sys.empty() ? std::string("/etc/vistrel/classes") : sys;
-    }
-    case StoreScope::Default:
-    default: {
-        std::string env = EnvValue("VISTREL_CLASS_STORE");
-        return env.empty() ? ClassStoreDirectory(StoreScope::User) : env;
-    }
+        case StoreScope::Environment:
+            return EnvValue("VISTREL_CLASS_STORE");
+        case StoreScope::User: {
+            std::string xdg = EnvValue("XDG_DATA_HOME");
+            if (!xdg.empty() && xdg.front() == '/') return xdg + "/vistrel/classes";
+            std::string home = EnvValue("HOME");
+            if (home.empty()) return {};
+            return home + "/.local/share/vistrel/classes";
+        }
+        case StoreScope::System: {
+            std::string sys = EnvValue("VISTREL_SYSTEM_CLASS_STORE");
+            return sys.empty() ? std::string("/etc/vistrel/classes") : sys;
+        }
+        case StoreScope::Default:
+        default: {
+            std::string env = EnvValue("VISTREL_CLASS_STORE");
+            return env.empty() ? ClassStoreDirectory(StoreScope::User) : env;
+        }
     }
 }
 
@@ -543,7 +552,9 @@ HRESULT UnregisterComClass(REFCLSID clsid) {
     return SyncDirectory(dir);
 }
 
-std::vector<ClassRegistration> EnumerateComClasses() { return *detail::ClassStoreSnapshot(); }
+std::vector<ClassRegistration> EnumerateComClasses() {
+    return *detail::ClassStoreSnapshot();
+}
 
 std::vector<ClassRegistration> EnumerateComClasses(StoreScope scope) {
     if (scope == StoreScope::Default) return EnumerateComClasses();
@@ -680,7 +691,8 @@ bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
 const ClassRegistration* FindByProgId(const ClassList& list, std::u16string_view progId) {
     if (progId.empty()) return nullptr;
     for (const auto& reg : list)
-        if (EqualsIgnoringAsciiCase(reg.progId, progId) || EqualsIgnoringAsciiCase(reg.versionIndependentProgId, progId))
+        if (EqualsIgnoringAsciiCase(reg.progId, progId) ||
+            EqualsIgnoringAsciiCase(reg.versionIndependentProgId, progId))
             return &reg;
     return nullptr;
 }

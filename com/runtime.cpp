@@ -26,7 +26,8 @@ RuntimeState& State() {
     return state;
 }
 
-constexpr DWORD kKnownCoInitFlags = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE | COINIT_SPEED_OVER_MEMORY;
+constexpr DWORD kKnownCoInitFlags =
+    COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE | COINIT_SPEED_OVER_MEMORY;
 constexpr DWORD kMaxAuthnLevel = RPC_C_AUTHN_LEVEL_PKT_PRIVACY;
 constexpr DWORD kMaxImpLevel = 4;  // RPC_C_IMP_LEVEL_DELEGATE
 
@@ -51,7 +52,9 @@ extern "C" HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
     return S_OK;
 }
 
-extern "C" HRESULT CoInitialize(LPVOID pvReserved) { return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED); }
+extern "C" HRESULT CoInitialize(LPVOID pvReserved) {
+    return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED);
+}
 
 extern "C" void CoUninitialize() {
     auto& s = State();

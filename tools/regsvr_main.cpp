@@ -60,35 +60,35 @@ std::string Hex(HRESULT hr) {
 
 std::string Describe(HRESULT hr) {
     switch (hr) {
-    case E_ACCESSDENIED:
-        return Hex(hr) + " (access denied)";
-    case E_INVALIDARG:
-        return Hex(hr) + " (invalid argument)";
-    case E_OUTOFMEMORY:
-        return Hex(hr) + " (out of memory)";
-    case E_FAIL:
-        return Hex(hr) + " (unspecified failure)";
-    case E_UNEXPECTED:
-        return Hex(hr) + " (unexpected failure)";
-    case REGDB_E_WRITEREGDB:
-        return Hex(hr) + " (could not write the class store)";
-    case REGDB_E_CLASSNOTREG:
-        return Hex(hr) + " (class not registered)";
-    default:
-        return Hex(hr);
+        case E_ACCESSDENIED:
+            return Hex(hr) + " (access denied)";
+        case E_INVALIDARG:
+            return Hex(hr) + " (invalid argument)";
+        case E_OUTOFMEMORY:
+            return Hex(hr) + " (out of memory)";
+        case E_FAIL:
+            return Hex(hr) + " (unspecified failure)";
+        case E_UNEXPECTED:
+            return Hex(hr) + " (unexpected failure)";
+        case REGDB_E_WRITEREGDB:
+            return Hex(hr) + " (could not write the class store)";
+        case REGDB_E_CLASSNOTREG:
+            return Hex(hr) + " (class not registered)";
+        default:
+            return Hex(hr);
     }
 }
 
 const char* ScopeName(com::StoreScope scope) {
     switch (scope) {
-    case com::StoreScope::Environment:
-        return "VISTREL_CLASS_STORE";
-    case com::StoreScope::User:
-        return "user";
-    case com::StoreScope::System:
-        return "system";
-    default:
-        return "default";
+        case com::StoreScope::Environment:
+            return "VISTREL_CLASS_STORE";
+        case com::StoreScope::User:
+            return "user";
+        case com::StoreScope::System:
+            return "system";
+        default:
+            return "default";
     }
 }
 
@@ -133,7 +133,8 @@ int RegisterOne(const Options& opt, const std::string& library) {
     const bool registering = opt.action == Action::Register;
     const char* exportName = registering ? "DllRegisterServer" : "DllUnregisterServer";
     const std::string path = Absolute(library);
-    HRESULT hr = registering ? com::RegisterServerLibrary(path, opt.scope) : com::UnregisterServerLibrary(path, opt.scope);
+    HRESULT hr = registering ? com::RegisterServerLibrary(path, opt.scope)
+                             : com::UnregisterServerLibrary(path, opt.scope);
     if (hr == CO_E_DLLNOTFOUND) {
         std::fprintf(stderr, "vistrel-regsvr: %s: no such library\n", library.c_str());
         return kExitFailed;
@@ -144,7 +145,8 @@ int RegisterOne(const Options& opt, const std::string& library) {
         return kExitFailed;
     }
     if (FAILED(hr)) {
-        std::fprintf(stderr, "vistrel-regsvr: %s in %s failed: %s\n", exportName, library.c_str(), Describe(hr).c_str());
+        std::fprintf(stderr, "vistrel-regsvr: %s in %s failed: %s\n", exportName, library.c_str(),
+                     Describe(hr).c_str());
         return kExitFailed;
     }
     std::string dir = com::ClassStoreDirectory(opt.scope);
@@ -204,7 +206,8 @@ int main(int argc, char** argv) {
                      "that directory, not the %s store\n",
                      ScopeName(opt.scope));
     if (com::ClassStoreDirectory(opt.scope).empty()) {
-        std::fprintf(stderr, "vistrel-regsvr: the %s store is unavailable (HOME is not set)\n", ScopeName(opt.scope));
+        std::fprintf(stderr, "vistrel-regsvr: the %s store is unavailable (HOME is not set)\n",
+                     ScopeName(opt.scope));
         return kExitFailed;
     }
     int status = 0;

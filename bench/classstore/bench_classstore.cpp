@@ -39,8 +39,8 @@ private:
 int Discover() {
     int found = 0;
     ICatInformation* cat = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatInformation,
-                                reinterpret_cast<void**>(&cat))))
+    if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_ICatInformation, reinterpret_cast<void**>(&cat))))
         return -1;
     CATID hda = CATID_OPCHDAServer10;
     IEnumCLSID* e = nullptr;

@@ -40,7 +40,8 @@ private:
 };
 
 inline std::string MakeTempDir(const char* tag) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (std::string("vistrel-") + tag + "-XXXXXX")).string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / (std::string("vistrel-") + tag + "-XXXXXX")).string();
     char* made = mkdtemp(pattern.data());
     return made ? std::string(made) : std::string();
 }

@@ -82,8 +82,10 @@ std::vector<CLSID> Enumerate(IEnumCLSID* e) {
 TEST_F(Activation, RegistrationCommandRegistersListsAndUnregistersThePlugin) {
     CommandResult r = Regsvr("--store '" + m_dir + "' '" + kRecording + "'");
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("DllRegisterServer in " + kRecording + " succeeded"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("HdaTest.NoSyncUpdate.1\t" + com::GuidToUtf8(CLSID_HdaTestNoSyncUpdate)), std::string::npos)
+    EXPECT_NE(r.output.find("DllRegisterServer in " + kRecording + " succeeded"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("HdaTest.NoSyncUpdate.1\t" + com::GuidToUtf8(CLSID_HdaTestNoSyncUpdate)),
+              std::string::npos)
         << r.output;
 
     CLSID clsid{};
@@ -94,14 +96,15 @@ TEST_F(Activation, RegistrationCommandRegistersListsAndUnregistersThePlugin) {
     EXPECT_EQ(all[0].libraryPath, kRecording);
     // Discovery sees the registered servers in registration order and creates them by ProgID.
     com::ComPtr<ICatInformation> cat;
-    ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatInformation,
-                               cat.ReleaseAndGetVoidAddress()),
+    ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICatInformation, cat.ReleaseAndGetVoidAddress()),
               S_OK);
     CATID hda = CATID_OPCHDAServer10;
     com::ComPtr<IEnumCLSID> e;
     ASSERT_EQ(cat->EnumClassesOfCategories(1, &hda, 0, nullptr, e.ReleaseAndGetAddressOf()), S_OK);
-    EXPECT_EQ(Enumerate(e.Get()), (std::vector<CLSID>{CLSID_HdaTestRecording, CLSID_HdaTestNoAsync, CLSID_HdaTestNoSyncRead,
-                                                      CLSID_HdaTestNoSyncUpdate, CLSID_HdaTestNoServer}));
+    EXPECT_EQ(Enumerate(e.Get()),
+              (std::vector<CLSID>{CLSID_HdaTestRecording, CLSID_HdaTestNoAsync, CLSID_HdaTestNoSyncRead,
+                                  CLSID_HdaTestNoSyncUpdate, CLSID_HdaTestNoServer}));
     MULTI_QI qi[2] = {{&IID_IUnknown, nullptr, E_FAIL}, {&IID_IOPCHDA_Server, nullptr, E_FAIL}};
     ASSERT_EQ(CoCreateInstanceEx(clsid, nullptr, CLSCTX_SERVER, nullptr, 2, qi), S_OK);
     qi[0].pItf->Release();
@@ -151,7 +154,8 @@ TEST_F(Activation, RegistrationCommandReportsFailuresWithExitCodes) {
 TEST_F(Activation, RegisterServerLibraryCodes) {
     EXPECT_EQ(com::RegisterServerLibrary("/nonexistent/lib.so"), CO_E_DLLNOTFOUND);
     EXPECT_EQ(com::RegisterServerLibrary(kUnresolved), CO_E_ERRORINDLL);
-    EXPECT_NE(com::LastServerLibraryError().find("undefined symbol"), std::string::npos) << com::LastServerLibraryError();
+    EXPECT_NE(com::LastServerLibraryError().find("undefined symbol"), std::string::npos)
+        << com::LastServerLibraryError();
     EXPECT_EQ(com::RegisterServerLibrary(kUnresolved + "/"), CO_E_DLLNOTFOUND);
     // The unresolved library cannot even be loaded; the broken one loads but lacks DllGetClassObject.
     EXPECT_EQ(com::RegisterServerLibrary(kBroken), S_OK);
@@ -162,13 +166,15 @@ TEST_F(Activation, RegisterServerLibraryCodes) {
 
 TEST_F(Activation, CategoryManagerListsExactlyTheHdaServersInStoreOrder) {
     ASSERT_EQ(RegisterRecordingClass(kRecording, Profile::NoAsync, u"HdaTest.NoAsync.1"), S_OK);
-    ASSERT_EQ(RegisterRecordingClass(kRecording, Profile::Full, u"Not.Hda.1", 1, /*hdaCategory=*/false), S_OK);
+    ASSERT_EQ(RegisterRecordingClass(kRecording, Profile::Full, u"Not.Hda.1", 1, /*hdaCategory=*/false),
+              S_OK);
     ASSERT_EQ(RegisterRecordingClass(kRecording, Profile::Full, u"HdaTest.Recording.1"), S_OK);
-    ASSERT_EQ(RegisterRecordingClass(kRecording, Profile::NoAsync, u"HdaTest.NoAsync.2"), S_OK);  // again: keeps its place
+    ASSERT_EQ(RegisterRecordingClass(kRecording, Profile::NoAsync, u"HdaTest.NoAsync.2"),
+              S_OK);  // again: keeps its place
 
     com::ComPtr<ICatInformation> cat;
-    ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatInformation,
-                               cat.ReleaseAndGetVoidAddress()),
+    ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICatInformation, cat.ReleaseAndGetVoidAddress()),
               S_OK);
     CATID hda = CATID_OPCHDAServer10;
     com::ComPtr<IEnumCLSID> e;
@@ -186,7 +192,9 @@ TEST_F(Activation, CategoryManagerListsExactlyTheHdaServersInStoreOrder) {
     EXPECT_EQ(e->Skip(5), S_FALSE);
 
     // Any category: every class; an empty list: none.
-    ASSERT_EQ(cat->EnumClassesOfCategories(ULONG(-1), nullptr, ULONG(-1), nullptr, e.ReleaseAndGetAddressOf()), S_OK);
+    ASSERT_EQ(
+        cat->EnumClassesOfCategories(ULONG(-1), nullptr, ULONG(-1), nullptr, e.ReleaseAndGetAddressOf()),
+        S_OK);
     EXPECT_EQ(Enumerate(e.Get()).size(), 3u);
     ASSERT_EQ(cat->EnumClassesOfCategories(0, nullptr, 0, nullptr, e.ReleaseAndGetAddressOf()), S_OK);
     EXPECT_TRUE(Enumerate(e.Get()).empty());
@@ -201,8 +209,8 @@ TEST_F(Activation, CategoryManagerListsExactlyTheHdaServersInStoreOrder) {
 TEST_F(Activation, EnumeratorRefusesAMissingFetchedCountForSeveralElements) {
     RegisterRecordingProfiles(kRecording);
     com::ComPtr<ICatInformation> cat;
-    ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatInformation,
-                               cat.ReleaseAndGetVoidAddress()),
+    ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICatInformation, cat.ReleaseAndGetVoidAddress()),
               S_OK);
     CATID hda = CATID_OPCHDAServer10;
     com::ComPtr<IEnumCLSID> e;
@@ -227,7 +235,8 @@ TEST_F(Activation, ProgIdLookups) {
     EXPECT_EQ(std::u16string(progId), u"HdaTest.Recording.1");
     CoTaskMemFree(progId);
     progId = reinterpret_cast<LPOLESTR>(1);
-    EXPECT_EQ(ProgIDFromCLSID(CLSID_HdaTestNoAsync, &progId), REGDB_E_CLASSNOTREG) << "registered without a ProgID";
+    EXPECT_EQ(ProgIDFromCLSID(CLSID_HdaTestNoAsync, &progId), REGDB_E_CLASSNOTREG)
+        << "registered without a ProgID";
     EXPECT_EQ(progId, nullptr);
     EXPECT_EQ(ProgIDFromCLSID(CLSID_HdaTestNoSyncRead, &progId), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(ProgIDFromCLSID(CLSID_StdComponentCategoriesMgr, &progId), REGDB_E_CLASSNOTREG);
@@ -339,8 +348,9 @@ TEST_F(Activation, EachRequestedInterfaceHasItsOwnResult) {
     EXPECT_EQ(none[0].pItf, nullptr);
 
     void* p = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_HdaTestNoSyncRead, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCHDA_SyncRead, &p),
-              E_NOINTERFACE);
+    EXPECT_EQ(
+        CoCreateInstance(CLSID_HdaTestNoSyncRead, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCHDA_SyncRead, &p),
+        E_NOINTERFACE);
     EXPECT_EQ(p, nullptr);
 }
 
@@ -374,8 +384,9 @@ TEST_F(Activation, LibrariesThatCannotServeAClassFailWithTheirCode) {
         EXPECT_EQ(p, nullptr);
     }
     void* p = nullptr;
-    EXPECT_EQ(CoCreateInstance(RecordingClsid(Profile::Full, 99), nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
-              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(
+        CoCreateInstance(RecordingClsid(Profile::Full, 99), nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
+        REGDB_E_CLASSNOTREG);
     // A registered class the library does not serve.
     RegisterRaw(CATID_OPCHDAServer10, u"Wrong.Class.1", kRecording);
     EXPECT_EQ(CoCreateInstance(CATID_OPCHDAServer10, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
@@ -385,14 +396,18 @@ TEST_F(Activation, LibrariesThatCannotServeAClassFailWithTheirCode) {
 TEST_F(Activation, BadArgumentsAndStatesGetTheirCodes) {
     RegisterRecordingProfiles(kRecording);
     void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CoCreateInstance(CLSID_HdaTestRecording, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr), E_POINTER);
-    EXPECT_EQ(CoGetClassObject(CLSID_HdaTestRecording, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, nullptr),
+    EXPECT_EQ(CoCreateInstance(CLSID_HdaTestRecording, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
               E_POINTER);
+    EXPECT_EQ(
+        CoGetClassObject(CLSID_HdaTestRecording, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, nullptr),
+        E_POINTER);
     EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, nullptr),
               E_INVALIDARG);
     MULTI_QI qi[2] = {{&IID_IUnknown, nullptr, S_OK}, {nullptr, nullptr, S_OK}};
-    EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_INPROC_SERVER, nullptr, 2, qi), E_INVALIDARG);
-    EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_INPROC_SERVER, nullptr, 0, qi), E_INVALIDARG);
+    EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_INPROC_SERVER, nullptr, 2, qi),
+              E_INVALIDARG);
+    EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_INPROC_SERVER, nullptr, 0, qi),
+              E_INVALIDARG);
     EXPECT_EQ(qi[0].pItf, nullptr);
 
     IUnknown* outer = reinterpret_cast<IUnknown*>(&p);  // never called
@@ -409,7 +424,8 @@ TEST_F(Activation, BadArgumentsAndStatesGetTheirCodes) {
     EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, &one),
               CO_E_NOTINITIALIZED);
     EXPECT_EQ(one.hr, CO_E_NOTINITIALIZED);
-    EXPECT_EQ(CoGetClassObject(CLSID_StdComponentCategoriesMgr, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &p),
+    EXPECT_EQ(CoGetClassObject(CLSID_StdComponentCategoriesMgr, CLSCTX_INPROC_SERVER, nullptr,
+                               IID_IClassFactory, &p),
               CO_E_NOTINITIALIZED);
     // Lookups in the store need no initialisation.
     CLSID c{};
@@ -423,7 +439,8 @@ TEST_F(Activation, ServerFailuresPassThroughCreation) {
     ASSERT_TRUE(control.ok());
     control->Hooks().CreateInstance = [] { return E_ACCESSDENIED; };
     MULTI_QI qi[2] = {{&IID_IUnknown, nullptr, S_OK}, {&IID_IOPCHDA_Server, nullptr, S_OK}};
-    EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_SERVER, nullptr, 2, qi), E_ACCESSDENIED);
+    EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_SERVER, nullptr, 2, qi),
+              E_ACCESSDENIED);
     EXPECT_EQ(qi[1].hr, E_ACCESSDENIED);
     EXPECT_EQ(control->ServersCreated(), 0);
 
@@ -432,7 +449,8 @@ TEST_F(Activation, ServerFailuresPassThroughCreation) {
         if (riid == IID_IOPCHDA_Server) return E_UNEXPECTED;
         return std::nullopt;
     };
-    EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_SERVER, nullptr, 2, qi), CO_S_NOTALLINTERFACES);
+    EXPECT_EQ(CoCreateInstanceEx(CLSID_HdaTestRecording, nullptr, CLSCTX_SERVER, nullptr, 2, qi),
+              CO_S_NOTALLINTERFACES);
     EXPECT_EQ(qi[1].hr, E_UNEXPECTED);
     qi[0].pItf->Release();
     EXPECT_EQ(control->LiveObjects(), 0);
@@ -472,23 +490,24 @@ TEST_F(Activation, RemoteRequestsGoToTheRemoteActivatorOrFailCleanly) {
 
     g_remote = RemoteCall{};
     com::SetRemoteActivator(&FakeRemote);
-    EXPECT_EQ(CoCreateInstanceEx(CLSID_OpcServerList, nullptr, CLSCTX_ALL, &info, 2, qi), RPC_S_SERVER_UNAVAILABLE_HR);
+    EXPECT_EQ(CoCreateInstanceEx(CLSID_OpcServerList, nullptr, CLSCTX_ALL, &info, 2, qi),
+              RPC_S_SERVER_UNAVAILABLE_HR);
     EXPECT_EQ(g_remote.count, 1);
     EXPECT_EQ(g_remote.clsid, CLSID_OpcServerList);
     EXPECT_EQ(g_remote.computer, other);
     EXPECT_EQ(g_remote.interfaces, 2u);
     // The first remote call fixes the process's security, as DCOM does.
     EXPECT_TRUE(com::CurrentSecurity().fixed);
-    EXPECT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IDENTIFY,
-                                   nullptr, EOAC_NONE, nullptr),
+    EXPECT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT,
+                                   RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr),
               RPC_E_TOO_LATE);
 
     // This computer, however named, is served locally, even with the remote context allowed.
     char host[256] = {};
     gethostname(host, sizeof host - 1);
     std::u16string own = com::Utf8ToUtf16(host);
-    for (std::u16string name : {std::u16string(u""), std::u16string(u"localhost"), std::u16string(u"\\\\LOCALHOST"),
-                                std::u16string(u"127.0.0.1"), own}) {
+    for (std::u16string name : {std::u16string(u""), std::u16string(u"localhost"),
+                                std::u16string(u"\\\\LOCALHOST"), std::u16string(u"127.0.0.1"), own}) {
         SCOPED_TRACE(com::Utf16ToUtf8(name));
         COSERVERINFO local{0, name.data(), nullptr, 0};
         for (DWORD ctx : {DWORD(CLSCTX_SERVER), DWORD(CLSCTX_REMOTE_SERVER)}) {

@@ -21,9 +21,12 @@ using vistrel_test::WriteText;
 
 class ClassStore : public StoreTest {};
 
-CLSID Clsid(DWORD n) { return CLSID{0xC1A55000 + n, 0x1234, 0x5678, {0x9A, 0xBC, 0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78}}; }
+CLSID Clsid(DWORD n) {
+    return CLSID{0xC1A55000 + n, 0x1234, 0x5678, {0x9A, 0xBC, 0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78}};
+}
 
-com::ClassRegistration Reg(DWORD n, std::u16string progId, std::string library = "/opt/servers/libserver.so") {
+com::ClassRegistration Reg(DWORD n, std::u16string progId,
+                           std::string library = "/opt/servers/libserver.so") {
     com::ClassRegistration r;
     r.clsid = Clsid(n);
     r.progId = progId;
@@ -81,16 +84,19 @@ TEST_F(ClassStore, OrderIsFirstRegistrationAndSurvivesReRegistration) {
     ASSERT_EQ(com::RegisterComClass(Reg(3, u"C.C.1")), S_OK);
     ASSERT_EQ(com::RegisterComClass(Reg(1, u"A.A.1")), S_OK);
     ASSERT_EQ(com::RegisterComClass(Reg(2, u"B.B.1")), S_OK);
-    EXPECT_EQ(ProgIds(com::EnumerateComClasses()), (std::vector<std::u16string>{u"C.C.1", u"A.A.1", u"B.B.1"}));
+    EXPECT_EQ(ProgIds(com::EnumerateComClasses()),
+              (std::vector<std::u16string>{u"C.C.1", u"A.A.1", u"B.B.1"}));
 
     com::ClassRegistration again = Reg(3, u"C.C.2");
     ASSERT_EQ(com::RegisterComClass(again), S_OK);
-    EXPECT_EQ(ProgIds(com::EnumerateComClasses()), (std::vector<std::u16string>{u"C.C.2", u"A.A.1", u"B.B.1"}));
+    EXPECT_EQ(ProgIds(com::EnumerateComClasses()),
+              (std::vector<std::u16string>{u"C.C.2", u"A.A.1", u"B.B.1"}));
 
     EXPECT_EQ(com::UnregisterComClass(Clsid(3)), S_OK);
     EXPECT_EQ(com::UnregisterComClass(Clsid(3)), S_FALSE);
     ASSERT_EQ(com::RegisterComClass(Reg(3, u"C.C.3")), S_OK);
-    EXPECT_EQ(ProgIds(com::EnumerateComClasses()), (std::vector<std::u16string>{u"A.A.1", u"B.B.1", u"C.C.3"}));
+    EXPECT_EQ(ProgIds(com::EnumerateComClasses()),
+              (std::vector<std::u16string>{u"A.A.1", u"B.B.1", u"C.C.3"}));
 }
 
 TEST_F(ClassStore, RewritingReplacesTheFileWholeAndLeavesNoTemporaryFiles) {
@@ -145,12 +151,12 @@ TEST_F(ClassStore, MalformedEntriesAreSkippedWithOneDiagnosticEach) {
     auto clsidLine = [](DWORD n) { return "clsid=" + com::GuidToUtf8(Clsid(n)) + "\n"; };
     WriteText(entry(2), clsidLine(2) + "this line has no equals sign\n" + lib);
     WriteText(entry(3), "clsid={not-a-guid}\n" + lib);
-    WriteText(entry(4), clsidLine(5) + lib);                      // names another class than its file
+    WriteText(entry(4), clsidLine(5) + lib);  // names another class than its file
     WriteText(entry(6), clsidLine(6) + "library=relative/lib.so\n");
     WriteText(entry(7), clsidLine(7) + "progid=bad\\escape\n" + lib);
     WriteText(entry(8), clsidLine(8) + "progid=\xC3\x28\n" + lib);  // invalid UTF-8
     WriteText(entry(9), clsidLine(9) + "progid=A\nprogid=B\n" + lib);
-    WriteText(entry(10), clsidLine(10));                         // no library
+    WriteText(entry(10), clsidLine(10));  // no library
     WriteText(entry(11), "");
     WriteText(entry(12), clsidLine(12) + lib + "category=nonsense\n");
     WriteText(entry(13), clsidLine(13) + lib + "order=12abc\n");
@@ -172,10 +178,11 @@ TEST_F(ClassStore, MalformedEntriesAreSkippedWithOneDiagnosticEach) {
 
 TEST_F(ClassStore, HandWrittenEntriesAreReadLeniently) {
     // CRLF line ends, comments, unknown keys, no order: accepted; unordered entries follow ordered ones.
-    WriteText(EntryPath(Clsid(1)), "# by hand\r\nclsid=" + com::GuidToUtf8(Clsid(1)) +
-                                       "\r\nprogid=Hand.Written.1\r\nfuture=whatever\r\nlibrary=/x/lib.so\r\n");
+    WriteText(EntryPath(Clsid(1)),
+              "# by hand\r\nclsid=" + com::GuidToUtf8(Clsid(1)) +
+                  "\r\nprogid=Hand.Written.1\r\nfuture=whatever\r\nlibrary=/x/lib.so\r\n");
     ASSERT_EQ(com::RegisterComClass(Reg(2, u"Tool.Written.1")), S_OK);
-    WriteText(m_dir + "/.hidden.class", "garbage");    // temporary files are never read
+    WriteText(m_dir + "/.hidden.class", "garbage");   // temporary files are never read
     WriteText(m_dir + "/notes.txt", "not an entry");  // nor other files
     testing::internal::CaptureStderr();
     auto all = com::EnumerateComClasses();
@@ -223,7 +230,8 @@ TEST_F(ClassStore, StoreThatCannotBeMadeIsAWriteFailure) {
     ScopedEnv env("VISTREL_CLASS_STORE", m_dir + "/plainfile/classes");
     EXPECT_EQ(com::RegisterComClass(Reg(1, u"A.B.1")), REGDB_E_WRITEREGDB);
     EXPECT_TRUE(com::EnumerateComClasses().empty());
-    ScopedEnv none("VISTREL_CLASS_STORE", std::nullopt), noHome("HOME", std::nullopt), noXdg("XDG_DATA_HOME", std::nullopt);
+    ScopedEnv none("VISTREL_CLASS_STORE", std::nullopt), noHome("HOME", std::nullopt),
+        noXdg("XDG_DATA_HOME", std::nullopt);
     EXPECT_EQ(com::ClassStoreDirectory(com::StoreScope::User), "");
     EXPECT_EQ(com::RegisterComClass(Reg(1, u"A.B.1")), REGDB_E_WRITEREGDB) << "no user scope without HOME";
 }
@@ -242,12 +250,14 @@ TEST_F(ClassStore, EnvironmentDirectoryIsTheOnlyScopeWhenSet) {
                                         com::GuidToUtf8(Clsid(1)) + ".class"));
     ASSERT_EQ(com::RegisterComClass(Reg(2, u"In.Env.1")), S_OK);
     EXPECT_EQ(ProgIds(com::EnumerateComClasses()), (std::vector<std::u16string>{u"In.Env.1"}));
-    EXPECT_EQ(ProgIds(com::EnumerateComClasses(com::StoreScope::User)), (std::vector<std::u16string>{u"In.User.1"}));
+    EXPECT_EQ(ProgIds(com::EnumerateComClasses(com::StoreScope::User)),
+              (std::vector<std::u16string>{u"In.User.1"}));
 }
 
 TEST_F(ClassStore, UserScopeHidesTheSystemScope) {
     std::string data = m_dir + "/data", system = m_dir + "/system";
-    ScopedEnv e("VISTREL_CLASS_STORE", std::nullopt), x("XDG_DATA_HOME", data), s("VISTREL_SYSTEM_CLASS_STORE", system);
+    ScopedEnv e("VISTREL_CLASS_STORE", std::nullopt), x("XDG_DATA_HOME", data),
+        s("VISTREL_SYSTEM_CLASS_STORE", system);
     EXPECT_EQ(com::ClassStoreDirectory(com::StoreScope::User), data + "/vistrel/classes");
     EXPECT_EQ(com::ClassStoreDirectory(com::StoreScope::Default), data + "/vistrel/classes");
 
@@ -255,11 +265,13 @@ TEST_F(ClassStore, UserScopeHidesTheSystemScope) {
     ASSERT_EQ(com::RegisterComClass(Reg(1, u"Shared.Class.1", "")), S_OK);
     ASSERT_EQ(com::RegisterComClass(Reg(2, u"System.Only.1", "")), S_OK);
     com::ClearRegistrationContext();
-    ASSERT_EQ(com::RegisterComClass(Reg(1, u"Shared.Class.2", "/x/user.so")), S_OK);  // default: the user scope
+    ASSERT_EQ(com::RegisterComClass(Reg(1, u"Shared.Class.2", "/x/user.so")),
+              S_OK);  // default: the user scope
     ASSERT_EQ(com::RegisterComClass(Reg(3, u"User.Only.1", "/x/user.so")), S_OK);
 
     auto all = com::EnumerateComClasses();
-    EXPECT_EQ(ProgIds(all), (std::vector<std::u16string>{u"Shared.Class.2", u"User.Only.1", u"System.Only.1"}));
+    EXPECT_EQ(ProgIds(all),
+              (std::vector<std::u16string>{u"Shared.Class.2", u"User.Only.1", u"System.Only.1"}));
     EXPECT_EQ(all[0].libraryPath, "/x/user.so");
     EXPECT_EQ(all[2].libraryPath, "/x/system.so");
     EXPECT_EQ(com::EnumerateComClasses(com::StoreScope::System).size(), 2u);

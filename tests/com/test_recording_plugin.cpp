@@ -46,7 +46,8 @@ protected:
         }
         OPCHANDLE* h = nullptr;
         HRESULT* e = nullptr;
-        EXPECT_EQ(m_server->GetItemHandles(static_cast<DWORD>(ids.size()), p.data(), clients.data(), &h, &e), S_OK);
+        EXPECT_EQ(m_server->GetItemHandles(static_cast<DWORD>(ids.size()), p.data(), clients.data(), &h, &e),
+                  S_OK);
         std::vector<OPCHANDLE> out(h, h + ids.size());
         CoTaskMemFree(h);
         CoTaskMemFree(e);
@@ -74,7 +75,8 @@ using Strings = std::vector<std::u16string>;
 TEST_F(RecordingPlugin, BrowsesItsThreeLevelAddressSpace) {
     com::ComPtr<IOPCHDA_Browser> b;
     HRESULT* errors = nullptr;
-    ASSERT_EQ(m_server->CreateBrowse(0, nullptr, nullptr, nullptr, b.ReleaseAndGetAddressOf(), &errors), S_OK);
+    ASSERT_EQ(m_server->CreateBrowse(0, nullptr, nullptr, nullptr, b.ReleaseAndGetAddressOf(), &errors),
+              S_OK);
     EXPECT_EQ(errors, nullptr);
 
     auto list = [&](OPCHDA_BROWSETYPE type, HRESULT expected = S_OK) {
@@ -91,8 +93,9 @@ TEST_F(RecordingPlugin, BrowsesItsThreeLevelAddressSpace) {
     };
     EXPECT_EQ(list(OPCHDA_BRANCH), (Strings{u"Plant", u"Utilities"}));
     EXPECT_EQ(list(OPCHDA_LEAF), (Strings{u"Sinusoid"}));
-    EXPECT_EQ(list(OPCHDA_FLAT), (Strings{u"Plant.Area1.Temperature", u"Plant.Area1.Pressure", u"Plant.Area2.Flow",
-                                          u"Plant.Status", u"Utilities.Power", u"Sinusoid"}));
+    EXPECT_EQ(list(OPCHDA_FLAT),
+              (Strings{u"Plant.Area1.Temperature", u"Plant.Area1.Pressure", u"Plant.Area2.Flow",
+                       u"Plant.Status", u"Utilities.Power", u"Sinusoid"}));
     EXPECT_EQ(position(), u"");
     EXPECT_EQ(b->ChangeBrowsePosition(OPCHDA_BROWSE_UP, u""), E_FAIL);
 
@@ -125,8 +128,9 @@ TEST_F(RecordingPlugin, BrowsesItsThreeLevelAddressSpace) {
 TEST_F(RecordingPlugin, AddressSpaceAndEnumeratorsCanBeScripted) {
     Control()->SetAddressSpace({u"a/b", u"a", u"c"}, u'/');  // "a" is a branch and an item
     int calls = 0;
-    Control()->Hooks().EnumNext = [&](OPCHDA_BROWSETYPE type, ULONG call, const std::vector<std::u16string>& names,
-                                      ULONG, LPOLESTR* rgelt, ULONG* fetched) -> HRESULT {
+    Control()->Hooks().EnumNext = [&](OPCHDA_BROWSETYPE type, ULONG call,
+                                      const std::vector<std::u16string>& names, ULONG, LPOLESTR* rgelt,
+                                      ULONG* fetched) -> HRESULT {
         ++calls;
         if (type == OPCHDA_LEAF) {  // S_OK without a string
             *rgelt = nullptr;
@@ -139,7 +143,8 @@ TEST_F(RecordingPlugin, AddressSpaceAndEnumeratorsCanBeScripted) {
     };
     com::ComPtr<IOPCHDA_Browser> b;
     HRESULT* errors = nullptr;
-    ASSERT_EQ(m_server->CreateBrowse(0, nullptr, nullptr, nullptr, b.ReleaseAndGetAddressOf(), &errors), S_OK);
+    ASSERT_EQ(m_server->CreateBrowse(0, nullptr, nullptr, nullptr, b.ReleaseAndGetAddressOf(), &errors),
+              S_OK);
     com::ComPtr<IEnumString> e;
     ASSERT_EQ(b->GetEnum(OPCHDA_ITEMS, e.ReleaseAndGetAddressOf()), S_OK);
     for (int i = 0; i < 1000; ++i) {
@@ -313,7 +318,9 @@ TEST_F(RecordingPlugin, DefaultServerInformationAndAttributes) {
     WORD major = 0, minor = 0, build = 0;
     DWORD max = 0;
     LPWSTR text = nullptr, vendor = nullptr;
-    ASSERT_EQ(m_server->GetHistorianStatus(&status, &now, &start, &major, &minor, &build, &max, &text, &vendor), S_OK);
+    ASSERT_EQ(
+        m_server->GetHistorianStatus(&status, &now, &start, &major, &minor, &build, &max, &text, &vendor),
+        S_OK);
     EXPECT_EQ(status, OPCHDA_UP);
     EXPECT_EQ(FileTimeToU64(*now), kStatusNowTicks);
     EXPECT_EQ(std::u16string(text), u"Running");
@@ -341,7 +348,8 @@ TEST_F(RecordingPlugin, DefaultServerInformationAndAttributes) {
     HRESULT* errors = nullptr;
     ASSERT_EQ(read->ReadAttribute(&t0, &t1, h[0], 2, attrs, &values, &errors), S_FALSE);
     ASSERT_EQ(values[0].vAttributeValues[0].vt, VT_BSTR);
-    EXPECT_EQ(std::u16string(values[0].vAttributeValues[0].bstrVal), u"Recorded item Plant.Area1.Temperature");
+    EXPECT_EQ(std::u16string(values[0].vAttributeValues[0].bstrVal),
+              u"Recorded item Plant.Area1.Temperature");
     EXPECT_EQ(errors[1], OPC_E_INVALIDATTRID);
     EXPECT_EQ(values[1].dwNumValues, 0u);
     VariantClear(&values[0].vAttributeValues[0]);

@@ -12,13 +12,15 @@ class Runtime : public StoreTest {};
 // An activation that needs an initialised runtime: tells whether it is.
 bool Initialised() {
     void* p = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatInformation, &p);
+    HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_ICatInformation, &p);
     if (p) static_cast<IUnknown*>(p)->Release();
     EXPECT_TRUE(hr == S_OK || hr == CO_E_NOTINITIALIZED) << std::hex << hr;
     return hr == S_OK;
 }
 
-HRESULT Security(DWORD authn = RPC_C_AUTHN_LEVEL_CONNECT, DWORD imp = RPC_C_IMP_LEVEL_IDENTIFY, LONG cAuthSvc = -1) {
+HRESULT Security(DWORD authn = RPC_C_AUTHN_LEVEL_CONNECT, DWORD imp = RPC_C_IMP_LEVEL_IDENTIFY,
+                 LONG cAuthSvc = -1) {
     return CoInitializeSecurity(nullptr, cAuthSvc, nullptr, nullptr, authn, imp, nullptr, EOAC_NONE, nullptr);
 }
 
@@ -85,7 +87,8 @@ TEST_F(Runtime, RefusedSecurityArgumentsFixNothing) {
     EXPECT_EQ(Security(7, RPC_C_IMP_LEVEL_IDENTIFY), E_INVALIDARG);
     EXPECT_EQ(Security(RPC_C_AUTHN_LEVEL_CONNECT, 5), E_INVALIDARG);
     EXPECT_EQ(Security(RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IDENTIFY, -2), E_INVALIDARG);
-    EXPECT_EQ(Security(RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IDENTIFY, 1), E_INVALIDARG);  // list missing
+    EXPECT_EQ(Security(RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IDENTIFY, 1),
+              E_INVALIDARG);  // list missing
     EXPECT_FALSE(com::CurrentSecurity().fixed);
     EXPECT_EQ(Security(), S_OK);
     CoUninitialize();

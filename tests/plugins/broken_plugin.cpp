@@ -5,7 +5,9 @@
 
 #define HDATEST_EXPORT extern "C" __attribute__((visibility("default")))
 
-HDATEST_EXPORT HRESULT DllCanUnloadNow() { return S_OK; }
+HDATEST_EXPORT HRESULT DllCanUnloadNow() {
+    return S_OK;
+}
 
 HDATEST_EXPORT HRESULT DllRegisterServer() {
     com::ClassRegistration reg;
@@ -17,4 +19,6 @@ HDATEST_EXPORT HRESULT DllRegisterServer() {
     return com::RegisterComClass(reg);
 }
 
-HDATEST_EXPORT HRESULT DllUnregisterServer() { return com::UnregisterComClass(hdatest::CLSID_HdaTestBroken); }
+HDATEST_EXPORT HRESULT DllUnregisterServer() {
+    return com::UnregisterComClass(hdatest::CLSID_HdaTestBroken);
+}

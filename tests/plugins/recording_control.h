@@ -5,11 +5,11 @@
 // RecordingClsid(profile, variant); the profile chooses which interfaces the server offers by default:
 //
 //   profile        ProgID (variant 0)          offers
-//   Full           "HdaTest.Recording.1"       IOPCHDA_Server, IOPCHDA_SyncRead, IOPCHDA_SyncUpdate, IOPCHDA_AsyncRead
+//   Full           "HdaTest.Recording.1"       IOPCHDA_Server, _SyncRead, _SyncUpdate, _AsyncRead
 //   NoAsync        "HdaTest.NoAsync.1"         all but IOPCHDA_AsyncRead
 //   NoSyncRead     "HdaTest.NoSyncRead.1"      all but IOPCHDA_SyncRead
 //   NoSyncUpdate   "HdaTest.NoSyncUpdate.1"    all but IOPCHDA_SyncUpdate
-//   NoServer       "HdaTest.NoServer.1"        all but IOPCHDA_Server (creation then fails on that entry)
+//   NoServer       "HdaTest.NoServer.1"        all but IOPCHDA_Server (that creation entry fails)
 //
 // Each class (CLSID) has its own state: a log of every call with deep copies of its arguments, the
 // answer hooks, the offered interfaces, the address space. A test reaches it through
@@ -68,8 +68,8 @@
 namespace hdatest {
 
 enum class Profile : BYTE { Full = 0, NoAsync = 1, NoSyncRead = 2, NoSyncUpdate = 3, NoServer = 4 };
-inline constexpr Profile kAllProfiles[] = {Profile::Full, Profile::NoAsync, Profile::NoSyncRead, Profile::NoSyncUpdate,
-                                           Profile::NoServer};
+inline constexpr Profile kAllProfiles[] = {Profile::Full, Profile::NoAsync, Profile::NoSyncRead,
+                                           Profile::NoSyncUpdate, Profile::NoServer};
 
 // Bits of the offered-interface mask.
 enum Offer : DWORD {
@@ -85,8 +85,8 @@ constexpr CLSID RecordingClsid(Profile profile, WORD variant = 0) {
     return CLSID{0x6D0C4E10,
                  0x71B2,
                  0x4E5A,
-                 {0x9C, 0x3D, 0x41, 0x8A, static_cast<BYTE>(variant >> 8), static_cast<BYTE>(variant & 0xFF), 0xA5,
-                  static_cast<BYTE>(profile)}};
+                 {0x9C, 0x3D, 0x41, 0x8A, static_cast<BYTE>(variant >> 8), static_cast<BYTE>(variant & 0xFF),
+                  0xA5, static_cast<BYTE>(profile)}};
 }
 inline constexpr CLSID CLSID_HdaTestRecording = RecordingClsid(Profile::Full);
 inline constexpr CLSID CLSID_HdaTestNoAsync = RecordingClsid(Profile::NoAsync);
@@ -96,39 +96,41 @@ inline constexpr CLSID CLSID_HdaTestNoServer = RecordingClsid(Profile::NoServer)
 
 // A class the hdatest_broken library registers ("HdaTest.Broken.1"); that library has no
 // DllGetClassObject.
-inline constexpr CLSID CLSID_HdaTestBroken = {0x6D0C4E11, 0x71B2, 0x4E5A, {0x9C, 0x3D, 0x41, 0x8A, 0x00, 0x00, 0xA5, 0x00}};
+inline constexpr CLSID CLSID_HdaTestBroken = {
+    0x6D0C4E11, 0x71B2, 0x4E5A, {0x9C, 0x3D, 0x41, 0x8A, 0x00, 0x00, 0xA5, 0x00}};
 
-inline constexpr IID IID_IRecordingControl = {0x6D0C4E1F, 0x71B2, 0x4E5A, {0x9C, 0x3D, 0x41, 0x8A, 0x00, 0x00, 0xA5, 0xFF}};
+inline constexpr IID IID_IRecordingControl = {
+    0x6D0C4E1F, 0x71B2, 0x4E5A, {0x9C, 0x3D, 0x41, 0x8A, 0x00, 0x00, 0xA5, 0xFF}};
 
 inline const char16_t* ProfileProgId(Profile p) {
     switch (p) {
-    case Profile::Full:
-        return u"HdaTest.Recording.1";
-    case Profile::NoAsync:
-        return u"HdaTest.NoAsync.1";
-    case Profile::NoSyncRead:
-        return u"HdaTest.NoSyncRead.1";
-    case Profile::NoSyncUpdate:
-        return u"HdaTest.NoSyncUpdate.1";
-    case Profile::NoServer:
-        return u"HdaTest.NoServer.1";
+        case Profile::Full:
+            return u"HdaTest.Recording.1";
+        case Profile::NoAsync:
+            return u"HdaTest.NoAsync.1";
+        case Profile::NoSyncRead:
+            return u"HdaTest.NoSyncRead.1";
+        case Profile::NoSyncUpdate:
+            return u"HdaTest.NoSyncUpdate.1";
+        case Profile::NoServer:
+            return u"HdaTest.NoServer.1";
     }
     return u"";
 }
 
 inline constexpr DWORD ProfileOffers(Profile p) {
     switch (p) {
-    case Profile::NoAsync:
-        return kOfferAll & ~kOfferAsyncRead;
-    case Profile::NoSyncRead:
-        return kOfferAll & ~kOfferSyncRead;
-    case Profile::NoSyncUpdate:
-        return kOfferAll & ~kOfferSyncUpdate;
-    case Profile::NoServer:
-        return kOfferAll & ~kOfferServer;
-    case Profile::Full:
-    default:
-        return kOfferAll;
+        case Profile::NoAsync:
+            return kOfferAll & ~kOfferAsyncRead;
+        case Profile::NoSyncRead:
+            return kOfferAll & ~kOfferSyncRead;
+        case Profile::NoSyncUpdate:
+            return kOfferAll & ~kOfferSyncUpdate;
+        case Profile::NoServer:
+            return kOfferAll & ~kOfferServer;
+        case Profile::Full:
+        default:
+            return kOfferAll;
     }
 }
 
@@ -136,8 +138,9 @@ inline constexpr DWORD ProfileOffers(Profile p) {
 inline constexpr ULONGLONG kStatusNowTicks = 128799543072500000ULL;
 
 inline std::vector<std::u16string> DefaultAddressSpace() {
-    return {u"Plant.Area1.Temperature", u"Plant.Area1.Pressure", u"Plant.Area2.Flow", u"Plant.Status",
-            u"Utilities.Power", u"Sinusoid"};
+    return {u"Plant.Area1.Temperature", u"Plant.Area1.Pressure",
+            u"Plant.Area2.Flow",        u"Plant.Status",
+            u"Utilities.Power",         u"Sinusoid"};
 }
 
 // ---- The call log ----
@@ -208,8 +211,8 @@ struct RecordingHooks {
     std::function<HRESULT(DWORD* pdwCount, DWORD** ppdwAggrID, LPWSTR** ppszAggrName, LPWSTR** ppszAggrDesc)>
         GetAggregates;
     std::function<HRESULT(OPCHDA_SERVERSTATUS* pwStatus, FILETIME** pftCurrentTime, FILETIME** pftStartTime,
-                          WORD* pwMajorVersion, WORD* pwMinorVersion, WORD* pwBuildNumber, DWORD* pdwMaxReturnValues,
-                          LPWSTR* ppszStatusString, LPWSTR* ppszVendorInfo)>
+                          WORD* pwMajorVersion, WORD* pwMinorVersion, WORD* pwBuildNumber,
+                          DWORD* pdwMaxReturnValues, LPWSTR* ppszStatusString, LPWSTR* ppszVendorInfo)>
         GetHistorianStatus;
     std::function<HRESULT(DWORD dwCount, LPWSTR* pszItemID, OPCHANDLE* phClient, OPCHANDLE** pphServer,
                           HRESULT** ppErrors)>
@@ -228,26 +231,29 @@ struct RecordingHooks {
     // IEnumString::Next of the enumerators the default GetEnum returns, instead of delivering their
     // list: `call` counts this enumerator's Next calls from 0, `names` is what it would deliver.
     // (An enumerator that never ends, or S_OK without a string, is one line here.)
-    std::function<HRESULT(OPCHDA_BROWSETYPE type, ULONG call, const std::vector<std::u16string>& names, ULONG celt,
-                          LPOLESTR* rgelt, ULONG* pceltFetched)>
+    std::function<HRESULT(OPCHDA_BROWSETYPE type, ULONG call, const std::vector<std::u16string>& names,
+                          ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched)>
         EnumNext;
 
     // IOPCHDA_SyncRead
     std::function<HRESULT(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues, BOOL bBounds,
-                          DWORD dwNumItems, OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors)>
+                          DWORD dwNumItems, OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues,
+                          HRESULT** ppErrors)>
         ReadRaw;
     std::function<HRESULT(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, FILETIME ftResampleInterval,
-                          DWORD dwNumItems, OPCHANDLE* phServer, DWORD* haAggregate, OPCHDA_ITEM** ppItemValues,
-                          HRESULT** ppErrors)>
-        ReadProcessed;
-    std::function<HRESULT(DWORD dwNumTimeStamps, FILETIME* ftTimeStamps, DWORD dwNumItems, OPCHANDLE* phServer,
+                          DWORD dwNumItems, OPCHANDLE* phServer, DWORD* haAggregate,
                           OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors)>
+        ReadProcessed;
+    std::function<HRESULT(DWORD dwNumTimeStamps, FILETIME* ftTimeStamps, DWORD dwNumItems,
+                          OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors)>
         ReadAtTime;
-    std::function<HRESULT(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues, DWORD dwNumItems,
-                          OPCHANDLE* phServer, OPCHDA_MODIFIEDITEM** ppItemValues, HRESULT** ppErrors)>
+    std::function<HRESULT(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues,
+                          DWORD dwNumItems, OPCHANDLE* phServer, OPCHDA_MODIFIEDITEM** ppItemValues,
+                          HRESULT** ppErrors)>
         ReadModified;
-    std::function<HRESULT(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, OPCHANDLE hServer, DWORD dwNumAttributes,
-                          DWORD* pdwAttributeIDs, OPCHDA_ATTRIBUTE** ppAttributeValues, HRESULT** ppErrors)>
+    std::function<HRESULT(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, OPCHANDLE hServer,
+                          DWORD dwNumAttributes, DWORD* pdwAttributeIDs, OPCHDA_ATTRIBUTE** ppAttributeValues,
+                          HRESULT** ppErrors)>
         ReadAttribute;
 
     // IOPCHDA_SyncUpdate
@@ -257,36 +263,38 @@ struct RecordingHooks {
     UpdateHook Insert;
     UpdateHook Replace;
     UpdateHook InsertReplace;
-    std::function<HRESULT(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumItems, OPCHANDLE* phServer,
-                          HRESULT** ppErrors)>
+    std::function<HRESULT(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumItems,
+                          OPCHANDLE* phServer, HRESULT** ppErrors)>
         DeleteRaw;
     std::function<HRESULT(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps, HRESULT** ppErrors)>
         DeleteAtTime;
 
     // IOPCHDA_AsyncRead (the methods the interface names ReadRaw etc., prefixed here)
-    std::function<HRESULT(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues,
-                          BOOL bBounds, DWORD dwNumItems, OPCHANDLE* phServer, DWORD* pdwCancelID,
-                          HRESULT** ppErrors)>
+    std::function<HRESULT(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
+                          DWORD dwNumValues, BOOL bBounds, DWORD dwNumItems, OPCHANDLE* phServer,
+                          DWORD* pdwCancelID, HRESULT** ppErrors)>
         AsyncReadRaw;
     std::function<HRESULT(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, FILETIME ftUpdateInterval,
                           DWORD dwNumItems, OPCHANDLE* phServer, DWORD* pdwCancelID, HRESULT** ppErrors)>
         AsyncAdviseRaw;
     std::function<HRESULT(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
-                          FILETIME ftResampleInterval, DWORD dwNumItems, OPCHANDLE* phServer, DWORD* haAggregate,
-                          DWORD* pdwCancelID, HRESULT** ppErrors)>
+                          FILETIME ftResampleInterval, DWORD dwNumItems, OPCHANDLE* phServer,
+                          DWORD* haAggregate, DWORD* pdwCancelID, HRESULT** ppErrors)>
         AsyncReadProcessed;
     std::function<HRESULT(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, FILETIME ftResampleInterval,
                           DWORD dwNumItems, OPCHANDLE* phServer, DWORD* haAggregate, DWORD dwNumIntervals,
                           DWORD* pdwCancelID, HRESULT** ppErrors)>
         AsyncAdviseProcessed;
-    std::function<HRESULT(DWORD dwTransactionID, DWORD dwNumTimeStamps, FILETIME* ftTimeStamps, DWORD dwNumItems,
-                          OPCHANDLE* phServer, DWORD* pdwCancelID, HRESULT** ppErrors)>
-        AsyncReadAtTime;
-    std::function<HRESULT(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues,
+    std::function<HRESULT(DWORD dwTransactionID, DWORD dwNumTimeStamps, FILETIME* ftTimeStamps,
                           DWORD dwNumItems, OPCHANDLE* phServer, DWORD* pdwCancelID, HRESULT** ppErrors)>
+        AsyncReadAtTime;
+    std::function<HRESULT(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
+                          DWORD dwNumValues, DWORD dwNumItems, OPCHANDLE* phServer, DWORD* pdwCancelID,
+                          HRESULT** ppErrors)>
         AsyncReadModified;
-    std::function<HRESULT(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, OPCHANDLE hServer,
-                          DWORD dwNumAttributes, DWORD* dwAttributeIDs, DWORD* pdwCancelID, HRESULT** ppErrors)>
+    std::function<HRESULT(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
+                          OPCHANDLE hServer, DWORD dwNumAttributes, DWORD* dwAttributeIDs, DWORD* pdwCancelID,
+                          HRESULT** ppErrors)>
         AsyncReadAttribute;
     std::function<HRESULT(DWORD dwCancelID)> AsyncCancel;
 
@@ -409,8 +417,9 @@ inline LPWSTR TaskString(std::u16string_view s) {
     return p;
 }
 // One OPCHDA_ITEM with `n` VT_R8 values value0, value0 + 1, ... at time0, time0 + 1 s, ...
-inline OPCHDA_ITEM MakeItem(OPCHANDLE hClient, DWORD count, ULONGLONG time0 = kStatusNowTicks, double value0 = 0,
-                            DWORD quality = OPC_QUALITY_GOOD | OPCHDA_RAW, DWORD aggregate = 0) {
+inline OPCHDA_ITEM MakeItem(OPCHANDLE hClient, DWORD count, ULONGLONG time0 = kStatusNowTicks,
+                            double value0 = 0, DWORD quality = OPC_QUALITY_GOOD | OPCHDA_RAW,
+                            DWORD aggregate = 0) {
     OPCHDA_ITEM item{};
     item.hClient = hClient;
     item.haAggregate = aggregate;

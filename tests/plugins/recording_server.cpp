@@ -42,7 +42,8 @@ std::vector<std::u16string> Split(std::u16string_view id, char16_t sep) {
     std::size_t start = 0;
     while (true) {
         std::size_t p = id.find(sep, start);
-        parts.emplace_back(id.substr(start, p == std::u16string_view::npos ? std::u16string_view::npos : p - start));
+        parts.emplace_back(
+            id.substr(start, p == std::u16string_view::npos ? std::u16string_view::npos : p - start));
         if (p == std::u16string_view::npos) break;
         start = p + 1;
     }
@@ -137,7 +138,9 @@ ClassState* StateFor(REFCLSID clsid) {
 
 // ---- Recording helpers ----
 
-std::u16string Ascii(std::string_view s) { return std::u16string(s.begin(), s.end()); }
+std::u16string Ascii(std::string_view s) {
+    return std::u16string(s.begin(), s.end());
+}
 
 template <class T>
 std::u16string Number(T v) {
@@ -150,68 +153,68 @@ RecordedValue RecordValue(const VARIANT& v) {
     RecordedValue r;
     r.vt = v.vt;
     switch (v.vt) {
-    case VT_I1:
-        r.text = Number(static_cast<int>(v.cVal));
-        break;
-    case VT_I2:
-        r.text = Number(v.iVal);
-        break;
-    case VT_I4:
-        r.text = Number(v.lVal);
-        break;
-    case VT_I8:
-        r.text = Number(v.llVal);
-        break;
-    case VT_UI1:
-        r.text = Number(static_cast<unsigned>(v.bVal));
-        break;
-    case VT_UI2:
-        r.text = Number(v.uiVal);
-        break;
-    case VT_UI4:
-        r.text = Number(v.ulVal);
-        break;
-    case VT_UI8:
-        r.text = Number(v.ullVal);
-        break;
-    case VT_INT:
-        r.text = Number(v.intVal);
-        break;
-    case VT_UINT:
-        r.text = Number(v.uintVal);
-        break;
-    case VT_R4:
-        r.text = Number(v.fltVal);
-        break;
-    case VT_R8:
-        r.text = Number(v.dblVal);
-        break;
-    case VT_DATE:
-        r.text = Number(v.date);
-        break;
-    case VT_BOOL:
-        r.text = Number(v.boolVal);
-        break;
-    case VT_CY: {
-        LONGLONG units = v.cyVal.int64;
-        ULONGLONG mag = units < 0 ? 0ULL - static_cast<ULONGLONG>(units) : static_cast<ULONGLONG>(units);
-        std::u16string frac = Number(mag % 10000);
-        frac.insert(0, 4 - frac.size(), u'0');
-        while (!frac.empty() && frac.back() == u'0') frac.pop_back();
-        r.text = (units < 0 ? u"-" : u"") + Number(mag / 10000) + (frac.empty() ? u"" : u"." + frac);
-        break;
-    }
-    case VT_ERROR: {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v.scode));
-        r.text = Ascii(buf);
-        break;
-    }
-    case VT_BSTR:
-        if (v.bstrVal) r.text.assign(v.bstrVal, SysStringLen(v.bstrVal));
-        break;
-    default:
-        break;
+        case VT_I1:
+            r.text = Number(static_cast<int>(v.cVal));
+            break;
+        case VT_I2:
+            r.text = Number(v.iVal);
+            break;
+        case VT_I4:
+            r.text = Number(v.lVal);
+            break;
+        case VT_I8:
+            r.text = Number(v.llVal);
+            break;
+        case VT_UI1:
+            r.text = Number(static_cast<unsigned>(v.bVal));
+            break;
+        case VT_UI2:
+            r.text = Number(v.uiVal);
+            break;
+        case VT_UI4:
+            r.text = Number(v.ulVal);
+            break;
+        case VT_UI8:
+            r.text = Number(v.ullVal);
+            break;
+        case VT_INT:
+            r.text = Number(v.intVal);
+            break;
+        case VT_UINT:
+            r.text = Number(v.uintVal);
+            break;
+        case VT_R4:
+            r.text = Number(v.fltVal);
+            break;
+        case VT_R8:
+            r.text = Number(v.dblVal);
+            break;
+        case VT_DATE:
+            r.text = Number(v.date);
+            break;
+        case VT_BOOL:
+            r.text = Number(v.boolVal);
+            break;
+        case VT_CY: {
+            LONGLONG units = v.cyVal.int64;
+            ULONGLONG mag = units < 0 ? 0ULL - static_cast<ULONGLONG>(units) : static_cast<ULONGLONG>(units);
+            std::u16string frac = Number(mag % 10000);
+            frac.insert(0, 4 - frac.size(), u'0');
+            while (!frac.empty() && frac.back() == u'0') frac.pop_back();
+            r.text = (units < 0 ? u"-" : u"") + Number(mag / 10000) + (frac.empty() ? u"" : u"." + frac);
+            break;
+        }
+        case VT_ERROR: {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v.scode));
+            r.text = Ascii(buf);
+            break;
+        }
+        case VT_BSTR:
+            if (v.bstrVal) r.text.assign(v.bstrVal, SysStringLen(v.bstrVal));
+            break;
+        default:
+            break;
     }
     return r;
 }
@@ -239,7 +242,8 @@ void CopyTimes(RecordedCall& c, const char* name, const FILETIME* p, DWORD n, st
         for (DWORD i = 0; i < n; ++i) out->push_back(FileTimeToU64(p[i]));
 }
 
-void CopyStrings(RecordedCall& c, const char* name, const LPWSTR* p, DWORD n, std::vector<std::u16string>* out) {
+void CopyStrings(RecordedCall& c, const char* name, const LPWSTR* p, DWORD n,
+                 std::vector<std::u16string>* out) {
     NoteNull(c, name, p);
     if (!p) return;
     for (DWORD i = 0; i < n; ++i) {
@@ -252,7 +256,8 @@ void CopyStrings(RecordedCall& c, const char* name, const LPWSTR* p, DWORD n, st
     }
 }
 
-void CopyValues(RecordedCall& c, const char* name, const VARIANT* p, DWORD n, std::vector<RecordedValue>* out) {
+void CopyValues(RecordedCall& c, const char* name, const VARIANT* p, DWORD n,
+                std::vector<RecordedValue>* out) {
     NoteNull(c, name, p);
     if (p)
         for (DWORD i = 0; i < n; ++i) out->push_back(RecordValue(p[i]));
@@ -475,29 +480,34 @@ public:
         RecordedCall c = Begin("IOPCHDA_Browser::GetEnum");
         c.browseType = dwBrowseType;
         NoteNull(c, "ppIEnumString", ppIEnumString);
-        return Answer(std::move(c), &RecordingHooks::GetEnum, [&] { return DefaultGetEnum(dwBrowseType, ppIEnumString); },
-                      dwBrowseType, ppIEnumString);
+        return Answer(
+            std::move(c), &RecordingHooks::GetEnum,
+            [&] { return DefaultGetEnum(dwBrowseType, ppIEnumString); }, dwBrowseType, ppIEnumString);
     }
-    HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(OPCHDA_BROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) override {
+    HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(OPCHDA_BROWSEDIRECTION dwBrowseDirection,
+                                                   LPCWSTR szString) override {
         RecordedCall c = Begin("IOPCHDA_Browser::ChangeBrowsePosition");
         c.browseDirection = dwBrowseDirection;
         CopyText(c, "szString", szString);
-        return Answer(std::move(c), &RecordingHooks::ChangeBrowsePosition,
-                      [&] { return DefaultChangeBrowsePosition(dwBrowseDirection, szString); }, dwBrowseDirection,
-                      szString);
+        return Answer(
+            std::move(c), &RecordingHooks::ChangeBrowsePosition,
+            [&] { return DefaultChangeBrowsePosition(dwBrowseDirection, szString); }, dwBrowseDirection,
+            szString);
     }
     HRESULT STDMETHODCALLTYPE GetItemID(LPCWSTR szNode, LPWSTR* pszItemID) override {
         RecordedCall c = Begin("IOPCHDA_Browser::GetItemID");
         CopyText(c, "szNode", szNode);
         NoteNull(c, "pszItemID", pszItemID);
-        return Answer(std::move(c), &RecordingHooks::GetItemID, [&] { return DefaultGetItemID(szNode, pszItemID); },
-                      szNode, pszItemID);
+        return Answer(
+            std::move(c), &RecordingHooks::GetItemID, [&] { return DefaultGetItemID(szNode, pszItemID); },
+            szNode, pszItemID);
     }
     HRESULT STDMETHODCALLTYPE GetBranchPosition(LPWSTR* pszBranchPos) override {
         RecordedCall c = Begin("IOPCHDA_Browser::GetBranchPosition");
         NoteNull(c, "pszBranchPos", pszBranchPos);
-        return Answer(std::move(c), &RecordingHooks::GetBranchPosition,
-                      [&] { return DefaultGetBranchPosition(pszBranchPos); }, pszBranchPos);
+        return Answer(
+            std::move(c), &RecordingHooks::GetBranchPosition,
+            [&] { return DefaultGetBranchPosition(pszBranchPos); }, pszBranchPos);
     }
 
 private:
@@ -535,25 +545,25 @@ private:
         auto names = std::make_shared<std::vector<std::u16string>>();
         const Node* cur = Current();
         switch (type) {
-        case OPCHDA_BRANCH:
-            for (const auto& c : cur->children)
-                if (c->IsBranch()) names->push_back(c->name);
-            break;
-        case OPCHDA_LEAF:
-            for (const auto& c : cur->children)
-                if (!c->IsBranch() && c->item) names->push_back(c->name);
-            break;
-        case OPCHDA_ITEMS:
-            for (const auto& c : cur->children)
-                if (c->item) names->push_back(c->name);
-            break;
-        case OPCHDA_FLAT: {
-            std::vector<const Node*> path = m_path;
-            CollectFlat(cur, path, names.get());
-            break;
-        }
-        default:
-            return E_INVALIDARG;
+            case OPCHDA_BRANCH:
+                for (const auto& c : cur->children)
+                    if (c->IsBranch()) names->push_back(c->name);
+                break;
+            case OPCHDA_LEAF:
+                for (const auto& c : cur->children)
+                    if (!c->IsBranch() && c->item) names->push_back(c->name);
+                break;
+            case OPCHDA_ITEMS:
+                for (const auto& c : cur->children)
+                    if (c->item) names->push_back(c->name);
+                break;
+            case OPCHDA_FLAT: {
+                std::vector<const Node*> path = m_path;
+                CollectFlat(cur, path, names.get());
+                break;
+            }
+            default:
+                return E_INVALIDARG;
         }
         bool empty = names->empty();
         *out = new NameEnumerator(m_state, m_server, type, std::move(names), 0);
@@ -563,32 +573,32 @@ private:
     HRESULT DefaultChangeBrowsePosition(OPCHDA_BROWSEDIRECTION dir, LPCWSTR s) {
         if (s == nullptr) return E_INVALIDARG;
         switch (dir) {
-        case OPCHDA_BROWSE_UP:
-            if (m_path.empty()) return E_FAIL;
-            m_path.pop_back();
-            return S_OK;
-        case OPCHDA_BROWSE_DOWN: {
-            const Node* c = Current()->Child(s);
-            if (c == nullptr || !c->IsBranch()) return E_FAIL;
-            m_path.push_back(c);
-            return S_OK;
-        }
-        case OPCHDA_BROWSE_DIRECT: {
-            std::vector<const Node*> path;
-            std::u16string_view text(s);
-            if (!text.empty()) {
-                const Node* n = m_root.get();
-                for (const auto& part : Split(text, m_separator)) {
-                    n = n->Child(part);
-                    if (n == nullptr || !n->IsBranch()) return E_FAIL;
-                    path.push_back(n);
-                }
+            case OPCHDA_BROWSE_UP:
+                if (m_path.empty()) return E_FAIL;
+                m_path.pop_back();
+                return S_OK;
+            case OPCHDA_BROWSE_DOWN: {
+                const Node* c = Current()->Child(s);
+                if (c == nullptr || !c->IsBranch()) return E_FAIL;
+                m_path.push_back(c);
+                return S_OK;
             }
-            m_path = std::move(path);
-            return S_OK;
-        }
-        default:
-            return E_INVALIDARG;
+            case OPCHDA_BROWSE_DIRECT: {
+                std::vector<const Node*> path;
+                std::u16string_view text(s);
+                if (!text.empty()) {
+                    const Node* n = m_root.get();
+                    for (const auto& part : Split(text, m_separator)) {
+                        n = n->Child(part);
+                        if (n == nullptr || !n->IsBranch()) return E_FAIL;
+                        path.push_back(n);
+                    }
+                }
+                m_path = std::move(path);
+                return S_OK;
+            }
+            default:
+                return E_INVALIDARG;
         }
     }
 
@@ -650,7 +660,10 @@ public:
         NoteNull(c, "ppvtAttrDataType", ppvtAttrDataType);
         return Answer(
             std::move(c), &RecordingHooks::GetItemAttributes,
-            [&] { return DefaultGetItemAttributes(pdwCount, ppdwAttrID, ppszAttrName, ppszAttrDesc, ppvtAttrDataType); },
+            [&] {
+                return DefaultGetItemAttributes(pdwCount, ppdwAttrID, ppszAttrName, ppszAttrDesc,
+                                                ppvtAttrDataType);
+            },
             pdwCount, ppdwAttrID, ppszAttrName, ppszAttrDesc, ppvtAttrDataType);
     }
     HRESULT STDMETHODCALLTYPE GetAggregates(DWORD* pdwCount, DWORD** ppdwAggrID, LPWSTR** ppszAggrName,
@@ -660,14 +673,16 @@ public:
         NoteNull(c, "ppdwAggrID", ppdwAggrID);
         NoteNull(c, "ppszAggrName", ppszAggrName);
         NoteNull(c, "ppszAggrDesc", ppszAggrDesc);
-        return Answer(std::move(c), &RecordingHooks::GetAggregates,
-                      [&] { return DefaultGetAggregates(pdwCount, ppdwAggrID, ppszAggrName, ppszAggrDesc); }, pdwCount,
-                      ppdwAggrID, ppszAggrName, ppszAggrDesc);
+        return Answer(
+            std::move(c), &RecordingHooks::GetAggregates,
+            [&] { return DefaultGetAggregates(pdwCount, ppdwAggrID, ppszAggrName, ppszAggrDesc); }, pdwCount,
+            ppdwAggrID, ppszAggrName, ppszAggrDesc);
     }
     HRESULT STDMETHODCALLTYPE GetHistorianStatus(OPCHDA_SERVERSTATUS* pwStatus, FILETIME** pftCurrentTime,
-                                                 FILETIME** pftStartTime, WORD* pwMajorVersion, WORD* pwMinorVersion,
-                                                 WORD* pwBuildNumber, DWORD* pdwMaxReturnValues,
-                                                 LPWSTR* ppszStatusString, LPWSTR* ppszVendorInfo) override {
+                                                 FILETIME** pftStartTime, WORD* pwMajorVersion,
+                                                 WORD* pwMinorVersion, WORD* pwBuildNumber,
+                                                 DWORD* pdwMaxReturnValues, LPWSTR* ppszStatusString,
+                                                 LPWSTR* ppszVendorInfo) override {
         RecordedCall c = Begin("IOPCHDA_Server::GetHistorianStatus");
         NoteNull(c, "pwStatus", pwStatus);
         NoteNull(c, "pftCurrentTime", pftCurrentTime);
@@ -682,11 +697,11 @@ public:
             std::move(c), &RecordingHooks::GetHistorianStatus,
             [&] {
                 return DefaultGetHistorianStatus(pwStatus, pftCurrentTime, pftStartTime, pwMajorVersion,
-                                                 pwMinorVersion, pwBuildNumber, pdwMaxReturnValues, ppszStatusString,
-                                                 ppszVendorInfo);
+                                                 pwMinorVersion, pwBuildNumber, pdwMaxReturnValues,
+                                                 ppszStatusString, ppszVendorInfo);
             },
-            pwStatus, pftCurrentTime, pftStartTime, pwMajorVersion, pwMinorVersion, pwBuildNumber, pdwMaxReturnValues,
-            ppszStatusString, ppszVendorInfo);
+            pwStatus, pftCurrentTime, pftStartTime, pwMajorVersion, pwMinorVersion, pwBuildNumber,
+            pdwMaxReturnValues, ppszStatusString, ppszVendorInfo);
     }
     HRESULT STDMETHODCALLTYPE GetItemHandles(DWORD dwCount, LPWSTR* pszItemID, OPCHANDLE* phClient,
                                              OPCHANDLE** pphServer, HRESULT** ppErrors) override {
@@ -696,30 +711,35 @@ public:
         CopyArray(c, "phClient", phClient, dwCount, &c.clientHandles);
         NoteNull(c, "pphServer", pphServer);
         NoteNull(c, "ppErrors", ppErrors);
-        return Answer(std::move(c), &RecordingHooks::GetItemHandles,
-                      [&] { return DefaultGetItemHandles(dwCount, pszItemID, phClient, pphServer, ppErrors); },
-                      dwCount, pszItemID, phClient, pphServer, ppErrors);
+        return Answer(
+            std::move(c), &RecordingHooks::GetItemHandles,
+            [&] { return DefaultGetItemHandles(dwCount, pszItemID, phClient, pphServer, ppErrors); }, dwCount,
+            pszItemID, phClient, pphServer, ppErrors);
     }
-    HRESULT STDMETHODCALLTYPE ReleaseItemHandles(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) override {
+    HRESULT STDMETHODCALLTYPE ReleaseItemHandles(DWORD dwCount, OPCHANDLE* phServer,
+                                                 HRESULT** ppErrors) override {
         RecordedCall c = Begin("IOPCHDA_Server::ReleaseItemHandles");
         c.count = dwCount;
         CopyArray(c, "phServer", phServer, dwCount, &c.serverHandles);
         NoteNull(c, "ppErrors", ppErrors);
-        return Answer(std::move(c), &RecordingHooks::ReleaseItemHandles,
-                      [&] { return DefaultReleaseItemHandles(dwCount, phServer, ppErrors); }, dwCount, phServer,
-                      ppErrors);
+        return Answer(
+            std::move(c), &RecordingHooks::ReleaseItemHandles,
+            [&] { return DefaultReleaseItemHandles(dwCount, phServer, ppErrors); }, dwCount, phServer,
+            ppErrors);
     }
     HRESULT STDMETHODCALLTYPE ValidateItemIDs(DWORD dwCount, LPWSTR* pszItemID, HRESULT** ppErrors) override {
         RecordedCall c = Begin("IOPCHDA_Server::ValidateItemIDs");
         c.count = dwCount;
         CopyStrings(c, "pszItemID", pszItemID, dwCount, &c.itemIds);
         NoteNull(c, "ppErrors", ppErrors);
-        return Answer(std::move(c), &RecordingHooks::ValidateItemIDs,
-                      [&] { return DefaultValidateItemIDs(dwCount, pszItemID, ppErrors); }, dwCount, pszItemID,
-                      ppErrors);
+        return Answer(
+            std::move(c), &RecordingHooks::ValidateItemIDs,
+            [&] { return DefaultValidateItemIDs(dwCount, pszItemID, ppErrors); }, dwCount, pszItemID,
+            ppErrors);
     }
     HRESULT STDMETHODCALLTYPE CreateBrowse(DWORD dwCount, DWORD* pdwAttrID, OPCHDA_OPERATORCODES* pOperator,
-                                           VARIANT* vFilter, IOPCHDA_Browser** pphBrowser, HRESULT** ppErrors) override {
+                                           VARIANT* vFilter, IOPCHDA_Browser** pphBrowser,
+                                           HRESULT** ppErrors) override {
         RecordedCall c = Begin("IOPCHDA_Server::CreateBrowse");
         c.count = dwCount;
         NoteNull(c, "pdwAttrID", pdwAttrID);
@@ -730,15 +750,16 @@ public:
         if (pdwAttrID && pOperator && vFilter)
             for (DWORD i = 0; i < dwCount; ++i)
                 c.filters.push_back(RecordedFilter{pdwAttrID[i], pOperator[i], RecordValue(vFilter[i])});
-        return Answer(std::move(c), &RecordingHooks::CreateBrowse,
-                      [&] { return DefaultCreateBrowse(dwCount, pdwAttrID, pOperator, vFilter, pphBrowser, ppErrors); },
-                      dwCount, pdwAttrID, pOperator, vFilter, pphBrowser, ppErrors);
+        return Answer(
+            std::move(c), &RecordingHooks::CreateBrowse,
+            [&] { return DefaultCreateBrowse(dwCount, pdwAttrID, pOperator, vFilter, pphBrowser, ppErrors); },
+            dwCount, pdwAttrID, pOperator, vFilter, pphBrowser, ppErrors);
     }
 
     // ---- IOPCHDA_SyncRead ----
-    HRESULT STDMETHODCALLTYPE ReadRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues, BOOL bBounds,
-                                      DWORD dwNumItems, OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues,
-                                      HRESULT** ppErrors) override {
+    HRESULT STDMETHODCALLTYPE ReadRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues,
+                                      BOOL bBounds, DWORD dwNumItems, OPCHANDLE* phServer,
+                                      OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) override {
         RecordedCall c = Begin("IOPCHDA_SyncRead::ReadRaw");
         RecordRange(c, htStartTime, htEndTime);
         c.numValues = dwNumValues;
@@ -749,15 +770,15 @@ public:
         return Answer(
             std::move(c), &RecordingHooks::ReadRaw,
             [&] {
-                return DefaultRead(htStartTime, htEndTime, dwNumItems, phServer, nullptr, nullptr, 0, kRawQuality,
-                                   ppItemValues, ppErrors);
+                return DefaultRead(htStartTime, htEndTime, dwNumItems, phServer, nullptr, nullptr, 0,
+                                   kRawQuality, ppItemValues, ppErrors);
             },
             htStartTime, htEndTime, dwNumValues, bBounds, dwNumItems, phServer, ppItemValues, ppErrors);
     }
     HRESULT STDMETHODCALLTYPE ReadProcessed(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
-                                            FILETIME ftResampleInterval, DWORD dwNumItems, OPCHANDLE* phServer,
-                                            DWORD* haAggregate, OPCHDA_ITEM** ppItemValues,
-                                            HRESULT** ppErrors) override {
+                                            FILETIME ftResampleInterval, DWORD dwNumItems,
+                                            OPCHANDLE* phServer, DWORD* haAggregate,
+                                            OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) override {
         RecordedCall c = Begin("IOPCHDA_SyncRead::ReadProcessed");
         RecordRange(c, htStartTime, htEndTime);
         c.interval = FileTimeToU64(ftResampleInterval);
@@ -772,10 +793,12 @@ public:
                 return DefaultRead(htStartTime, htEndTime, dwNumItems, phServer, haAggregate, nullptr, 0,
                                    kCalculatedQuality, ppItemValues, ppErrors);
             },
-            htStartTime, htEndTime, ftResampleInterval, dwNumItems, phServer, haAggregate, ppItemValues, ppErrors);
+            htStartTime, htEndTime, ftResampleInterval, dwNumItems, phServer, haAggregate, ppItemValues,
+            ppErrors);
     }
     HRESULT STDMETHODCALLTYPE ReadAtTime(DWORD dwNumTimeStamps, FILETIME* ftTimeStamps, DWORD dwNumItems,
-                                         OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) override {
+                                         OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues,
+                                         HRESULT** ppErrors) override {
         RecordedCall c = Begin("IOPCHDA_SyncRead::ReadAtTime");
         c.numTimeStamps = dwNumTimeStamps;
         CopyTimes(c, "ftTimeStamps", ftTimeStamps, dwNumTimeStamps, &c.timestamps);
@@ -787,27 +810,29 @@ public:
             [&] {
                 if (dwNumTimeStamps == 0 || ftTimeStamps == nullptr)
                     return ClearOuts(E_INVALIDARG, ppItemValues, ppErrors);
-                return DefaultRead(nullptr, nullptr, dwNumItems, phServer, nullptr, ftTimeStamps, dwNumTimeStamps,
-                                   kRawQuality, ppItemValues, ppErrors);
+                return DefaultRead(nullptr, nullptr, dwNumItems, phServer, nullptr, ftTimeStamps,
+                                   dwNumTimeStamps, kRawQuality, ppItemValues, ppErrors);
             },
             dwNumTimeStamps, ftTimeStamps, dwNumItems, phServer, ppItemValues, ppErrors);
     }
-    HRESULT STDMETHODCALLTYPE ReadModified(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues,
-                                           DWORD dwNumItems, OPCHANDLE* phServer, OPCHDA_MODIFIEDITEM** ppItemValues,
-                                           HRESULT** ppErrors) override {
+    HRESULT STDMETHODCALLTYPE ReadModified(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
+                                           DWORD dwNumValues, DWORD dwNumItems, OPCHANDLE* phServer,
+                                           OPCHDA_MODIFIEDITEM** ppItemValues, HRESULT** ppErrors) override {
         RecordedCall c = Begin("IOPCHDA_SyncRead::ReadModified");
         RecordRange(c, htStartTime, htEndTime);
         c.numValues = dwNumValues;
         RecordItems(c, dwNumItems, phServer);
         NoteNull(c, "ppItemValues", ppItemValues);
         NoteNull(c, "ppErrors", ppErrors);
-        return Answer(std::move(c), &RecordingHooks::ReadModified,
-                      [&] { return ClearOuts(E_NOTIMPL, ppItemValues, ppErrors); }, htStartTime, htEndTime,
-                      dwNumValues, dwNumItems, phServer, ppItemValues, ppErrors);
+        return Answer(
+            std::move(c), &RecordingHooks::ReadModified,
+            [&] { return ClearOuts(E_NOTIMPL, ppItemValues, ppErrors); }, htStartTime, htEndTime, dwNumValues,
+            dwNumItems, phServer, ppItemValues, ppErrors);
     }
-    HRESULT STDMETHODCALLTYPE ReadAttribute(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, OPCHANDLE hServer,
-                                            DWORD dwNumAttributes, DWORD* pdwAttributeIDs,
-                                            OPCHDA_ATTRIBUTE** ppAttributeValues, HRESULT** ppErrors) override {
+    HRESULT STDMETHODCALLTYPE ReadAttribute(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
+                                            OPCHANDLE hServer, DWORD dwNumAttributes, DWORD* pdwAttributeIDs,
+                                            OPCHDA_ATTRIBUTE** ppAttributeValues,
+                                            HRESULT** ppErrors) override {
         RecordedCall c = Begin("IOPCHDA_SyncRead::ReadAttribute");
         RecordRange(c, htStartTime, htEndTime);
         c.hServer = hServer;
@@ -839,18 +864,20 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Insert(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
                                      VARIANT* vDataValues, DWORD* pdwQualities, HRESULT** ppErrors) override {
-        return Update("IOPCHDA_SyncUpdate::Insert", &RecordingHooks::Insert, dwNumItems, phServer, ftTimeStamps,
-                      vDataValues, pdwQualities, ppErrors);
+        return Update("IOPCHDA_SyncUpdate::Insert", &RecordingHooks::Insert, dwNumItems, phServer,
+                      ftTimeStamps, vDataValues, pdwQualities, ppErrors);
     }
     HRESULT STDMETHODCALLTYPE Replace(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
-                                      VARIANT* vDataValues, DWORD* pdwQualities, HRESULT** ppErrors) override {
-        return Update("IOPCHDA_SyncUpdate::Replace", &RecordingHooks::Replace, dwNumItems, phServer, ftTimeStamps,
-                      vDataValues, pdwQualities, ppErrors);
+                                      VARIANT* vDataValues, DWORD* pdwQualities,
+                                      HRESULT** ppErrors) override {
+        return Update("IOPCHDA_SyncUpdate::Replace", &RecordingHooks::Replace, dwNumItems, phServer,
+                      ftTimeStamps, vDataValues, pdwQualities, ppErrors);
     }
     HRESULT STDMETHODCALLTYPE InsertReplace(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
-                                            VARIANT* vDataValues, DWORD* pdwQualities, HRESULT** ppErrors) override {
-        return Update("IOPCHDA_SyncUpdate::InsertReplace", &RecordingHooks::InsertReplace, dwNumItems, phServer,
-                      ftTimeStamps, vDataValues, pdwQualities, ppErrors);
+                                            VARIANT* vDataValues, DWORD* pdwQualities,
+                                            HRESULT** ppErrors) override {
+        return Update("IOPCHDA_SyncUpdate::InsertReplace", &RecordingHooks::InsertReplace, dwNumItems,
+                      phServer, ftTimeStamps, vDataValues, pdwQualities, ppErrors);
     }
     HRESULT STDMETHODCALLTYPE DeleteRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumItems,
                                         OPCHANDLE* phServer, HRESULT** ppErrors) override {
@@ -890,54 +917,63 @@ public:
         c.numValues = dwNumValues;
         c.bounds = bBounds;
         RecordItems(c, dwNumItems, phServer);
-        return Answer(std::move(c), &RecordingHooks::AsyncReadRaw,
-                      [&] { return DefaultAsync(htStartTime && htEndTime, dwNumItems, phServer, pdwCancelID, ppErrors); },
-                      dwTransactionID, htStartTime, htEndTime, dwNumValues, bBounds, dwNumItems, phServer, pdwCancelID,
-                      ppErrors);
+        return Answer(
+            std::move(c), &RecordingHooks::AsyncReadRaw,
+            [&] {
+                return DefaultAsync(htStartTime && htEndTime, dwNumItems, phServer, pdwCancelID, ppErrors);
+            },
+            dwTransactionID, htStartTime, htEndTime, dwNumValues, bBounds, dwNumItems, phServer, pdwCancelID,
+            ppErrors);
     }
-    HRESULT STDMETHODCALLTYPE AdviseRaw(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, FILETIME ftUpdateInterval,
-                                        DWORD dwNumItems, OPCHANDLE* phServer, DWORD* pdwCancelID,
-                                        HRESULT** ppErrors) override {
+    HRESULT STDMETHODCALLTYPE AdviseRaw(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
+                                        FILETIME ftUpdateInterval, DWORD dwNumItems, OPCHANDLE* phServer,
+                                        DWORD* pdwCancelID, HRESULT** ppErrors) override {
         RecordedCall c = BeginAsync("IOPCHDA_AsyncRead::AdviseRaw", dwTransactionID, pdwCancelID, ppErrors);
         c.start = RecordTime(c, "htStartTime", htStartTime);
         c.interval = FileTimeToU64(ftUpdateInterval);
         RecordItems(c, dwNumItems, phServer);
-        return Answer(std::move(c), &RecordingHooks::AsyncAdviseRaw,
-                      [&] { return DefaultAsync(htStartTime != nullptr, dwNumItems, phServer, pdwCancelID, ppErrors); },
-                      dwTransactionID, htStartTime, ftUpdateInterval, dwNumItems, phServer, pdwCancelID, ppErrors);
+        return Answer(
+            std::move(c), &RecordingHooks::AsyncAdviseRaw,
+            [&] { return DefaultAsync(htStartTime != nullptr, dwNumItems, phServer, pdwCancelID, ppErrors); },
+            dwTransactionID, htStartTime, ftUpdateInterval, dwNumItems, phServer, pdwCancelID, ppErrors);
     }
-    HRESULT STDMETHODCALLTYPE ReadProcessed(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
-                                            FILETIME ftResampleInterval, DWORD dwNumItems, OPCHANDLE* phServer,
-                                            DWORD* haAggregate, DWORD* pdwCancelID, HRESULT** ppErrors) override {
-        RecordedCall c = BeginAsync("IOPCHDA_AsyncRead::ReadProcessed", dwTransactionID, pdwCancelID, ppErrors);
+    HRESULT STDMETHODCALLTYPE ReadProcessed(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
+                                            OPCHDA_TIME* htEndTime, FILETIME ftResampleInterval,
+                                            DWORD dwNumItems, OPCHANDLE* phServer, DWORD* haAggregate,
+                                            DWORD* pdwCancelID, HRESULT** ppErrors) override {
+        RecordedCall c =
+            BeginAsync("IOPCHDA_AsyncRead::ReadProcessed", dwTransactionID, pdwCancelID, ppErrors);
         RecordRange(c, htStartTime, htEndTime);
         c.interval = FileTimeToU64(ftResampleInterval);
         RecordItems(c, dwNumItems, phServer);
         CopyArray(c, "haAggregate", haAggregate, dwNumItems, &c.aggregates);
-        return Answer(std::move(c), &RecordingHooks::AsyncReadProcessed,
-                      [&] {
-                          return DefaultAsync(htStartTime && htEndTime && haAggregate, dwNumItems, phServer, pdwCancelID,
-                                              ppErrors);
-                      },
-                      dwTransactionID, htStartTime, htEndTime, ftResampleInterval, dwNumItems, phServer, haAggregate,
-                      pdwCancelID, ppErrors);
+        return Answer(
+            std::move(c), &RecordingHooks::AsyncReadProcessed,
+            [&] {
+                return DefaultAsync(htStartTime && htEndTime && haAggregate, dwNumItems, phServer,
+                                    pdwCancelID, ppErrors);
+            },
+            dwTransactionID, htStartTime, htEndTime, ftResampleInterval, dwNumItems, phServer, haAggregate,
+            pdwCancelID, ppErrors);
     }
     HRESULT STDMETHODCALLTYPE AdviseProcessed(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
-                                              FILETIME ftResampleInterval, DWORD dwNumItems, OPCHANDLE* phServer,
-                                              DWORD* haAggregate, DWORD dwNumIntervals, DWORD* pdwCancelID,
-                                              HRESULT** ppErrors) override {
-        RecordedCall c = BeginAsync("IOPCHDA_AsyncRead::AdviseProcessed", dwTransactionID, pdwCancelID, ppErrors);
+                                              FILETIME ftResampleInterval, DWORD dwNumItems,
+                                              OPCHANDLE* phServer, DWORD* haAggregate, DWORD dwNumIntervals,
+                                              DWORD* pdwCancelID, HRESULT** ppErrors) override {
+        RecordedCall c =
+            BeginAsync("IOPCHDA_AsyncRead::AdviseProcessed", dwTransactionID, pdwCancelID, ppErrors);
         c.start = RecordTime(c, "htStartTime", htStartTime);
         c.interval = FileTimeToU64(ftResampleInterval);
         RecordItems(c, dwNumItems, phServer);
         CopyArray(c, "haAggregate", haAggregate, dwNumItems, &c.aggregates);
         c.numIntervals = dwNumIntervals;
-        return Answer(std::move(c), &RecordingHooks::AsyncAdviseProcessed,
-                      [&] {
-                          return DefaultAsync(htStartTime && haAggregate, dwNumItems, phServer, pdwCancelID, ppErrors);
-                      },
-                      dwTransactionID, htStartTime, ftResampleInterval, dwNumItems, phServer, haAggregate,
-                      dwNumIntervals, pdwCancelID, ppErrors);
+        return Answer(
+            std::move(c), &RecordingHooks::AsyncAdviseProcessed,
+            [&] {
+                return DefaultAsync(htStartTime && haAggregate, dwNumItems, phServer, pdwCancelID, ppErrors);
+            },
+            dwTransactionID, htStartTime, ftResampleInterval, dwNumItems, phServer, haAggregate,
+            dwNumIntervals, pdwCancelID, ppErrors);
     }
     HRESULT STDMETHODCALLTYPE ReadAtTime(DWORD dwTransactionID, DWORD dwNumTimeStamps, FILETIME* ftTimeStamps,
                                          DWORD dwNumItems, OPCHANDLE* phServer, DWORD* pdwCancelID,
@@ -946,29 +982,37 @@ public:
         c.numTimeStamps = dwNumTimeStamps;
         CopyTimes(c, "ftTimeStamps", ftTimeStamps, dwNumTimeStamps, &c.timestamps);
         RecordItems(c, dwNumItems, phServer);
-        return Answer(std::move(c), &RecordingHooks::AsyncReadAtTime,
-                      [&] {
-                          return DefaultAsync(dwNumTimeStamps > 0 && ftTimeStamps, dwNumItems, phServer, pdwCancelID,
-                                              ppErrors);
-                      },
-                      dwTransactionID, dwNumTimeStamps, ftTimeStamps, dwNumItems, phServer, pdwCancelID, ppErrors);
+        return Answer(
+            std::move(c), &RecordingHooks::AsyncReadAtTime,
+            [&] {
+                return DefaultAsync(dwNumTimeStamps > 0 && ftTimeStamps, dwNumItems, phServer, pdwCancelID,
+                                    ppErrors);
+            },
+            dwTransactionID, dwNumTimeStamps, ftTimeStamps, dwNumItems, phServer, pdwCancelID, ppErrors);
     }
-    HRESULT STDMETHODCALLTYPE ReadModified(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
-                                           DWORD dwNumValues, DWORD dwNumItems, OPCHANDLE* phServer, DWORD* pdwCancelID,
+    HRESULT STDMETHODCALLTYPE ReadModified(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
+                                           OPCHDA_TIME* htEndTime, DWORD dwNumValues, DWORD dwNumItems,
+                                           OPCHANDLE* phServer, DWORD* pdwCancelID,
                                            HRESULT** ppErrors) override {
-        RecordedCall c = BeginAsync("IOPCHDA_AsyncRead::ReadModified", dwTransactionID, pdwCancelID, ppErrors);
+        RecordedCall c =
+            BeginAsync("IOPCHDA_AsyncRead::ReadModified", dwTransactionID, pdwCancelID, ppErrors);
         RecordRange(c, htStartTime, htEndTime);
         c.numValues = dwNumValues;
         RecordItems(c, dwNumItems, phServer);
-        return Answer(std::move(c), &RecordingHooks::AsyncReadModified,
-                      [&] { return DefaultAsync(htStartTime && htEndTime, dwNumItems, phServer, pdwCancelID, ppErrors); },
-                      dwTransactionID, htStartTime, htEndTime, dwNumValues, dwNumItems, phServer, pdwCancelID,
-                      ppErrors);
+        return Answer(
+            std::move(c), &RecordingHooks::AsyncReadModified,
+            [&] {
+                return DefaultAsync(htStartTime && htEndTime, dwNumItems, phServer, pdwCancelID, ppErrors);
+            },
+            dwTransactionID, htStartTime, htEndTime, dwNumValues, dwNumItems, phServer, pdwCancelID,
+            ppErrors);
     }
-    HRESULT STDMETHODCALLTYPE ReadAttribute(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
-                                            OPCHANDLE hServer, DWORD dwNumAttributes, DWORD* dwAttributeIDs,
-                                            DWORD* pdwCancelID, HRESULT** ppErrors) override {
-        RecordedCall c = BeginAsync("IOPCHDA_AsyncRead::ReadAttribute", dwTransactionID, pdwCancelID, ppErrors);
+    HRESULT STDMETHODCALLTYPE ReadAttribute(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
+                                            OPCHDA_TIME* htEndTime, OPCHANDLE hServer, DWORD dwNumAttributes,
+                                            DWORD* dwAttributeIDs, DWORD* pdwCancelID,
+                                            HRESULT** ppErrors) override {
+        RecordedCall c =
+            BeginAsync("IOPCHDA_AsyncRead::ReadAttribute", dwTransactionID, pdwCancelID, ppErrors);
         RecordRange(c, htStartTime, htEndTime);
         c.hServer = hServer;
         c.count = dwNumAttributes;
@@ -976,16 +1020,19 @@ public:
         return Answer(
             std::move(c), &RecordingHooks::AsyncReadAttribute,
             [&] {
-                if (!htStartTime || !htEndTime || !pdwCancelID || !ppErrors || dwNumAttributes == 0 || !dwAttributeIDs)
+                if (!htStartTime || !htEndTime || !pdwCancelID || !ppErrors || dwNumAttributes == 0 ||
+                    !dwAttributeIDs)
                     return ClearOuts(E_INVALIDARG, ppErrors);
-                if (!ClientHandleOf(hServer, nullptr, nullptr)) return ClearOuts(OPC_E_INVALIDHANDLE, ppErrors);
+                if (!ClientHandleOf(hServer, nullptr, nullptr))
+                    return ClearOuts(OPC_E_INVALIDHANDLE, ppErrors);
                 HRESULT* errors = TaskArray<HRESULT>(dwNumAttributes);
                 if (errors == nullptr) return ClearOuts(E_OUTOFMEMORY, ppErrors);
                 *ppErrors = errors;
                 *pdwCancelID = NewCancelId();
                 return S_OK;
             },
-            dwTransactionID, htStartTime, htEndTime, hServer, dwNumAttributes, dwAttributeIDs, pdwCancelID, ppErrors);
+            dwTransactionID, htStartTime, htEndTime, hServer, dwNumAttributes, dwAttributeIDs, pdwCancelID,
+            ppErrors);
     }
     HRESULT STDMETHODCALLTYPE Cancel(DWORD dwCancelID) override {
         RecordedCall c = Begin("IOPCHDA_AsyncRead::Cancel");
@@ -1002,7 +1049,8 @@ public:
 private:
     RecordedCall Begin(const char* method) const { return NewCall(method, m_serial); }
 
-    RecordedCall BeginAsync(const char* method, DWORD transactionId, DWORD* pdwCancelID, HRESULT** ppErrors) const {
+    RecordedCall BeginAsync(const char* method, DWORD transactionId, DWORD* pdwCancelID,
+                            HRESULT** ppErrors) const {
         RecordedCall c = Begin(method);
         c.transactionId = transactionId;
         NoteNull(c, "pdwCancelID", pdwCancelID);
@@ -1079,14 +1127,15 @@ private:
         return S_OK;
     }
 
-    HRESULT DefaultGetItemAttributes(DWORD* pdwCount, DWORD** ppdwAttrID, LPWSTR** ppszAttrName, LPWSTR** ppszAttrDesc,
-                                     VARTYPE** ppvtAttrDataType) {
+    HRESULT DefaultGetItemAttributes(DWORD* pdwCount, DWORD** ppdwAttrID, LPWSTR** ppszAttrName,
+                                     LPWSTR** ppszAttrDesc, VARTYPE** ppvtAttrDataType) {
         if (!pdwCount || !ppdwAttrID || !ppszAttrName || !ppszAttrDesc || !ppvtAttrDataType) {
             if (pdwCount) *pdwCount = 0;
             return ClearOuts(E_INVALIDARG, ppdwAttrID, ppszAttrName, ppszAttrDesc, ppvtAttrDataType);
         }
         *pdwCount = 4;
-        *ppdwAttrID = TaskArray<DWORD>({OPCHDA_DATA_TYPE, OPCHDA_DESCRIPTION, OPCHDA_ENG_UNITS, OPCHDA_ITEMID});
+        *ppdwAttrID =
+            TaskArray<DWORD>({OPCHDA_DATA_TYPE, OPCHDA_DESCRIPTION, OPCHDA_ENG_UNITS, OPCHDA_ITEMID});
         *ppvtAttrDataType = TaskArray<VARTYPE>({VT_I2, VT_BSTR, VT_BSTR, VT_BSTR});
         return StringArrays({{u"Data Type", u"Data type of the item"},
                              {u"Description", u"Description of the item"},
@@ -1095,13 +1144,15 @@ private:
                             ppszAttrName, ppszAttrDesc);
     }
 
-    HRESULT DefaultGetAggregates(DWORD* pdwCount, DWORD** ppdwAggrID, LPWSTR** ppszAggrName, LPWSTR** ppszAggrDesc) {
+    HRESULT DefaultGetAggregates(DWORD* pdwCount, DWORD** ppdwAggrID, LPWSTR** ppszAggrName,
+                                 LPWSTR** ppszAggrDesc) {
         if (!pdwCount || !ppdwAggrID || !ppszAggrName || !ppszAggrDesc) {
             if (pdwCount) *pdwCount = 0;
             return ClearOuts(E_INVALIDARG, ppdwAggrID, ppszAggrName, ppszAggrDesc);
         }
         *pdwCount = 4;
-        *ppdwAggrID = TaskArray<DWORD>({OPCHDA_INTERPOLATIVE, OPCHDA_AVERAGE, OPCHDA_MINIMUM, OPCHDA_MAXIMUM});
+        *ppdwAggrID =
+            TaskArray<DWORD>({OPCHDA_INTERPOLATIVE, OPCHDA_AVERAGE, OPCHDA_MINIMUM, OPCHDA_MAXIMUM});
         return StringArrays({{u"Interpolative", u"Interpolated values"},
                              {u"Average", u"Average over the interval"},
                              {u"Minimum", u"Minimum over the interval"},
@@ -1109,11 +1160,12 @@ private:
                             ppszAggrName, ppszAggrDesc);
     }
 
-    HRESULT DefaultGetHistorianStatus(OPCHDA_SERVERSTATUS* pwStatus, FILETIME** pftCurrentTime, FILETIME** pftStartTime,
-                                      WORD* pwMajorVersion, WORD* pwMinorVersion, WORD* pwBuildNumber,
-                                      DWORD* pdwMaxReturnValues, LPWSTR* ppszStatusString, LPWSTR* ppszVendorInfo) {
-        if (!pwStatus || !pftCurrentTime || !pftStartTime || !pwMajorVersion || !pwMinorVersion || !pwBuildNumber ||
-            !pdwMaxReturnValues || !ppszStatusString || !ppszVendorInfo)
+    HRESULT DefaultGetHistorianStatus(OPCHDA_SERVERSTATUS* pwStatus, FILETIME** pftCurrentTime,
+                                      FILETIME** pftStartTime, WORD* pwMajorVersion, WORD* pwMinorVersion,
+                                      WORD* pwBuildNumber, DWORD* pdwMaxReturnValues,
+                                      LPWSTR* ppszStatusString, LPWSTR* ppszVendorInfo) {
+        if (!pwStatus || !pftCurrentTime || !pftStartTime || !pwMajorVersion || !pwMinorVersion ||
+            !pwBuildNumber || !pdwMaxReturnValues || !ppszStatusString || !ppszVendorInfo)
             return ClearOuts(E_INVALIDARG, pftCurrentTime, pftStartTime, ppszStatusString, ppszVendorInfo);
         *pwStatus = OPCHDA_UP;
         *pftCurrentTime = TaskArray<FILETIME>({U64ToFileTime(kStatusNowTicks)});
@@ -1127,8 +1179,10 @@ private:
         return S_OK;
     }
 
-    HRESULT DefaultGetItemHandles(DWORD n, LPWSTR* ids, OPCHANDLE* clients, OPCHANDLE** pphServer, HRESULT** ppErrors) {
-        if (!pphServer || !ppErrors || n == 0 || !ids || !clients) return ClearOuts(E_INVALIDARG, pphServer, ppErrors);
+    HRESULT DefaultGetItemHandles(DWORD n, LPWSTR* ids, OPCHANDLE* clients, OPCHANDLE** pphServer,
+                                  HRESULT** ppErrors) {
+        if (!pphServer || !ppErrors || n == 0 || !ids || !clients)
+            return ClearOuts(E_INVALIDARG, pphServer, ppErrors);
         auto* handles = TaskArray<OPCHANDLE>(n);
         auto* errors = TaskArray<HRESULT>(n);
         bool allOk = true;
@@ -1242,12 +1296,14 @@ private:
         return allOk ? S_OK : S_FALSE;
     }
 
-    HRESULT DefaultReadAttribute(OPCHDA_TIME* start, OPCHDA_TIME* end, OPCHANDLE hServer, DWORD n, const DWORD* ids,
-                                 OPCHDA_ATTRIBUTE** ppValues, HRESULT** ppErrors) {
-        if (!start || !end || !ppValues || !ppErrors || n == 0 || !ids) return ClearOuts(E_INVALIDARG, ppValues, ppErrors);
+    HRESULT DefaultReadAttribute(OPCHDA_TIME* start, OPCHDA_TIME* end, OPCHANDLE hServer, DWORD n,
+                                 const DWORD* ids, OPCHDA_ATTRIBUTE** ppValues, HRESULT** ppErrors) {
+        if (!start || !end || !ppValues || !ppErrors || n == 0 || !ids)
+            return ClearOuts(E_INVALIDARG, ppValues, ppErrors);
         OPCHANDLE client = 0;
         std::u16string itemId;
-        if (!ClientHandleOf(hServer, &client, &itemId)) return ClearOuts(OPC_E_INVALIDHANDLE, ppValues, ppErrors);
+        if (!ClientHandleOf(hServer, &client, &itemId))
+            return ClearOuts(OPC_E_INVALIDHANDLE, ppValues, ppErrors);
         ULONGLONG t = start->bString ? kStatusNowTicks : FileTimeToU64(start->ftTime);
         auto* values = TaskArray<OPCHDA_ATTRIBUTE>(n);
         auto* errors = TaskArray<HRESULT>(n);
@@ -1258,26 +1314,26 @@ private:
             a.dwAttributeID = ids[i];
             VARIANT v{};
             switch (ids[i]) {
-            case OPCHDA_DATA_TYPE:
-                v.vt = VT_I2;
-                v.iVal = VT_R8;
-                break;
-            case OPCHDA_DESCRIPTION:
-                v.vt = VT_BSTR;
-                v.bstrVal = SysAllocString((u"Recorded item " + itemId).c_str());
-                break;
-            case OPCHDA_ENG_UNITS:
-                v.vt = VT_BSTR;
-                v.bstrVal = SysAllocString(u"units");
-                break;
-            case OPCHDA_ITEMID:
-                v.vt = VT_BSTR;
-                v.bstrVal = SysAllocString(itemId.c_str());
-                break;
-            default:
-                errors[i] = OPC_E_INVALIDATTRID;
-                allOk = false;
-                continue;
+                case OPCHDA_DATA_TYPE:
+                    v.vt = VT_I2;
+                    v.iVal = VT_R8;
+                    break;
+                case OPCHDA_DESCRIPTION:
+                    v.vt = VT_BSTR;
+                    v.bstrVal = SysAllocString((u"Recorded item " + itemId).c_str());
+                    break;
+                case OPCHDA_ENG_UNITS:
+                    v.vt = VT_BSTR;
+                    v.bstrVal = SysAllocString(u"units");
+                    break;
+                case OPCHDA_ITEMID:
+                    v.vt = VT_BSTR;
+                    v.bstrVal = SysAllocString(itemId.c_str());
+                    break;
+                default:
+                    errors[i] = OPC_E_INVALIDATTRID;
+                    allOk = false;
+                    continue;
             }
             a.dwNumValues = 1;
             a.ftTimeStamps = TaskArray<FILETIME>({U64ToFileTime(t)});
@@ -1302,8 +1358,9 @@ private:
         return allOk ? S_OK : S_FALSE;
     }
 
-    HRESULT Update(const char* method, RecordingHooks::UpdateHook RecordingHooks::*member, DWORD n, OPCHANDLE* handles,
-                   FILETIME* times, VARIANT* values, DWORD* qualities, HRESULT** ppErrors) {
+    HRESULT Update(const char* method, RecordingHooks::UpdateHook RecordingHooks::*member, DWORD n,
+                   OPCHANDLE* handles, FILETIME* times, VARIANT* values, DWORD* qualities,
+                   HRESULT** ppErrors) {
         RecordedCall c = Begin(method);
         RecordItems(c, n, handles);
         CopyTimes(c, "ftTimeStamps", times, n, &c.timestamps);
@@ -1319,7 +1376,8 @@ private:
             n, handles, times, values, qualities, ppErrors);
     }
 
-    HRESULT DefaultAsync(bool argsPresent, DWORD n, const OPCHANDLE* handles, DWORD* pdwCancelID, HRESULT** ppErrors) {
+    HRESULT DefaultAsync(bool argsPresent, DWORD n, const OPCHANDLE* handles, DWORD* pdwCancelID,
+                         HRESULT** ppErrors) {
         if (pdwCancelID) *pdwCancelID = 0;
         if (!argsPresent || !pdwCancelID) return ClearOuts(E_INVALIDARG, ppErrors);
         HRESULT hr = PerHandle(n, handles, S_OK, ppErrors);
@@ -1393,7 +1451,9 @@ HDATEST_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* p
     return hr;
 }
 
-HDATEST_EXPORT HRESULT DllCanUnloadNow() { return g_pluginLive == 0 ? S_OK : S_FALSE; }
+HDATEST_EXPORT HRESULT DllCanUnloadNow() {
+    return g_pluginLive == 0 ? S_OK : S_FALSE;
+}
 
 // Registers the five profiles under their standard ProgIDs; the library path comes from the
 // registration context (the registration command, or com::RegisterServerLibrary).

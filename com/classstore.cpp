@@ -469,6 +469,16 @@ HRESULT WriteFileAtomically(const std::string& dir, const std::string& name, con
     return SyncDirectory(dir);
 }
 
+// After this process wrote or removed an entry: the next lookup reads it again, even if a reused
+// inode with the same size and time stamp would make it look unchanged.
+void ForgetEntry(const std::string& dir, const std::string& name) {
+    auto& cache = Cache();
+    std::lock_guard lock(cache.mutex);
+    auto it = cache.dirs.find(dir);
+    if (it != cache.dirs.end()) it->second.files.erase(name);
+    cache.snapshot.reset();
+}
+
 std::string EntryFileName(REFCLSID clsid) {
     return com::GuidToUtf8(clsid) + std::string(kSuffix);
 }
@@ -520,7 +530,7 @@ HRESULT RegisterComClass(const ClassRegistration& reg) {
         auto& cache = Cache();
         std::lock_guard lock(cache.mutex);
         DirCache& dc = cache.dirs[dir];
-        RefreshDir(dc, dir);
+        if (RefreshDir(dc, dir)) cache.snapshot.reset();
         auto mine = dc.files.find(name);
         if (mine != dc.files.end() && mine->second.entry.valid && mine->second.entry.hasOrder) {
             order = mine->second.entry.order;
@@ -531,7 +541,9 @@ HRESULT RegisterComClass(const ClassRegistration& reg) {
     }
     ClassRegistration stored = reg;
     stored.libraryPath = library;
-    return WriteFileAtomically(dir, name, SerializeEntry(stored, order));
+    hr = WriteFileAtomically(dir, name, SerializeEntry(stored, order));
+    ForgetEntry(dir, name);
+    return hr;
 }
 
 HRESULT UnregisterComClass(REFCLSID clsid) {
@@ -545,10 +557,12 @@ HRESULT UnregisterComClass(REFCLSID clsid) {
     dir = ClassStoreDirectory(scope);
     if (dir.empty()) return REGDB_E_WRITEREGDB;
     std::lock_guard writeLock(WriteMutex());
-    if (unlink((dir + "/" + EntryFileName(clsid)).c_str()) != 0) {
+    const std::string name = EntryFileName(clsid);
+    if (unlink((dir + "/" + name).c_str()) != 0) {
         if (errno == ENOENT) return S_FALSE;  // nothing registered: success, but nothing was removed
         return HResultFromErrno(errno);
     }
+    ForgetEntry(dir, name);
     return SyncDirectory(dir);
 }
 
@@ -563,7 +577,7 @@ std::vector<ClassRegistration> EnumerateComClasses(StoreScope scope) {
     auto& cache = Cache();
     std::lock_guard lock(cache.mutex);
     DirCache& dc = cache.dirs[dir];
-    RefreshDir(dc, dir);
+    if (RefreshDir(dc, dir)) cache.snapshot.reset();
     std::vector<ClassRegistration> out;
     for (const ParsedEntry* e : OrderedEntries(dc)) out.push_back(e->reg);
     return out;

@@ -67,7 +67,7 @@ std::string Describe(HRESULT hr) {
         case E_OUTOFMEMORY:
             return Hex(hr) + " (out of memory)";
         case E_FAIL:
-            return Hex(hr) + " (unspecified failure)";
+            return Hex(hr) + " (E_FAIL)";
         case E_UNEXPECTED:
             return Hex(hr) + " (unexpected failure)";
         case REGDB_E_WRITEREGDB:

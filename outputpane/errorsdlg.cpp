@@ -1,6 +1,7 @@
 #include "outputpane/errorsdlg.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -11,6 +12,27 @@
 #include "com/objbase.h"
 #include "hda/opchda.h"
 #include "resources/uikit.h"
+
+namespace {
+// A one-line static text placed in dialog units. Where the font at hand is wider than the one the
+// layout was drawn for, the text may use the free room up to nRightLimit; beyond that it is elided
+// and the whole text goes to the tooltip, never cut in the middle of a word.
+QLabel* StaticText(QWidget* parent, const QString& text, const QRect& rect, int nRightLimit) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    const QFontMetrics metrics(parent->font());
+    const int needed = metrics.horizontalAdvance(text) + 2;
+    const int width = std::max(rect.width(), std::min(needed, nRightLimit - rect.left()));
+    if (needed > width) {
+        label->setText(metrics.elidedText(text, Qt::ElideRight, width));
+        label->setToolTip(text);
+    } else {
+        label->setText(text);
+    }
+    label->setGeometry(rect.left(), rect.top(), width, rect.height());
+    return label;
+}
+}  // namespace
 
 CErrorsEncounteredDlg::CErrorsEncounteredDlg(QWidget* parent)
     // A caption and no system menu: no close box.
@@ -26,14 +48,11 @@ CErrorsEncounteredDlg::CErrorsEncounteredDlg(QWidget* parent)
     close->setGeometry(ui::DluRect(font, 299, 7, 50, 14));
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 
-    auto* line1 = new QLabel(
-        QStringLiteral("The operation completed successfully, but errors were encountered for some items"), this);
-    line1->setTextFormat(Qt::PlainText);
-    line1->setGeometry(ui::DluRect(font, 35, 17, 258, 10));
-    auto* line2 =
-        new QLabel(QStringLiteral("The operation may not have been completed successfully for these items"), this);
-    line2->setTextFormat(Qt::PlainText);
-    line2->setGeometry(ui::DluRect(font, 36, 30, 245, 11));
+    // The first line ends before the button beside it, the second at the dialog's margin.
+    StaticText(this, QString::fromUtf16(kCompletedText), ui::DluRect(font, 35, 17, 258, 10),
+               close->geometry().left() - ui::DluX(font, 2));
+    StaticText(this, QString::fromUtf16(kMayNotHaveText), ui::DluRect(font, 36, 30, 245, 11),
+               width() - ui::DluX(font, 7));
 
     auto* icon = new QLabel(this);
     const QRect iconRect = ui::DluRect(font, 7, 23, 21, 20);

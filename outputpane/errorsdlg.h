@@ -12,6 +12,10 @@ class CErrorsEncounteredDlg final : public QDialog {
     Q_OBJECT
 public:
     static constexpr int IDC_ERRORS_LIST = 1003;
+    static constexpr char16_t kCompletedText[] =
+        u"The operation completed successfully, but errors were encountered for some items";
+    static constexpr char16_t kMayNotHaveText[] =
+        u"The operation may not have been completed successfully for these items";
     static constexpr char16_t kInvalidItemIdText[] = u"The item definition does not conform to the servers syntax";
     static constexpr char16_t kUnknownErrorText[] = u"Unknown Error";
 

@@ -5,12 +5,27 @@
 #include <QStyleOptionTabWidgetFrame>
 #include <QStylePainter>
 #include <QTabBar>
+#include <algorithm>
 
 #include "outputpane/outputlist.h"
 #include "outputpane/outputpane.h"
 #include "resources/uikit.h"
 
 namespace {
+// Tabs no taller than the row above the "Return value: " line, as the labels' offsets assume.
+class CCompactTabBar final : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int index) const override {
+        QSize size = QTabBar::tabSizeHint(index);
+        const int room = CMyTabCtrl::kLabelTop - 2;
+        size.setHeight(std::max(std::min(size.height(), room), fontMetrics().height() + 4));
+        return size;
+    }
+};
+
 // A tab caption is an item ID: '&' is a character of it, not a mnemonic marker.
 QString CaptionText(const QString& itemId) {
     QString s = itemId;
@@ -18,8 +33,9 @@ QString CaptionText(const QString& itemId) {
 }
 }  // namespace
 
-CMyTabCtrl::CMyTabCtrl(QWidget* parent)
-    : QWidget(parent), m_font(ui::PaneFont()), m_pTabBar(new QTabBar(this)), m_pValueList(nullptr) {
+CMyTabCtrl::CMyTabCtrl(QWidget* parent, const QRect& geometry)
+    : QWidget(parent), m_font(ui::PaneFont()), m_pTabBar(new CCompactTabBar(this)), m_pValueList(nullptr) {
+    setGeometry(geometry);
     setObjectName(QStringLiteral("IDC_TAB_CTRL"));
     setProperty("controlId", IDC_TAB_CTRL);
     setFont(m_font);
@@ -29,6 +45,7 @@ CMyTabCtrl::CMyTabCtrl(QWidget* parent)
     m_pTabBar->setUsesScrollButtons(true);
     m_pTabBar->setElideMode(Qt::ElideRight);
     m_pTabBar->setExpanding(false);
+    m_pTabBar->setGeometry(0, 0, width(), m_pTabBar->sizeHint().height());
     connect(m_pTabBar, &QTabBar::currentChanged, this, &CMyTabCtrl::OnSelChange);
 
     m_pValueList = new COutputList(this);

@@ -22,7 +22,8 @@ public:
     static constexpr int kLabelTop = 25, kLabelBottom = 40, kLabelRightMargin = 10;
     static constexpr int kCaptionLeft = 5, kResultLeft = 80;
 
-    explicit CMyTabCtrl(QWidget* parent);
+    // Made over its final rectangle, so the value list's columns start at their share of its width.
+    CMyTabCtrl(QWidget* parent, const QRect& geometry);
 
     void SetOwningPane(COutputPane* pPane) { m_pPane = pPane; }
 

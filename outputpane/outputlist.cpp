@@ -1,6 +1,8 @@
 #include "outputpane/outputlist.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
+#include <QStyle>
 
 // ---- COutputListModel ----
 
@@ -133,9 +135,16 @@ void COutputList::DeleteAllItems() { m_pModel->DeleteAllItems(); }
 
 void COutputList::SetRowSource(std::unique_ptr<IListRowSource> source) { m_pModel->SetRowSource(std::move(source)); }
 
-int COutputList::ClientWidth() const {
-    // A hidden list has not laid out its viewport yet; it shows no scroll bar either.
-    return std::max(isVisible() ? viewport()->width() : contentsRect().width(), 0);
+int COutputList::ClientWidth() {
+    // Rows added since the last event loop decide whether the vertical scroll bar is needed; the bar
+    // itself is shown or hidden only later, so ask its range rather than whether it shows.
+    if (isVisible()) executeDelayedItemsLayout();
+    int width = contentsRect().width();
+    const QScrollBar* bar = verticalScrollBar();
+    if (verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn ||
+        (verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded && bar->maximum() > bar->minimum()))
+        width -= style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, bar);
+    return std::max(width, 0);
 }
 
 void COutputList::FitFirstThreeColumns() {

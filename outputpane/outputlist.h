@@ -64,7 +64,7 @@ public:
     void SetRowSource(std::unique_ptr<IListRowSource> source);
 
     // The width the columns share: the viewport, without a vertical scroll bar that is showing.
-    int ClientWidth() const;
+    int ClientWidth();
     // Columns 0, 1 and 2 (those present) to a third of the client width each; others keep theirs.
     void FitFirstThreeColumns();
 

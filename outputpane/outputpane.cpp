@@ -43,9 +43,8 @@ void COutputPane::CreateItemTabs() {
     const QRect area = ResultArea();
     DestroyLayouts();
 
-    auto* tabs = new CMyTabCtrl(this);
+    auto* tabs = new CMyTabCtrl(this, area);
     tabs->setFont(ui::PaneFont());
-    tabs->setGeometry(area);
     tabs->SetOwningPane(this);
     if (m_pServerPane) {
         int k = 0;

@@ -4,6 +4,7 @@
 // return QStrings over constant data: nothing is allocated except for the rare unknown result code.
 #include "outputpane/textforms.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <string_view>
@@ -24,6 +25,18 @@ QString Hex(ULONGLONG v) {
         v >>= 4;
     } while (v != 0);
     return QString(reinterpret_cast<const QChar*>(buf + 16 - n), n);
+}
+
+// "Unknown Error code : 0x%X", built in place: one allocation.
+QString UnknownCodeText(DWORD code) {
+    static constexpr std::u16string_view kPrefix = u"Unknown Error code : 0x";
+    char16_t buf[kPrefix.size() + 8];
+    std::copy(kPrefix.begin(), kPrefix.end(), buf);
+    int n = static_cast<int>(kPrefix.size());
+    int digits = 1;
+    while (digits < 8 && (code >> (4 * digits)) != 0) ++digits;
+    for (int d = digits - 1; d >= 0; --d) buf[n++] = u"0123456789ABCDEF"[(code >> (4 * d)) & 0xF];
+    return QString(reinterpret_cast<const QChar*>(buf), n);
 }
 
 // ---- Qualities: every combination of name, limit and HDA flag, joined at compile time ----
@@ -146,7 +159,7 @@ QString COutputPane::FormatResultCode(HRESULT hr) {
         case 0xC004100A: return QStringLiteral("Invalid Data Type");
         case 0xC004100B: return QStringLiteral("Data Exists");
         case 0xC004100C: return QStringLiteral("Invalid Attribute ID");
-        default: return QStringLiteral("Unknown Error code : 0x") + Hex(static_cast<DWORD>(hr));
+        default: return UnknownCodeText(static_cast<DWORD>(hr));
     }
 }
 

@@ -26,9 +26,12 @@ protected:
     }
 };
 
-// A tab caption is an item ID: '&' is a character of it, not a mnemonic marker.
+// A tab caption is an item ID: '&' is a character of it, not a mnemonic marker. An ID longer than
+// any tab can show is cut (the tab elides it anyway), so that laying out the tabs stays quick; the
+// whole ID stays with the tab.
+constexpr qsizetype kMaxCaption = 256;
 QString CaptionText(const QString& itemId) {
-    QString s = itemId;
+    QString s = itemId.size() > kMaxCaption ? itemId.left(kMaxCaption) + QChar(0x2026) : itemId;
     return s.replace(QLatin1Char('&'), QLatin1String("&&"));
 }
 }  // namespace
@@ -59,15 +62,14 @@ CMyTabCtrl::CMyTabCtrl(QWidget* parent, const QRect& geometry)
 
 int CMyTabCtrl::InsertItem(int nItem, const QString& caption) {
     const QSignalBlocker quiet(m_pTabBar);
-    return m_pTabBar->insertTab(nItem, CaptionText(caption));
+    const int at = m_pTabBar->insertTab(nItem, CaptionText(caption));
+    m_pTabBar->setTabData(at, caption);
+    return at;
 }
 
 int CMyTabCtrl::GetItemCount() const { return m_pTabBar->count(); }
 
-QString CMyTabCtrl::GetItemText(int nItem) const {
-    QString s = m_pTabBar->tabText(nItem);
-    return s.replace(QLatin1String("&&"), QLatin1String("&"));
-}
+QString CMyTabCtrl::GetItemText(int nItem) const { return m_pTabBar->tabData(nItem).toString(); }
 
 int CMyTabCtrl::GetCurSel() const { return m_pTabBar->currentIndex(); }
 

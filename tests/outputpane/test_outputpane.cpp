@@ -102,6 +102,16 @@ TEST_F(OutputPaneTest, TabCaptionsAreTheSelectedItemIdsInListOrder) {
     EXPECT_EQ(Tabs()->GetCurSel(), 0);
 }
 
+TEST_F(OutputPaneTest, AHugeItemIdStaysWholeButItsCaptionIsShort) {
+    const std::u16string huge(100000, u'x');
+    Read({u"a", huge}, {MakeStringItem(1), MakeStringItem(1)}, {S_OK, S_OK});
+    EXPECT_EQ(Tabs()->GetItemText(1).size(), 100000);
+    EXPECT_LE(Tabs()->GetTabBar()->tabText(1).size(), 300);
+    PickTab(1);
+    EXPECT_EQ(Tabs()->GetCurSel(), 1);
+    EXPECT_EQ(ResultText(), Q("OK (returned 1 items)"));
+}
+
 TEST_F(OutputPaneTest, CreatingTheTabsFillsNothing) {
     host.SetResultSet({MakeStringItem(5)}, {S_OK});
     host.selected = {u"X"};

@@ -60,6 +60,12 @@ CMyTabCtrl::CMyTabCtrl(QWidget* parent, const QRect& geometry)
     m_pValueList->InsertColumn(2, QStringLiteral("Quality"), third);
 }
 
+CMyTabCtrl::~CMyTabCtrl() {
+    // The tab bar outlives this part of the object; nothing it does while going may reach the pane.
+    m_pTabBar->disconnect(this);
+    m_pPane = nullptr;
+}
+
 int CMyTabCtrl::InsertItem(int nItem, const QString& caption) {
     const QSignalBlocker quiet(m_pTabBar);
     const int at = m_pTabBar->insertTab(nItem, CaptionText(caption));

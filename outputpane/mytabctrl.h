@@ -24,6 +24,7 @@ public:
 
     // Made over its final rectangle, so the value list's columns start at their share of its width.
     CMyTabCtrl(QWidget* parent, const QRect& geometry);
+    ~CMyTabCtrl() override;
 
     void SetOwningPane(COutputPane* pPane) { m_pPane = pPane; }
 

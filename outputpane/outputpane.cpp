@@ -1,6 +1,7 @@
 #include "outputpane/outputpane.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "outputpane/mytabctrl.h"
 #include "outputpane/outputlist.h"
@@ -33,10 +34,8 @@ QRect COutputPane::ResultArea() const {
 }
 
 void COutputPane::DestroyLayouts() {
-    delete m_pTabCtrl;
-    m_pTabCtrl = nullptr;
-    delete m_pResultList;
-    m_pResultList = nullptr;
+    delete std::exchange(m_pTabCtrl, nullptr);
+    delete std::exchange(m_pResultList, nullptr);
 }
 
 void COutputPane::CreateItemTabs() {

@@ -197,14 +197,6 @@ TEST_F(OutputPaneTest, TheSecondTabShowsItsOwnValuesAndResultCode) {
     EXPECT_EQ(ValueList()->GetItemCount(), 2);
 }
 
-TEST_F(OutputPaneTest, AFailedItemShowsItsCodeAndNoRows) {
-    FakeItem failed;
-    Read({u"good", u"bad"}, {MakeStringItem(1), failed}, {S_OK, OPC_E_INVALIDHANDLE});
-    PickTab(1);
-    EXPECT_EQ(ResultText(), Q("Invalid Handle"));
-    EXPECT_EQ(ValueList()->GetItemCount(), 0);
-}
-
 TEST_F(OutputPaneTest, AResultListReplacesTheTabsAndBack) {
     Read({u"a"}, {MakeStringItem(2)}, {S_OK});
     QPointer<CMyTabCtrl> oldTabs = Tabs();
@@ -388,17 +380,6 @@ TEST_F(OutputPaneTest, AReleasedResultSetIsNeverTouched) {
     EXPECT_EQ(ResultText(), Q("OK (returned 1 items)"));
 }
 
-TEST_F(OutputPaneTest, WithoutAServerPaneThereIsNothingToShow) {
-    COutputPane lonely;
-    lonely.resize(300, 200);
-    lonely.CreateItemTabs();
-    ASSERT_NE(lonely.GetTabCtrl(), nullptr);
-    EXPECT_EQ(lonely.GetTabCtrl()->GetItemCount(), 0);
-    lonely.ShowTabResults();
-    EXPECT_EQ(lonely.GetTabCtrl()->GetValueList()->GetItemCount(), 0);
-    EXPECT_EQ(lonely.GetTabCtrl()->GetResultLabel(), nullptr);
-}
-
 // ---- Commands ----
 
 TEST_F(OutputPaneTest, EveryCommandIsForwardedWithTheServerPanesRule) {
@@ -436,12 +417,20 @@ TEST_F(OutputPaneTest, CommandsThatAreNotThePanesAreLeftAlone) {
     EXPECT_EQ(COutputPane::kForwardedCommands.size(), 16u);
 }
 
-TEST(OutputPaneCommands, WithoutAServerPaneNothingIsForwarded) {
+TEST(OutputPaneWithoutServerPane, ForwardsNothingAndShowsNothing) {
     COutputPane pane;
+    pane.resize(300, 200);
     EXPECT_FALSE(pane.OnCommand(COutputPane::ID_OPTIONS));
     EXPECT_TRUE(pane.IsCommandEnabled(COutputPane::ID_OPTIONS));
     EXPECT_FALSE(pane.IsCommandEnabled(COutputPane::ID_READ_RAW));
     EXPECT_FALSE(pane.OnCommand(COutputPane::ID_READ_RAW));
+
+    pane.CreateItemTabs();
+    ASSERT_NE(pane.GetTabCtrl(), nullptr);
+    EXPECT_EQ(pane.GetTabCtrl()->GetItemCount(), 0);
+    pane.ShowTabResults();
+    EXPECT_EQ(pane.GetTabCtrl()->GetValueList()->GetItemCount(), 0);
+    EXPECT_EQ(pane.GetTabCtrl()->GetResultLabel(), nullptr);
 }
 
 }  // namespace

@@ -62,13 +62,6 @@ TEST(FormatResultCode, EveryCodeOfTheTableHasItsName) {
             << std::hex << row.code;
 }
 
-TEST(FormatResultCode, TheStandardNamesMatchTheTable) {
-    EXPECT_EQ(COutputPane::FormatResultCode(OPC_S_NODATA), Q("No Data"));
-    EXPECT_EQ(COutputPane::FormatResultCode(OPC_W_NOFILTER), Q("No Filter"));
-    EXPECT_EQ(COutputPane::FormatResultCode(OPC_E_INVALID_PID), Q("Invalid PID"));
-    EXPECT_EQ(COutputPane::FormatResultCode(E_FAIL), Q("Failed"));
-}
-
 TEST(FormatResultCode, AnyOtherCodeGivesItsHexadecimalWithoutLeadingZeros) {
     const std::pair<DWORD, const char*> rows[] = {
         {0xC004100D, "Unknown Error code : 0xC004100D"},  // OPC_E_NODATAEXISTS has no entry

@@ -166,10 +166,18 @@ void CMainFrame::CreateMenus() {
 }
 
 void CMainFrame::CreateAccelerators() {
+    // Each key of the table is caught in the main window, also when its command has no handler or is
+    // disabled: then the key is used up and nothing happens, rather than reaching the focused control
+    // (an item view would copy its text on Ctrl+C).
     for (const app::Accelerator& acc : app::Accelerators()) {
-        QAction* pAction = MakeAction(acc.nId);
-        pAction->setShortcuts(acc.keys);
-        addAction(pAction);  // in no menu: reached only by its keys
+        MakeAction(acc.nId);
+        auto* pKeys = new QAction(this);
+        pKeys->setObjectName(QStringLiteral("Accelerator%1").arg(acc.nId));
+        pKeys->setShortcuts(acc.keys);
+        pKeys->setShortcutContext(Qt::WindowShortcut);
+        const int nId = acc.nId;
+        connect(pKeys, &QAction::triggered, this, [this, nId] { RouteCommand(nId); });
+        addAction(pKeys);
     }
     MakeAction(ID_EDITBAR_SLOT0);
 }

@@ -89,7 +89,6 @@ COPCItemListCtrl::COPCItemListCtrl(QWidget* pParent) : QListWidget(pParent) {
     setWordWrap(false);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setIconSize(QSize(16, 16));
-    setUniformItemSizes(true);
     setSortingEnabled(true);
     sortItems(Qt::AscendingOrder);
     setAccessibleName(QStringLiteral("List of HDA items"));

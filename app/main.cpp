@@ -1,0 +1,26 @@
+// hda-vistrel: the desktop client for OPC HDA historians.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
+
+#include "app/brindlexapp.h"
+#include "resources/uikit.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral("1.1"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("BrindlexOPC HDA Vistrel: a client and test tool for OPC HDA historians."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.process(app);
+    // The document holds no data, so there is no file to open.
+    for (const QString& strArg : parser.positionalArguments())
+        std::fprintf(stderr, "hda-vistrel: ignoring '%s': the client opens no files\n", qPrintable(strArg));
+
+    ui::InstallMessageBoxSink();
+    CBrindlexHDAApp theApp;
+    if (!theApp.InitInstance()) return 1;
+    return app.exec();
+}

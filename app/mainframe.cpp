@@ -1,0 +1,323 @@
+#include "app/mainframe.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+
+#include "app/brindlexapp.h"
+#include "app/commands.h"
+#include "app/editbar.h"
+#include "app/lockkeys.h"
+#include "resources/icons_main.h"
+#include "serverpane/commandids.h"
+#include "serverpane/opcitemctrls.h"
+#include "serverpane/serverpane.h"
+
+namespace {
+constexpr int kServerPaneWidth = 300;
+constexpr int kFunctionMenu[] = {ID_FUNCTION_READRAW, ID_FUNCTION_READPROCESSED, ID_FUNCTION_READATTRIBUTE,
+                                 ID_FUNCTION_READATTIME, 0, ID_FUNCTION_INSERT, ID_FUNCTION_REPLACE,
+                                 ID_FUNCTION_INSERTREPLACE, 0, ID_FUNCTION_DELETERAW, ID_FUNCTION_DELETEATTIME};
+constexpr int kServerMenu[] = {ID_SERVER_CONNECT, ID_SERVER_CONNECTREMOTE, ID_SERVER_DISCONNECT,
+                               ID_SERVER_ADDITEMS, ID_SERVER_DELETEITEMS, ID_SERVER_STATUS};
+}  // namespace
+
+CMainFrame::CMainFrame(CBrindlexHDAApp* pApp) : m_pApp(pApp) {
+    setObjectName(QStringLiteral("MainFrame"));
+    setWindowIcon(ui::AppIcon());
+    resize(1000, 680);
+}
+
+CMainFrame::~CMainFrame() {
+    m_bClosing = true;
+    qApp->removeEventFilter(this);
+    disconnect(qApp, nullptr, this, nullptr);
+    // The panes go first: the server pane releases every connection and ends COM. Then the toolbar,
+    // which takes its server box with it.
+    QWidget* pSplitter = m_wndSplitter;
+    m_wndSplitter = nullptr;
+    m_pServerPane = nullptr;
+    m_pOutputPane = nullptr;
+    m_pActivePane = nullptr;
+    delete pSplitter;
+    CEditBar* pToolBar = m_pToolBar;
+    m_pToolBar = nullptr;
+    delete pToolBar;
+}
+
+int CMainFrame::OnCreate() {
+    m_pToolBar = new CEditBar;  // not yet placed
+
+    CreateMenus();
+    CreateAccelerators();
+    if (!OnCreateClient()) return -1;
+
+    if (!m_pToolBar->CreateEditBar(this, TRUE, [this](int nId) { return GetCommandAction(nId); })) return -1;
+    if (!CreateStatusBar()) return -1;
+
+    // The bar docks on any side and is not docked by code: it starts across the top.
+    m_pToolBar->setWindowTitle(QString::fromLatin1(app::kToolbarTitle));
+    m_pToolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    m_pToolBar->setMovable(true);
+    m_pToolBar->setFloatable(true);
+    addToolBar(Qt::TopToolBarArea, m_pToolBar);
+
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) { OnFocusChanged(pNow); });
+    qApp->installEventFilter(this);
+
+    m_pServerPane->InitComAndDiscoverServers();
+    UpdateCommandUI();
+    UpdateLockIndicators();
+    return 0;
+}
+
+BOOL CMainFrame::OnCreateClient() {
+    m_wndSplitter = new QSplitter(Qt::Horizontal, this);
+    m_wndSplitter->setObjectName(QStringLiteral("Splitter"));
+    m_wndSplitter->setChildrenCollapsible(false);
+
+    m_pServerPane = new CServerPane(m_wndSplitter);
+    m_pServerPane->resize(kServerPaneWidth, kServerPaneWidth);
+
+    // PLACEHOLDER (output pane): a blank pane stands in the right column until COutputPane is wired
+    // here; commands issued while it is active reach the server pane as the output pane forwards them.
+    auto* pOutput = new QWidget(m_wndSplitter);
+    pOutput->setObjectName(QStringLiteral("OutputPane"));
+    pOutput->setFocusPolicy(Qt::StrongFocus);
+    pOutput->setAutoFillBackground(true);
+    m_pOutputPane = pOutput;
+
+    m_wndSplitter->addWidget(m_pServerPane);
+    m_wndSplitter->addWidget(m_pOutputPane);
+    m_wndSplitter->setStretchFactor(0, 0);
+    m_wndSplitter->setStretchFactor(1, 1);
+    m_wndSplitter->setSizes({kServerPaneWidth, std::max(0, width() - kServerPaneWidth)});
+
+    m_pServerPane->SetOutputPane(m_pOutputPane);
+    m_pServerPane->m_pMainFrame = this;
+    setCentralWidget(m_wndSplitter);
+    m_pActivePane = m_pServerPane;
+    return TRUE;
+}
+
+QAction* CMainFrame::MakeAction(int nId) {
+    auto it = m_actions.find(nId);
+    if (it != m_actions.end()) return it->second;
+    auto* pAction = new QAction(this);
+    pAction->setData(nId);
+    pAction->setIconVisibleInMenu(false);
+    pAction->setShortcutContext(Qt::WindowShortcut);
+    if (const app::CommandText* pText = app::FindCommandText(nId)) {
+        pAction->setText(QString::fromLatin1(pText->pszCaption));
+        pAction->setStatusTip(QString::fromLatin1(pText->pszPrompt));
+        if (pText->pszTooltip) pAction->setToolTip(QString::fromLatin1(pText->pszTooltip));
+    }
+    pAction->setObjectName(QStringLiteral("Command%1").arg(nId));
+    connect(pAction, &QAction::triggered, this, [this, nId] { RouteCommand(nId); });
+    m_actions.emplace(nId, pAction);
+    return pAction;
+}
+
+QAction* CMainFrame::GetCommandAction(int nId) const {
+    auto it = m_actions.find(nId);
+    if (it != m_actions.end()) return it->second;
+    return const_cast<CMainFrame*>(this)->MakeAction(nId);
+}
+
+void CMainFrame::CreateMenus() {
+    QMenuBar* pBar = menuBar();
+    auto addMenu = [&](const char* pszTitle, std::initializer_list<int> ids) {
+        QMenu* pMenu = pBar->addMenu(QString::fromLatin1(pszTitle));
+        for (int nId : ids) {
+            if (nId == 0)
+                pMenu->addSeparator();
+            else
+                pMenu->addAction(MakeAction(nId));
+        }
+        connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+        return pMenu;
+    };
+    addMenu("&File", {ID_FILE_OPTIONS, 0, ID_APP_EXIT})->setObjectName(QStringLiteral("FileMenu"));
+    QMenu* pServer = pBar->addMenu(QStringLiteral("&Server"));
+    pServer->setObjectName(QStringLiteral("ServerMenu"));
+    for (int nId : kServerMenu) pServer->addAction(MakeAction(nId));
+    connect(pServer, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    m_pFunctionMenu = pBar->addMenu(QStringLiteral("F&unction"));
+    m_pFunctionMenu->setObjectName(QStringLiteral("FunctionMenu"));
+    for (int nId : kFunctionMenu) {
+        if (nId == 0)
+            m_pFunctionMenu->addSeparator();
+        else
+            m_pFunctionMenu->addAction(MakeAction(nId));
+    }
+    connect(m_pFunctionMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    QMenu* pView = addMenu("&View", {ID_VIEW_STATUS_BAR});
+    pView->setObjectName(QStringLiteral("ViewMenu"));
+    GetCommandAction(ID_VIEW_STATUS_BAR)->setCheckable(true);
+    GetCommandAction(ID_VIEW_STATUS_BAR)->setChecked(true);
+    addMenu("&Help", {ID_APP_ABOUT})->setObjectName(QStringLiteral("HelpMenu"));
+}
+
+void CMainFrame::CreateAccelerators() {
+    // Each key of the table is caught in the main window, also when its command has no handler or is
+    // disabled: then the key is used up and nothing happens, rather than reaching the focused control
+    // (an item view would copy its text on Ctrl+C).
+    for (const app::Accelerator& acc : app::Accelerators()) {
+        MakeAction(acc.nId);
+        auto* pKeys = new QAction(this);
+        pKeys->setObjectName(QStringLiteral("Accelerator%1").arg(acc.nId));
+        pKeys->setShortcuts(acc.keys);
+        pKeys->setShortcutContext(Qt::WindowShortcut);
+        const int nId = acc.nId;
+        connect(pKeys, &QAction::triggered, this, [this, nId] { RouteCommand(nId); });
+        addAction(pKeys);
+    }
+    MakeAction(ID_EDITBAR_SLOT0);
+}
+
+BOOL CMainFrame::CreateStatusBar() {
+    m_wndStatusBar = new QStatusBar(this);
+    m_wndStatusBar->setObjectName(QStringLiteral("StatusBar"));
+    m_wndStatusBar->setProperty("controlId", ID_VIEW_STATUS_BAR);
+    m_pMessagePane = new QLabel(QString::fromLatin1(app::kIdleMessage));
+    m_pMessagePane->setObjectName(QStringLiteral("MessagePane"));
+    m_wndStatusBar->addWidget(m_pMessagePane, 1);
+    const char* const texts[3] = {app::kIndicatorCaps, app::kIndicatorNum, app::kIndicatorScroll};
+    for (int i = 0; i < 3; ++i) {
+        auto* pPane = new QLabel;
+        pPane->setObjectName(QString::fromLatin1(texts[i]));
+        pPane->setFrameShape(QFrame::Panel);
+        pPane->setFrameShadow(QFrame::Sunken);
+        pPane->setAlignment(Qt::AlignCenter);
+        pPane->setMinimumWidth(pPane->fontMetrics().horizontalAdvance(QString::fromLatin1(texts[i])) + 12);
+        m_wndStatusBar->addPermanentWidget(pPane);
+        m_pIndicators[i] = pPane;
+    }
+    setStatusBar(m_wndStatusBar);
+    return TRUE;
+}
+
+QString CMainFrame::GetIndicatorText(int nIndex) const {
+    return nIndex >= 0 && nIndex < 3 && m_pIndicators[nIndex] ? m_pIndicators[nIndex]->text() : QString();
+}
+
+void CMainFrame::UpdateLockIndicators() {
+    const app::LockKeyState state = app::QueryLockKeys();
+    const bool on[3] = {state.bCaps, state.bNum, state.bScroll};
+    const char* const texts[3] = {app::kIndicatorCaps, app::kIndicatorNum, app::kIndicatorScroll};
+    for (int i = 0; i < 3; ++i)
+        if (m_pIndicators[i]) m_pIndicators[i]->setText(on[i] ? QString::fromLatin1(texts[i]) : QString());
+}
+
+bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    switch (pEvent->type()) {
+        case QEvent::KeyRelease: {
+            const int nKey = static_cast<QKeyEvent*>(pEvent)->key();
+            if (nKey == Qt::Key_CapsLock || nKey == Qt::Key_NumLock || nKey == Qt::Key_ScrollLock)
+                UpdateLockIndicators();
+            break;
+        }
+        case QEvent::ApplicationActivate: UpdateLockIndicators(); break;
+        default: break;
+    }
+    return QMainWindow::eventFilter(pWatched, pEvent);
+}
+
+QComboBox* CMainFrame::GetServerCombo() const { return m_pToolBar ? m_pToolBar->m_pServerCombo : nullptr; }
+
+QString CMainFrame::GetCommandPrompt(int nId) const {
+    const app::CommandText* pText = app::FindCommandText(nId);
+    return pText ? QString::fromLatin1(pText->pszPrompt) : QString();
+}
+
+// ---- Routing and enabling ----
+
+void CMainFrame::SetActivePane(QWidget* pPane) {
+    if (pPane && (pPane == m_pServerPane || pPane == m_pOutputPane)) m_pActivePane = pPane;
+}
+
+void CMainFrame::OnFocusChanged(QWidget* pNow) {
+    if (m_bClosing || !pNow) return;
+    if (m_pServerPane && (pNow == m_pServerPane || m_pServerPane->isAncestorOf(pNow)))
+        m_pActivePane = m_pServerPane;
+    else if (m_pOutputPane && (pNow == m_pOutputPane || m_pOutputPane->isAncestorOf(pNow)))
+        m_pActivePane = m_pOutputPane;
+    UpdateCommandUI();
+}
+
+void CMainFrame::ActivateOtherPane() {
+    if (!m_pServerPane || !m_pOutputPane) return;
+    if (m_pActivePane == m_pServerPane) {
+        m_pActivePane = m_pOutputPane;
+        m_pOutputPane->setFocus(Qt::OtherFocusReason);
+    } else {
+        m_pActivePane = m_pServerPane;
+        m_pServerPane->GetServerTree()->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+bool CMainFrame::HasCommandHandler(int nId) const {
+    if (m_pServerPane && m_pServerPane->HasCommandHandler(nId)) return true;
+    switch (nId) {
+        case ID_APP_EXIT:
+        case ID_VIEW_STATUS_BAR:
+        case ID_NEXT_PANE:
+        case ID_PREV_PANE:
+        case ID_APP_ABOUT:
+        case ID_FILE_NEW:
+        case ID_FILE_SAVE: return true;
+        // Open is not offered: the document has nothing to read. Copy, cut, paste, undo, the Add Items
+        // dialog's Delete, the tree's id (F12) and the vertical toolbar's slot 0 have no handler.
+        default: return false;
+    }
+}
+
+bool CMainFrame::IsCommandEnabled(int nId) const {
+    if (!HasCommandHandler(nId)) return false;
+    // Both panes carry the pane commands with the same rules, so the server pane answers for either.
+    if (m_pServerPane && m_pServerPane->HasCommandHandler(nId)) return m_pServerPane->IsCommandEnabled(nId);
+    return true;
+}
+
+void CMainFrame::RouteCommand(int nId) {
+    if (m_bClosing || !IsCommandEnabled(nId)) return;  // no handler, or disabled: ignored
+    if (m_pServerPane && m_pServerPane->HasCommandHandler(nId)) {
+        // The active pane takes it; the output pane forwards every command to the server pane.
+        IOutputPaneHost* pHost = m_pServerPane;
+        pHost->OnCommand(nId);
+        return;
+    }
+    switch (nId) {
+        case ID_APP_EXIT: close(); break;
+        case ID_VIEW_STATUS_BAR:
+            if (m_wndStatusBar) m_wndStatusBar->setVisible(!m_wndStatusBar->isVisible());
+            break;
+        case ID_NEXT_PANE:
+        case ID_PREV_PANE: ActivateOtherPane(); break;
+        case ID_APP_ABOUT:
+            if (m_pApp) m_pApp->OnAppAbout();
+            break;
+        case ID_FILE_NEW:
+            if (m_pApp) m_pApp->OnFileNew();
+            break;
+        case ID_FILE_SAVE:
+            if (m_pApp) m_pApp->OnFileSave();
+            break;
+        default: break;
+    }
+    UpdateCommandUI();
+}
+
+void CMainFrame::UpdateCommandUI() {
+    if (m_bClosing) return;
+    for (auto& [nId, pAction] : m_actions) pAction->setEnabled(IsCommandEnabled(nId));
+    if (QAction* pStatus = m_actions.count(ID_VIEW_STATUS_BAR) ? m_actions.at(ID_VIEW_STATUS_BAR) : nullptr)
+        pStatus->setChecked(m_wndStatusBar && !m_wndStatusBar->isHidden());
+}

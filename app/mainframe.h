@@ -1,0 +1,77 @@
+// The main window: menus, the "Server" toolbar, the status bar and the splitter holding the server
+// pane (left) and the output pane (right). Every command of menus, toolbar, accelerators and context
+// menus goes through RouteCommand and is enabled in UpdateCommandUI.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <map>
+
+#include "com/types.h"
+#include "serverpane/mainframelink.h"
+
+class CBrindlexHDAApp;
+class CEditBar;
+class CServerPane;
+class QLabel;
+class QSplitter;
+class QStatusBar;
+
+class CMainFrame : public QMainWindow, public IMainFrameLink {
+    Q_OBJECT
+public:
+    explicit CMainFrame(CBrindlexHDAApp* pApp = nullptr);
+    ~CMainFrame() override;
+
+    // Builds menus, client area, toolbar and status bar, then starts COM set-up and discovery.
+    // 0 on success, -1 on failure.
+    int OnCreate();
+
+    // IMainFrameLink
+    QComboBox* GetServerCombo() const override;
+    QMenu* GetFunctionMenu() const override { return m_pFunctionMenu; }
+    QWidget* GetMainWindow() override { return this; }
+    void RouteCommand(int nId) override;
+    bool IsCommandEnabled(int nId) const override;
+    QString GetCommandPrompt(int nId) const override;
+    void UpdateCommandUI() override;
+
+    bool HasCommandHandler(int nId) const;
+    QAction* GetCommandAction(int nId) const;
+    QWidget* GetActivePane() const { return m_pActivePane; }
+    void SetActivePane(QWidget* pPane);
+    CServerPane* GetServerPane() const { return m_pServerPane; }
+    QWidget* GetOutputPane() const { return m_pOutputPane; }
+    CEditBar* GetEditBar() const { return m_pToolBar; }
+    QSplitter* GetSplitter() const { return m_wndSplitter; }
+    QLabel* GetMessagePane() const { return m_pMessagePane; }
+    // The CAP, NUM and SCRL panes as shown now.
+    QString GetIndicatorText(int nIndex) const;
+    void UpdateLockIndicators();
+
+    CEditBar* m_pToolBar = nullptr;       // owned
+    QSplitter* m_wndSplitter = nullptr;   // the client area; owns both panes
+    QStatusBar* m_wndStatusBar = nullptr;
+    CServerPane* m_pServerPane = nullptr;  // not owned
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+
+private:
+    BOOL OnCreateClient();
+    void CreateMenus();
+    void CreateAccelerators();
+    QAction* MakeAction(int nId);
+    BOOL CreateStatusBar();
+    void OnFocusChanged(QWidget* pNow);
+    void ActivateOtherPane();
+
+    CBrindlexHDAApp* m_pApp;
+    QWidget* m_pOutputPane = nullptr;  // not owned
+    QWidget* m_pActivePane = nullptr;
+    QMenu* m_pFunctionMenu = nullptr;
+    QLabel* m_pMessagePane = nullptr;
+    QLabel* m_pIndicators[3] = {};
+    std::map<int, QAction*> m_actions;
+    bool m_bClosing = false;
+};

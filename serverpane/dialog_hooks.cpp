@@ -1,0 +1,15 @@
+// Where the server pane opens the dialogs that belong to the item and server selection windows.
+#include "serverpane/serverpane.h"
+
+// HOOK (Add Items): run the Add Items dialog (CAddItem) here, modally and without a parent window,
+// with this pane as its owner. m_hAddItemsServer and m_strCurrentServer are set; the dialog gets the
+// server from GetAddItemsServer() and registers what the server accepts with AddItemToServer. Until
+// that dialog exists the command opens nothing.
+void CServerPane::RunAddItemsDialog() {}
+
+// HOOK (Connect Remote): run the Add Remote Server dialog (CAddRemoteServer) here, modally and without
+// a parent window, with this pane as its server pane; on confirmation it sets m_strRemoteComputer and
+// m_strRemoteProgId and calls ConnectServer(TRUE). A dialog object that cannot be allocated shows
+// "Out of Memory!!!" (caption "Error", exclamation icon). Until that dialog exists the command opens
+// nothing.
+void CServerPane::RunAddRemoteServerDialog() {}

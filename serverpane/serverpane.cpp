@@ -1,0 +1,435 @@
+#include "serverpane/serverpane.h"
+
+#include <QComboBox>
+#include <QCursor>
+#include <QMenu>
+#include <QResizeEvent>
+#include <algorithm>
+#include <limits>
+#include <new>
+
+#include "com/objbase.h"
+#include "com/oleauto.h"
+#include "com/text.h"
+#include "hda/discovery.h"
+#include "hda/messages.h"
+#include "resources/icons_main.h"
+#include "resources/uikit.h"
+#include "serverpane/commandids.h"
+#include "serverpane/opcitemctrls.h"
+
+namespace {
+constexpr char16_t kLocalhost[] = u"Localhost";
+constexpr char16_t kErrorCaption[] = u"Error";
+}  // namespace
+
+CServerPane::CServerPane(QWidget* pParent) : QWidget(pParent) {
+    setObjectName(QStringLiteral("ServerPane"));
+    m_fontPane = ui::PaneFont();
+    setFont(m_fontPane);
+
+    m_pTreeImages = std::make_unique<QList<QIcon>>(ui::PaneImages());
+
+    m_pServerTree = new COPCItemTreeCtrl(this);
+    m_pItemList = new COPCItemListCtrl(this);
+    m_pServerTree->setFont(m_fontPane);
+    m_pItemList->setFont(m_fontPane);
+    m_pItemList->SetImage(m_pTreeImages->value(IMAGE_ITEM));
+    m_pServerTree->m_pOwnerPane = this;
+    m_pItemList->m_pOwnerPane = this;
+
+    connect(m_pItemList, &QListWidget::itemSelectionChanged, this, [this] {
+        if (m_pMainFrame) m_pMainFrame->UpdateCommandUI();
+    });
+}
+
+CServerPane::~CServerPane() {
+    // No control reports back into a pane that is going away.
+    m_pServerTree->m_pOwnerPane = nullptr;
+    m_pItemList->m_pOwnerPane = nullptr;
+
+    // Every connection, in key order: its server interface, then the record (items and the optional
+    // interfaces).
+    for (auto& [strKey, pServer] : m_mapServers) {
+        if (pServer->m_pServer) pServer->m_pServer->Release();
+        pServer->m_pServer = nullptr;
+        pServer.reset();
+    }
+    m_mapServers.clear();
+    m_hAddItemsServer = nullptr;
+
+    delete m_pServerTree;
+    m_pServerTree = nullptr;
+    delete m_pItemList;
+    m_pItemList = nullptr;
+    m_pTreeImages.reset();
+
+    ReleaseLastResults();
+
+    // The one call that ends COM for this thread, and only if this pane began it.
+    if (m_bComInitialized) CoUninitialize();
+    m_bComInitialized = false;
+}
+
+// ---- Discovery ----
+
+void CServerPane::InitComAndDiscoverServers() {
+    if (m_bDiscoveryDone) return;  // once per pane
+    m_bDiscoveryDone = true;
+    QComboBox* pCombo = m_pMainFrame ? m_pMainFrame->GetServerCombo() : nullptr;
+    if (pCombo) {
+        pCombo->setFont(m_fontPane);
+        pCombo->update();
+    }
+    m_bComInitialized = hda::InitComAndDiscoverServers(static_cast<const QWidget*>(this),
+                                                       [pCombo](const std::u16string& strProgId) {
+                                                           if (pCombo) pCombo->addItem(ui::ToQString(strProgId));
+                                                       });
+    if (pCombo && pCombo->count() > 0) pCombo->setCurrentIndex(0);
+}
+
+// ---- Keys and selection ----
+
+bool CServerPane::IsServerNode(const QTreeWidgetItem* pNode) {
+    const int nImage = COPCItemTreeCtrl::GetItemImage(pNode);
+    return pNode && pNode->parent() && (nImage == IMAGE_SERVER || nImage == IMAGE_BRINDLEX_SERVER);
+}
+
+std::u16string CServerPane::KeyFromNode(const QTreeWidgetItem* pNode) {
+    if (!pNode || !pNode->parent()) return {};
+    std::u16string strComputer = ui::ToU16(pNode->parent()->text(0));
+    if (strComputer == kLocalhost) strComputer.clear();
+    return strComputer + ui::ToU16(pNode->text(0));
+}
+
+std::u16string CServerPane::GetSelectedServerKey() const {
+    const QTreeWidgetItem* pNode = m_pServerTree ? m_pServerTree->GetSelectedItem() : nullptr;
+    return IsServerNode(pNode) ? KeyFromNode(pNode) : std::u16string();
+}
+
+CHDAServer* CServerPane::FindServer(const std::u16string& strKey) const {
+    auto it = m_mapServers.find(strKey);
+    return it == m_mapServers.end() ? nullptr : it->second.get();
+}
+
+std::vector<std::u16string> CServerPane::GetSelectedItemIds() const {
+    std::vector<std::u16string> ids;
+    if (!m_pItemList) return ids;
+    for (int nRow = m_pItemList->GetNextSelectedItem(-1); nRow >= 0; nRow = m_pItemList->GetNextSelectedItem(nRow))
+        ids.push_back(m_pItemList->GetItemText(nRow));
+    return ids;
+}
+
+OPCHANDLE* CServerPane::GetSelectedItemHandles(DWORD n, DWORD* pdwCount) const {
+    if (pdwCount) *pdwCount = 0;
+    const CHDAServer* pServer = FindServer(GetSelectedServerKey());
+    if (!pServer || n == 0) return nullptr;
+    std::vector<OPCHANDLE> handles;
+    for (const std::u16string& strId : GetSelectedItemIds()) handles.push_back(pServer->GetItemServerHandle(strId));
+    if (handles.empty()) return nullptr;
+
+    const std::uint64_t total = static_cast<std::uint64_t>(n) * handles.size();
+    if (total > std::numeric_limits<DWORD>::max() / sizeof(OPCHANDLE)) return nullptr;
+    auto* pHandles = static_cast<OPCHANDLE*>(CoTaskMemAlloc(static_cast<SIZE_T>(total) * sizeof(OPCHANDLE)));
+    if (!pHandles) return nullptr;
+    OPCHANDLE* p = pHandles;
+    for (DWORD r = 0; r < n; ++r) p = std::copy(handles.begin(), handles.end(), p);
+    if (pdwCount) *pdwCount = static_cast<DWORD>(total);
+    return pHandles;
+}
+
+IOPCHDA_Server* CServerPane::GetAddItemsServer() const {
+    const CHDAServer* pServer = FindServer(KeyFromNode(m_hAddItemsServer));
+    return pServer ? pServer->m_pServer : nullptr;
+}
+
+IItemListView* CServerPane::GetItemListView() { return m_pItemList; }
+
+// ---- Connections ----
+
+BOOL CServerPane::IsBrindlexServer(const std::u16string& strProgId) {
+    return strProgId.find(u"Brindlex") != std::u16string::npos;
+}
+
+void CServerPane::OnConnect() { ConnectServer(FALSE); }
+
+void CServerPane::ConnectServer(BOOL bRemote) {
+    // The remote computer is handed over for one connection only.
+    struct ForgetRemote {
+        std::u16string& str;
+        ~ForgetRemote() { str.clear(); }
+    } forget{m_strRemoteComputer};
+
+    std::u16string strComputer;
+    std::u16string strProgId;
+    if (bRemote) {
+        strComputer = m_strRemoteComputer;
+        strProgId = m_strRemoteProgId;
+        // "Localhost" is what the tree calls this computer, and its key part is empty: a remote
+        // connection under that name would be filed under one key and found under another. It is
+        // this computer, so it is connected as a local server.
+        if (strComputer == kLocalhost) strComputer.clear();
+    } else {
+        QComboBox* pCombo = m_pMainFrame ? m_pMainFrame->GetServerCombo() : nullptr;
+        if (!pCombo || pCombo->currentIndex() < 0) return;
+        strProgId = ui::ToU16(pCombo->currentText());
+    }
+
+    for (const auto& [strKey, pServer] : m_mapServers) {
+        if (pServer->m_strComputer == strComputer && pServer->m_strProgId == strProgId) {
+            hda::ShowMessage(static_cast<const QWidget*>(this), u"Server is already connected", kErrorCaption);
+            return;
+        }
+    }
+    // Computer and ProgID are joined without a separator, so two different pairs can meet in one key.
+    const std::u16string strKey = strComputer + strProgId;
+    if (m_mapServers.count(strKey)) {
+        hda::ShowMessage(static_cast<const QWidget*>(this),
+                         com::FormatW(u"Cannot connect to '%s' on '%s': another connection is filed under the same "
+                                      u"name '%s'.",
+                                      {strProgId, strComputer, strKey}),
+                         kErrorCaption, hda::MsgIcon::Stop);
+        return;
+    }
+
+    std::unique_ptr<CHDAServer> pServer(new (std::nothrow) CHDAServer(this));
+    if (!pServer) {
+        hda::ShowMessage(static_cast<const QWidget*>(this), u"Program Error.",
+                         u"Error allocating memory for server object");
+        return;
+    }
+    BOOL bConnected;
+    {
+        ui::WaitCursor wait;
+        bConnected = pServer->Connect(strComputer, strProgId);
+    }
+    if (!bConnected) return;  // the record goes; Connect has told the user
+
+    m_mapServers.emplace(strKey, std::move(pServer));
+    AddServerToTree(strComputer, strProgId);
+}
+
+void CServerPane::AddServerToTree(const std::u16string& strComputer, const std::u16string& strProgId) {
+    const QString strNode = ui::ToQString(strComputer.empty() ? std::u16string(kLocalhost) : strComputer);
+    QTreeWidgetItem* pComputer = nullptr;
+    for (int i = 0, n = m_pServerTree->topLevelItemCount(); i < n && !pComputer; ++i) {
+        QTreeWidgetItem* pRoot = m_pServerTree->topLevelItem(i);
+        if (pRoot->text(0) == strNode) pComputer = pRoot;
+    }
+    if (!pComputer) pComputer = m_pServerTree->InsertNode(nullptr, strNode, IMAGE_COMPUTER, *m_pTreeImages);
+    QTreeWidgetItem* pNode =
+        m_pServerTree->InsertNode(pComputer, ui::ToQString(strProgId),
+                                  IsBrindlexServer(strProgId) ? IMAGE_BRINDLEX_SERVER : IMAGE_SERVER, *m_pTreeImages);
+    pComputer->setExpanded(true);
+    m_pServerTree->setCurrentItem(pNode);  // the selection change shows its (empty) item list
+}
+
+void CServerPane::OnDisconnect() {
+    QTreeWidgetItem* pNode = m_pServerTree->GetSelectedItem();
+    if (!IsServerNode(pNode)) return;
+    QTreeWidgetItem* pComputer = pNode->parent();
+    const std::u16string strKey = KeyFromNode(pNode);
+    const bool bLastOnComputer = pComputer->childCount() == 1;
+    if (m_hAddItemsServer == pNode) m_hAddItemsServer = nullptr;
+
+    // Deleting the selected node moves the selection, which refills or empties the item list.
+    delete pNode;
+    if (bLastOnComputer) delete pComputer;
+
+    auto it = m_mapServers.find(strKey);
+    if (it == m_mapServers.end()) return;
+    CHDAServer* pServer = it->second.get();
+    pServer->RemoveAllItems();
+    if (pServer->m_pServer) pServer->m_pServer->Release();
+    pServer->m_pServer = nullptr;
+    m_mapServers.erase(it);  // the record releases its optional interfaces
+}
+
+void CServerPane::OnConnectRemote() { RunAddRemoteServerDialog(); }
+
+// ---- Items ----
+
+void CServerPane::OnAddItems() {
+    QTreeWidgetItem* pNode = m_pServerTree->GetSelectedItem();
+    if (!IsServerNode(pNode)) return;
+    m_hAddItemsServer = pNode;
+    m_strCurrentServer = KeyFromNode(pNode);
+    RunAddItemsDialog();
+}
+
+void CServerPane::OnDeleteItems() {
+    if (m_pItemList->GetSelectedCount() == 0) return;
+    if (hda::ShowMessage(static_cast<const QWidget*>(this), u"Delete Selected Items?", kAppTitle,
+                         hda::MsgIcon::Question, hda::MsgButtons::YesNoCancel) != hda::MsgResult::Yes)
+        return;
+    if (CHDAServer* pServer = FindServer(GetSelectedServerKey())) pServer->RemoveSelectedItems();
+}
+
+void CServerPane::OnServerSelChanged() {
+    if (!m_pServerTree || !m_pItemList) return;
+    const QTreeWidgetItem* pNode = m_pServerTree->GetSelectedItem();
+    CHDAServer* pServer = IsServerNode(pNode) ? FindServer(KeyFromNode(pNode)) : nullptr;
+    if (pServer)
+        pServer->ShowServerItems();
+    else
+        m_pItemList->DeleteAllItems();
+    if (m_pMainFrame) m_pMainFrame->UpdateCommandUI();
+}
+
+// ---- Context menus ----
+
+void CServerPane::ShowServerMenu() {
+    struct Entry {
+        const char* text;
+        int id;
+    };
+    static constexpr Entry kServerPopup[] = {
+        {"Disconnect", ID_SERVER_DISCONNECT}, {"Add Items", ID_SERVER_ADDITEMS}, {"Server Status", ID_SERVER_STATUS}};
+
+    QWidget* pOwner = m_pMainFrame ? m_pMainFrame->GetMainWindow() : this;
+    QMenu menu(pOwner);
+    menu.setObjectName(QStringLiteral("ServerPopup"));
+    if (m_pMainFrame) m_pMainFrame->UpdateCommandUI();
+    for (const Entry& e : kServerPopup) {
+        QAction* pAction = menu.addAction(QString::fromLatin1(e.text));
+        pAction->setData(e.id);
+        pAction->setEnabled(m_pMainFrame ? m_pMainFrame->IsCommandEnabled(e.id) : IsCommandEnabled(e.id));
+        if (m_pMainFrame) pAction->setStatusTip(m_pMainFrame->GetCommandPrompt(e.id));
+    }
+    QAction* pChosen = menu.exec(QCursor::pos());
+    if (!pChosen || !pChosen->isEnabled()) return;
+    const int nId = pChosen->data().toInt();
+    if (m_pMainFrame)
+        m_pMainFrame->RouteCommand(nId);
+    else
+        OnCommand(nId);
+}
+
+void CServerPane::ShowItemMenu() {
+    QMenu* pFunction = m_pMainFrame ? m_pMainFrame->GetFunctionMenu() : nullptr;
+    if (!pFunction) return;
+    // The Function menu's own actions: they route and enable as from the menu bar.
+    pFunction->exec(QCursor::pos());
+}
+
+// ---- Geometry ----
+
+void CServerPane::resizeEvent(QResizeEvent* pEvent) {
+    QWidget::resizeEvent(pEvent);
+    const int w = width();
+    const int h2 = height() / 2;
+    m_pServerTree->setGeometry(3, 3, std::max(0, w - 6), std::max(0, h2 - 6));
+    m_pItemList->setGeometry(3, h2 + 3, std::max(0, w - 6), std::max(0, h2 - 6));
+}
+
+// ---- Result set ----
+
+void CServerPane::SetLastResults(OPCHDA_ITEM* pValues, HRESULT* pErrors, DWORD dwCount) {
+    ReleaseLastResults();
+    LastItemValues = pValues;
+    LastErrors = pErrors;
+    m_dwLastResultCount = dwCount;
+}
+
+DWORD CServerPane::GetLastResultCount() const {
+    // Never more than the server really allocated, whatever it claimed.
+    SIZE_T n = m_dwLastResultCount;
+    if (LastItemValues) n = std::min(n, com::TaskMemCount(LastItemValues));
+    if (LastErrors) n = std::min(n, com::TaskMemCount(LastErrors));
+    if (!LastItemValues && !LastErrors) n = 0;
+    return static_cast<DWORD>(n);
+}
+
+void CServerPane::ReleaseLastResults() {
+    if (LastItemValues) {
+        const SIZE_T nItems = std::min<SIZE_T>(m_dwLastResultCount, com::TaskMemCount(LastItemValues));
+        for (SIZE_T i = 0; i < nItems; ++i) {
+            OPCHDA_ITEM& item = LastItemValues[i];
+            if (item.pvDataValues) {
+                const SIZE_T nValues = std::min<SIZE_T>(item.dwCount, com::TaskMemCount(item.pvDataValues));
+                for (SIZE_T j = 0; j < nValues; ++j) VariantClear(&item.pvDataValues[j]);
+            }
+            CoTaskMemFree(item.pftTimeStamps);
+            CoTaskMemFree(item.pdwQualities);
+            CoTaskMemFree(item.pvDataValues);
+        }
+    }
+    CoTaskMemFree(LastErrors);
+    LastErrors = nullptr;
+    CoTaskMemFree(LastItemValues);
+    LastItemValues = nullptr;
+    m_dwLastResultCount = 0;
+}
+
+// ---- Commands ----
+
+bool CServerPane::HasCommandHandler(int nId) const {
+    switch (nId) {
+        case ID_SERVER_CONNECT:
+        case ID_SERVER_CONNECTREMOTE:
+        case ID_SERVER_DISCONNECT:
+        case ID_SERVER_ADDITEMS:
+        case ID_SERVER_DELETEITEMS:
+        case ID_SERVER_STATUS:
+        case ID_FUNCTION_READRAW:
+        case ID_FUNCTION_READPROCESSED:
+        case ID_FUNCTION_READATTRIBUTE:
+        case ID_FUNCTION_READATTIME:
+        case ID_FUNCTION_INSERT:
+        case ID_FUNCTION_REPLACE:
+        case ID_FUNCTION_INSERTREPLACE:
+        case ID_FUNCTION_DELETERAW:
+        case ID_FUNCTION_DELETEATTIME:
+        case ID_FILE_OPTIONS: return true;
+        default: return false;
+    }
+}
+
+bool CServerPane::IsCommandEnabled(int nId) const {
+    const QTreeWidgetItem* pNode = m_pServerTree ? m_pServerTree->GetSelectedItem() : nullptr;
+    const int nItems = m_pItemList ? m_pItemList->GetSelectedCount() : 0;
+    switch (nId) {
+        case ID_SERVER_ADDITEMS: return pNode && COPCItemTreeCtrl::GetItemImage(pNode) != IMAGE_COMPUTER;
+        case ID_SERVER_DISCONNECT:
+        case ID_SERVER_STATUS: return IsServerNode(pNode);
+        case ID_SERVER_DELETEITEMS:
+        case ID_FUNCTION_READRAW:
+        case ID_FUNCTION_READPROCESSED:
+        case ID_FUNCTION_READATTIME:
+        case ID_FUNCTION_INSERT:
+        case ID_FUNCTION_REPLACE:
+        case ID_FUNCTION_INSERTREPLACE:
+        case ID_FUNCTION_DELETERAW:
+        case ID_FUNCTION_DELETEATTIME: return nItems >= 1;
+        case ID_FUNCTION_READATTRIBUTE: return nItems == 1;
+        case ID_FILE_OPTIONS:
+        case ID_SERVER_CONNECT:
+        case ID_SERVER_CONNECTREMOTE: return true;
+        default: return false;
+    }
+}
+
+void CServerPane::OnCommand(int nId) {
+    // A disabled command does nothing, whichever road it came by.
+    if (!IsCommandEnabled(nId)) return;
+    switch (nId) {
+        case ID_SERVER_CONNECT: OnConnect(); break;
+        case ID_SERVER_CONNECTREMOTE: OnConnectRemote(); break;
+        case ID_SERVER_DISCONNECT: OnDisconnect(); break;
+        case ID_SERVER_ADDITEMS: OnAddItems(); break;
+        case ID_SERVER_DELETEITEMS: OnDeleteItems(); break;
+        case ID_SERVER_STATUS: OnServerStatus(); break;
+        case ID_FUNCTION_READRAW: OnReadRaw(); break;
+        case ID_FUNCTION_READPROCESSED: OnReadProcessed(); break;
+        case ID_FUNCTION_READATTRIBUTE: OnReadAttribute(); break;
+        case ID_FUNCTION_READATTIME: OnReadAtTime(); break;
+        case ID_FUNCTION_INSERT: OnInsert(); break;
+        case ID_FUNCTION_REPLACE: OnReplace(); break;
+        case ID_FUNCTION_INSERTREPLACE: OnInsertReplace(); break;
+        case ID_FUNCTION_DELETERAW: OnDeleteRaw(); break;
+        case ID_FUNCTION_DELETEATTIME: OnDeleteAtTime(); break;
+        case ID_FILE_OPTIONS: OnOptions(); break;
+        default: break;
+    }
+    if (m_pMainFrame) m_pMainFrame->UpdateCommandUI();
+}

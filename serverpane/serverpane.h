@@ -1,0 +1,140 @@
+// The left pane of the main window and the controller of the client: the tree of connected servers,
+// the list of the selected server's items, every connection, and every command on them.
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QList>
+#include <QWidget>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hda/hdaserver.h"
+#include "hda/opchda.h"
+#include "hda/serverowner.h"
+#include "outputpane/outputhost.h"
+#include "serverpane/mainframelink.h"
+
+class COPCItemTreeCtrl;
+class COPCItemListCtrl;
+class QTreeWidgetItem;
+
+class CServerPane : public QWidget, public IOutputPaneHost, public IHDAServerOwner {
+    Q_OBJECT
+public:
+    explicit CServerPane(QWidget* pParent = nullptr);
+    ~CServerPane() override;
+
+    // Links made by the main frame.
+    void SetOutputPane(QWidget* pOutputPane) { m_pOutputPane = pOutputPane; }
+    QWidget* GetOutputPane() const { return m_pOutputPane; }
+    // Joins COM, fixes security and fills the toolbar's server box (once, from the frame's creation).
+    void InitComAndDiscoverServers();
+
+    // Command handlers.
+    void OnConnect();
+    void OnConnectRemote();
+    void OnDisconnect();
+    void OnAddItems();
+    void OnDeleteItems();
+    void OnServerStatus();
+    void OnOptions();
+    void OnReadRaw();
+    void OnReadProcessed();
+    void OnReadAttribute();
+    void OnReadAtTime();
+    void OnInsert() { UpdateHistory(OPCHDA_INSERT); }
+    void OnReplace() { UpdateHistory(OPCHDA_REPLACE); }
+    void OnInsertReplace() { UpdateHistory(OPCHDA_INSERTREPLACE); }
+    void UpdateHistory(OPCHDA_EDITTYPE mode);
+    void OnDeleteRaw();
+    void OnDeleteAtTime();
+
+    // The one connection routine: remote takes m_strRemoteComputer and m_strRemoteProgId, local the
+    // toolbar box's selection. Reports its own failures.
+    void ConnectServer(BOOL bRemote);
+    void AddServerToTree(const std::u16string& strComputer, const std::u16string& strProgId);
+    static BOOL IsBrindlexServer(const std::u16string& strProgId);
+    // The IOPCHDA_Server of the server the Add Items dialog is open for; borrowed, no reference added.
+    IOPCHDA_Server* GetAddItemsServer() const;
+
+    // Called by the controls.
+    void OnServerSelChanged();
+    void ShowServerMenu();
+    void ShowItemMenu();
+
+    // The key of the server selected in the tree ("" when no server node is selected).
+    std::u16string GetSelectedServerKey() const;
+    // The server handles of the selected items in list order, repeated n times one after the other;
+    // CoTaskMemAlloc'd, the caller frees it. Null with *pdwCount 0 when there is nothing to give.
+    OPCHANDLE* GetSelectedItemHandles(DWORD n, DWORD* pdwCount) const;
+
+    // The connection registered under a key, or null.
+    CHDAServer* FindServer(const std::u16string& strKey) const;
+    // The key of a server node: its computer's text ("Localhost" standing for "") and its own text.
+    static std::u16string KeyFromNode(const QTreeWidgetItem* pNode);
+    static bool IsServerNode(const QTreeWidgetItem* pNode);
+
+    // The result set of the last history operation. Set takes over both arrays; Release frees them,
+    // with the arrays inside each OPCHDA_ITEM and the values' contents.
+    void SetLastResults(OPCHDA_ITEM* pValues, HRESULT* pErrors, DWORD dwCount);
+    void ReleaseLastResults();
+
+    bool HasCommandHandler(int nId) const;
+
+    // IOutputPaneHost
+    void OnCommand(int nId) override;
+    bool IsCommandEnabled(int nId) const override;
+    DWORD GetMaxDisplayItems() const override { return m_nMaxDisplayItems; }
+    void SetMaxDisplayItems(DWORD n) override { m_nMaxDisplayItems = n; }
+    std::vector<std::u16string> GetSelectedItemIds() const override;
+    const OPCHDA_ITEM* GetLastItemValues() const override { return LastItemValues; }
+    const HRESULT* GetLastErrors() const override { return LastErrors; }
+    DWORD GetLastResultCount() const override;
+
+    // IHDAServerOwner
+    IItemListView* GetItemListView() override;
+    const void* GetMessageOwner() const override { return static_cast<const QWidget*>(this); }
+    CHDAServer* GetCurrentServer() override { return FindServer(m_strCurrentServer); }
+
+    COPCItemTreeCtrl* GetServerTree() const { return m_pServerTree; }
+    COPCItemListCtrl* GetItemList() const { return m_pItemList; }
+    const QList<QIcon>& GetTreeImages() const { return *m_pTreeImages; }
+    const QFont& GetPaneFont() const { return m_fontPane; }
+    bool IsComInitialized() const { return m_bComInitialized; }
+
+    IMainFrameLink* m_pMainFrame = nullptr;  // not owned
+    // Working arrays of Read Attribute.
+    OPCHDA_ATTRIBUTE* m_pAttributeValues = nullptr;
+    DWORD* m_pAttributeIds = nullptr;
+    std::u16string m_strRemoteProgId;
+    QTreeWidgetItem* m_hAddItemsServer = nullptr;
+    QWidget* m_pOutputPane = nullptr;  // not owned
+    std::u16string m_strCurrentServer;
+    OPCHDA_ITEM* LastItemValues = nullptr;
+    HRESULT* LastErrors = nullptr;
+    DWORD m_dwLastResultCount = 0;  // handles passed in the call that produced the result set
+
+private:
+    // Hooks for the dialogs of other windows; each returns after its dialog closed.
+    void RunAddItemsDialog();
+    void RunAddRemoteServerDialog();
+
+protected:
+    void resizeEvent(QResizeEvent* pEvent) override;
+
+public:
+    std::unique_ptr<QList<QIcon>> m_pTreeImages;
+    COPCItemTreeCtrl* m_pServerTree = nullptr;  // owned (child window)
+    COPCItemListCtrl* m_pItemList = nullptr;    // owned (child window)
+    std::u16string m_strRemoteComputer;
+    QFont m_fontPane;
+    std::map<std::u16string, std::unique_ptr<CHDAServer>> m_mapServers;
+    DWORD m_nMaxDisplayItems = 1000;
+
+private:
+    bool m_bComInitialized = false;
+    bool m_bDiscoveryDone = false;
+};

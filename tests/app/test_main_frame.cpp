@@ -1,0 +1,321 @@
+// The main window as a user meets it: caption, menus, toolbar, status bar, routing and enabling.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "app/aboutdlg.h"
+#include "app/brindlexapp.h"
+#include "app/commands.h"
+#include "app/editbar.h"
+#include "app/mainframe.h"
+#include "com/objbase.h"
+#include "resources/uikit.h"
+#include "serverpane/commandids.h"
+#include "serverpane/opcitemctrls.h"
+#include "serverpane/serverpane.h"
+#include "tests/serverpane/message_recorder.h"
+
+void PrintTo(const QString& s, std::ostream* os);
+
+namespace {
+
+class MainFrameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(store.isValid());
+        qputenv("VISTREL_CLASS_STORE", store.path().toUtf8());
+        com::ResetRuntimeForTests();
+        messages = std::make_unique<MessageRecorder>();
+        ASSERT_TRUE(theApp.InitInstance());
+        frame = theApp.GetMainWnd();
+        pane = frame->GetServerPane();
+    }
+
+    CHDAServer* File(const std::u16string& computer, const std::u16string& progId) {
+        auto server = std::make_unique<CHDAServer>(pane);
+        server->m_strComputer = computer;
+        server->m_strProgId = progId;
+        CHDAServer* p = server.get();
+        pane->m_mapServers.emplace(computer + progId, std::move(server));
+        pane->AddServerToTree(computer, progId);
+        return p;
+    }
+    QStringList MenuTexts(QMenu* menu) {
+        QStringList t;
+        for (QAction* a : menu->actions()) t << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return t;
+    }
+    QMenu* MenuNamed(const QString& title) {
+        for (QAction* a : frame->menuBar()->actions())
+            if (a->text() == title) return a->menu();
+        return nullptr;
+    }
+
+    QTemporaryDir store;
+    std::unique_ptr<MessageRecorder> messages;
+    CBrindlexHDAApp theApp;
+    CMainFrame* frame = nullptr;
+    CServerPane* pane = nullptr;
+};
+
+TEST_F(MainFrameTest, StartsWithTheProductCaptionAnEmptyServerBoxAndNoMessage) {
+    EXPECT_EQ(frame->windowTitle(), "BrindlexOPC HDA Vistrel");
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_EQ(QCoreApplication::organizationName(), "Brindlex");
+    EXPECT_EQ(frame->GetServerCombo()->count(), 0);
+    EXPECT_EQ(frame->GetServerCombo()->currentIndex(), -1);
+    EXPECT_TRUE(messages->seen.empty()) << U8(messages->seen.empty() ? u"" : messages->seen[0].text);
+    EXPECT_TRUE(pane->IsComInitialized());
+    // Connect with nothing to choose does nothing.
+    frame->RouteCommand(ID_SERVER_CONNECT);
+    EXPECT_TRUE(messages->seen.empty());
+    EXPECT_EQ(pane->GetServerTree()->topLevelItemCount(), 0);
+}
+
+TEST(Caption, TheTextAfterTheLastHyphenFollowsTheProductPrefix) {
+    EXPECT_EQ(CBrindlexHDAApp::RewriteCaption("Untitled - HDA Vistrel"), "BrindlexOPC HDA Vistrel");
+    EXPECT_EQ(CBrindlexHDAApp::RewriteCaption("a-b - HDA Vistrel"), "BrindlexOPC HDA Vistrel");
+}
+
+TEST_F(MainFrameTest, TheSplitterHoldsTheServerPaneLeftAndTheOutputPaneRight) {
+    QSplitter* splitter = frame->GetSplitter();
+    ASSERT_EQ(splitter->count(), 2);
+    EXPECT_EQ(splitter->widget(0), pane);
+    EXPECT_EQ(splitter->widget(1), frame->GetOutputPane());
+    EXPECT_EQ(pane->GetOutputPane(), frame->GetOutputPane());
+    EXPECT_EQ(splitter->sizes().value(0), 300);
+}
+
+TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
+    QStringList titles;
+    for (QAction* a : frame->menuBar()->actions()) titles << a->text();
+    EXPECT_EQ(titles, (QStringList{"&File", "&Server", "F&unction", "&View", "&Help"}));
+    EXPECT_EQ(MenuTexts(MenuNamed("&File")), (QStringList{"&Options", "-", "E&xit"}));
+    EXPECT_EQ(MenuTexts(MenuNamed("&Server")),
+              (QStringList{"&Connect", "Connect &Remote", "&Disconnect", "&Add Items", "De&lete Selected Items",
+                           "&Server Status"}));
+    EXPECT_EQ(MenuTexts(MenuNamed("F&unction")),
+              (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "-", "&Insert",
+                           "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
+    EXPECT_EQ(frame->GetFunctionMenu(), MenuNamed("F&unction"));
+    EXPECT_EQ(MenuTexts(MenuNamed("&View")), (QStringList{"&Status Bar"}));
+    EXPECT_EQ(MenuTexts(MenuNamed("&Help")), (QStringList{"&About HDA Vistrel..."}));
+}
+
+TEST_F(MainFrameTest, EveryCommandCarriesItsPromptAndTooltip) {
+    for (const app::CommandText& c : app::CommandTexts()) {
+        QAction* a = frame->GetCommandAction(c.nId);
+        ASSERT_NE(a, nullptr) << c.nId;
+        EXPECT_EQ(a->data().toInt(), c.nId);
+        EXPECT_EQ(a->statusTip(), QString::fromLatin1(c.pszPrompt)) << c.nId;
+        if (c.pszTooltip) EXPECT_EQ(a->toolTip(), QString::fromLatin1(c.pszTooltip)) << c.nId;
+    }
+    EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_READRAW)->statusTip(), "Read Raw Data  from selected HDA Items");
+    EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_DELETEATTIME)->statusTip(),
+              "Delete data from the HDA Server for specifice timestamps");
+    EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_DELETEATTIME)->toolTip(), "Delete at Time");
+}
+
+TEST_F(MainFrameTest, TheToolbarHasTheServerBoxThenTheButtonsInSlotOrder) {
+    CEditBar* bar = frame->GetEditBar();
+    EXPECT_EQ(bar->windowTitle(), "Server");
+    EXPECT_EQ(bar->allowedAreas(), Qt::AllToolBarAreas);
+    EXPECT_EQ(frame->toolBarArea(bar), Qt::TopToolBarArea);
+    QList<int> slotIds;
+    for (QAction* a : bar->actions()) {
+        if (a == bar->GetServerBoxSlot())
+            slotIds << IDC_SERVER_COMBO;
+        else if (a == bar->GetVerticalSlot())
+            continue;  // hidden while horizontal
+        else
+            slotIds << (a->isSeparator() ? 0 : a->data().toInt());
+    }
+    EXPECT_EQ(slotIds, (QList<int>{IDC_SERVER_COMBO, 32779, 32804, 32789, 61211, 0, 32780, 32790, 0, 32792, 61216,
+                                   32797, 32798, 0, 32799, 32800, 32801, 0, 32802, 32803}));
+    QComboBox* box = frame->GetServerCombo();
+    EXPECT_EQ(box->width(), 400);
+    EXPECT_EQ(box->statusTip(), "Available HDA Servers");
+    EXPECT_TRUE(box->toolTip().isEmpty());
+    EXPECT_FALSE(box->isEditable());
+    EXPECT_EQ(box->font().family(), "Times New Roman");
+}
+
+TEST_F(MainFrameTest, AVerticalDockSwapsTheServerBoxForADisabledButtonAndBack) {
+    CEditBar* bar = frame->GetEditBar();
+    QComboBox* box = frame->GetServerCombo();
+    box->clear();
+    box->addItems({"First.Server", "Second.Server"});
+    box->setCurrentIndex(1);
+
+    frame->addToolBar(Qt::LeftToolBarArea, bar);
+    QApplication::processEvents();  // the bar lays out its slots on its next layout pass
+    EXPECT_EQ(bar->orientation(), Qt::Vertical);
+    EXPECT_TRUE(bar->m_bVertical);
+    EXPECT_FALSE(bar->GetServerBoxSlot()->isVisible());
+    EXPECT_FALSE(box->isVisible());
+    QAction* slot0 = bar->GetVerticalSlot();
+    EXPECT_TRUE(slot0->isVisible());
+    EXPECT_EQ(slot0->data().toInt(), ID_EDITBAR_SLOT0);
+    EXPECT_FALSE(slot0->isEnabled());
+    auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(slot0));
+    ASSERT_NE(button, nullptr);
+    EXPECT_FALSE(button->isEnabled());
+    frame->UpdateCommandUI();
+    EXPECT_FALSE(slot0->isEnabled());  // no handler, whatever else changes
+
+    frame->addToolBar(Qt::BottomToolBarArea, bar);
+    QApplication::processEvents();
+    EXPECT_EQ(bar->orientation(), Qt::Horizontal);
+    EXPECT_FALSE(bar->m_bVertical);
+    EXPECT_TRUE(bar->GetServerBoxSlot()->isVisible());
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_FALSE(slot0->isVisible());
+    EXPECT_EQ(box->count(), 2);
+    EXPECT_EQ(box->currentIndex(), 1);
+    EXPECT_EQ(box->currentText(), "Second.Server");
+}
+
+TEST_F(MainFrameTest, TheStatusBarShowsReadyPromptsAndTheLockIndicators) {
+    QStatusBar* bar = frame->statusBar();
+    EXPECT_EQ(frame->GetMessagePane()->text(), "Ready");
+    QStringList names;
+    for (QLabel* l : bar->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) names << l->objectName();
+    EXPECT_TRUE(names.contains("CAP") && names.contains("NUM") && names.contains("SCRL")) << names.join(',').toStdString();
+
+    QAction* readRaw = frame->GetCommandAction(ID_FUNCTION_READRAW);
+    readRaw->showStatusText(frame);
+    EXPECT_EQ(bar->currentMessage(), "Read Raw Data  from selected HDA Items");
+    QStatusTipEvent leave{QString()};
+    QApplication::sendEvent(frame, &leave);
+    EXPECT_TRUE(bar->currentMessage().isEmpty());
+    EXPECT_TRUE(frame->GetMessagePane()->isVisible());
+
+    // The pointer on the server box shows its prompt.
+    QStatusTipEvent box{frame->GetServerCombo()->statusTip()};
+    QApplication::sendEvent(frame, &box);
+    EXPECT_EQ(bar->currentMessage(), "Available HDA Servers");
+}
+
+TEST_F(MainFrameTest, TheStatusBarCommandHidesAndShowsItWithACheckMark) {
+    QAction* toggle = frame->GetCommandAction(ID_VIEW_STATUS_BAR);
+    EXPECT_TRUE(toggle->isChecked());
+    frame->RouteCommand(ID_VIEW_STATUS_BAR);
+    EXPECT_TRUE(frame->statusBar()->isHidden());
+    EXPECT_FALSE(toggle->isChecked());
+    frame->RouteCommand(ID_VIEW_STATUS_BAR);
+    EXPECT_FALSE(frame->statusBar()->isHidden());
+    EXPECT_TRUE(toggle->isChecked());
+}
+
+TEST_F(MainFrameTest, EnablingIsTheSameWhicheverPaneIsActive) {
+    CHDAServer* a = File(u"", u"Brindlex.OPC.Simulation");
+    pane->m_strCurrentServer = u"Brindlex.OPC.Simulation";
+    a->AddItemToServer(u"x", 1);
+    a->AddItemToServer(u"y", 2);
+    const int paneCommands[] = {32779, 32789, 61211, 32780, 32790, 32804, 32792, 61216,
+                                32797, 32798, 32799, 32800, 32801, 32802, 32803, 32805};
+    auto states = [&] {
+        frame->UpdateCommandUI();
+        QList<bool> s;
+        for (int id : paneCommands) s << frame->GetCommandAction(id)->isEnabled();
+        return s;
+    };
+    for (QWidget* active : {static_cast<QWidget*>(pane), frame->GetOutputPane()}) {
+        frame->SetActivePane(active);
+        ASSERT_EQ(frame->GetActivePane(), active);
+        pane->GetItemList()->item(0)->setSelected(true);
+        pane->GetItemList()->item(1)->setSelected(true);
+        // Brindlex server node (second server image) and two items: all but Read Attribute.
+        EXPECT_EQ(states(), (QList<bool>{true, true, true, true, true, true, true, true, false, true, true, true, true,
+                                         true, true, true}));
+        pane->GetItemList()->item(1)->setSelected(false);
+        EXPECT_TRUE(states()[8]);  // one item: Read Attribute too
+        pane->GetServerTree()->setCurrentItem(pane->GetServerTree()->topLevelItem(0));  // the computer
+        EXPECT_EQ(states(), (QList<bool>{true, true, false, false, false, false, false, false, false, false, false,
+                                         false, false, false, false, true}));
+        pane->GetServerTree()->setCurrentItem(pane->GetServerTree()->topLevelItem(0)->child(0));
+    }
+}
+
+TEST_F(MainFrameTest, CommandsWithoutAHandlerAreDisabledAndCtrlCCopiesNothing) {
+    for (int id : {ID_EDIT_COPY, ID_EDIT_CUT, ID_EDIT_PASTE, ID_EDIT_UNDO, IDC_SERVER_TREE, ID_ADDITEM_DELETETAG,
+                   ID_FILE_OPEN}) {
+        EXPECT_FALSE(frame->IsCommandEnabled(id)) << id;
+        EXPECT_FALSE(frame->GetCommandAction(id)->isEnabled()) << id;
+    }
+    EXPECT_TRUE(frame->IsCommandEnabled(ID_FILE_OPTIONS));
+
+    CHDAServer* a = File(u"", u"A.Server");
+    pane->m_strCurrentServer = u"A.Server";
+    a->AddItemToServer(u"Tag.To.Copy", 1);
+    QListWidget* list = pane->GetItemList();
+    list->setCurrentRow(0);
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    list->setFocus();
+    QApplication::clipboard()->setText("untouched");
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(list, Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "untouched");
+    EXPECT_EQ(list->count(), 1);
+}
+
+TEST_F(MainFrameTest, ACommandFromTheOutputPaneReachesTheServerPane) {
+    File(u"", u"A.Server");
+    File(u"", u"B.Server");
+    frame->SetActivePane(frame->GetOutputPane());
+    frame->RouteCommand(ID_SERVER_DISCONNECT);
+    ASSERT_EQ(pane->GetServerTree()->topLevelItem(0)->childCount(), 1);
+    EXPECT_EQ(pane->GetServerTree()->topLevelItem(0)->child(0)->text(0), "A.Server");
+}
+
+TEST_F(MainFrameTest, F6MovesBetweenThePanes) {
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    pane->GetServerTree()->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(frame->GetActivePane(), pane);
+    QTest::keyClick(frame, Qt::Key_F6);
+    EXPECT_EQ(frame->GetActivePane(), frame->GetOutputPane());
+    QTest::keyClick(frame, Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_EQ(frame->GetActivePane(), pane);
+}
+
+TEST_F(MainFrameTest, AboutShowsTheProductAndVersionAndClosesWithOk) {
+    QString title;
+    QStringList lines;
+    bool okIsDefault = false;
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+        if (!dlg) return;
+        title = dlg->windowTitle();
+        for (QLabel* l : dlg->findChildren<QLabel*>())
+            if (!l->text().isEmpty()) lines << l->text();
+        auto* ok = dlg->findChild<QPushButton*>("OkButton");
+        okIsDefault = ok && ok->isDefault() && ok->text() == "OK";
+        if (ok) ok->click();
+    });
+    frame->RouteCommand(ID_APP_ABOUT);
+    EXPECT_EQ(title, "About BrindlexOPC HDA Vistrel");
+    EXPECT_TRUE(lines.contains("BrindlexOPC HDA Vistrel Version 1.1"));
+    EXPECT_TRUE(okIsDefault);
+}
+
+TEST_F(MainFrameTest, NewDocumentKeepsTheCaption) {
+    QTest::keyClick(frame, Qt::Key_N, Qt::ControlModifier);
+    frame->RouteCommand(ID_FILE_NEW);
+    EXPECT_EQ(frame->windowTitle(), "BrindlexOPC HDA Vistrel");
+}
+
+}  // namespace

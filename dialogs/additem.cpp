@@ -217,7 +217,13 @@ CAddItem::CAddItem(QWidget* pParent)
     UpdateCommands();
 }
 
-CAddItem::~CAddItem() { ReleaseBrowser(); }
+CAddItem::~CAddItem() {
+    // The controls go after this object's own part is gone: nothing they signal on the way out (a
+    // list clears its model, the tree its selection) may reach it.
+    for (QObject* p : std::initializer_list<QObject*>{m_pTagList->model(), m_pTagList, m_pLeavesList, m_pBrowseTree})
+        disconnect(p, nullptr, this, nullptr);
+    ReleaseBrowser();
+}
 
 void CAddItem::BuildMenus() {
     auto add = [this](QMenu* pMenu, const QString& text, int nId, void (CAddItem::*handler)(),

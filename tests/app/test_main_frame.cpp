@@ -24,6 +24,7 @@
 #include "serverpane/commandids.h"
 #include "serverpane/opcitemctrls.h"
 #include "serverpane/serverpane.h"
+#include "tests/plugins/recording_control.h"
 #include "tests/serverpane/message_recorder.h"
 
 void PrintTo(const QString& s, std::ostream* os);
@@ -36,11 +37,20 @@ protected:
         ASSERT_TRUE(store.isValid());
         qputenv("VISTREL_CLASS_STORE", store.path().toUtf8());
         com::ResetRuntimeForTests();
+        Register();
         messages = std::make_unique<MessageRecorder>();
-        ASSERT_TRUE(theApp.InitInstance());
-        frame = theApp.GetMainWnd();
+        theApp = std::make_unique<CBrindlexHDAApp>();
+        ASSERT_TRUE(theApp->InitInstance());
+        frame = theApp->GetMainWnd();
         pane = frame->GetServerPane();
     }
+    void TearDown() override {
+        theApp.reset();
+        com::ResetRuntimeForTests();
+        qunsetenv("VISTREL_CLASS_STORE");
+    }
+    // Classes to register before the client starts.
+    virtual void Register() {}
 
     CHDAServer* File(const std::u16string& computer, const std::u16string& progId) {
         auto server = std::make_unique<CHDAServer>(pane);
@@ -64,7 +74,7 @@ protected:
 
     QTemporaryDir store;
     std::unique_ptr<MessageRecorder> messages;
-    CBrindlexHDAApp theApp;
+    std::unique_ptr<CBrindlexHDAApp> theApp;
     CMainFrame* frame = nullptr;
     CServerPane* pane = nullptr;
 };
@@ -119,7 +129,9 @@ TEST_F(MainFrameTest, EveryCommandCarriesItsPromptAndTooltip) {
         ASSERT_NE(a, nullptr) << c.nId;
         EXPECT_EQ(a->data().toInt(), c.nId);
         EXPECT_EQ(a->statusTip(), QString::fromLatin1(c.pszPrompt)) << c.nId;
-        if (c.pszTooltip) EXPECT_EQ(a->toolTip(), QString::fromLatin1(c.pszTooltip)) << c.nId;
+        if (c.pszTooltip) {
+            EXPECT_EQ(a->toolTip(), QString::fromLatin1(c.pszTooltip)) << c.nId;
+        }
     }
     EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_READRAW)->statusTip(), "Read Raw Data  from selected HDA Items");
     EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_DELETEATTIME)->statusTip(),
@@ -316,6 +328,89 @@ TEST_F(MainFrameTest, NewDocumentKeepsTheCaption) {
     QTest::keyClick(frame, Qt::Key_N, Qt::ControlModifier);
     frame->RouteCommand(ID_FILE_NEW);
     EXPECT_EQ(frame->windowTitle(), "BrindlexOPC HDA Vistrel");
+}
+
+// ---- With servers registered ----
+
+using namespace hdatest;
+
+class MainFrameWithServers : public MainFrameTest {
+protected:
+    void Register() override {
+        ASSERT_EQ(RegisterRecordingClass(HDATEST_RECORDING_PATH, Profile::NoAsync, u"HdaTest.NoAsync.1"), S_OK);
+        ASSERT_EQ(RegisterRecordingClass(HDATEST_RECORDING_PATH, Profile::Full, u"HdaTest.Recording.1"), S_OK);
+    }
+    QToolButton* ToolButton(int id) {
+        return qobject_cast<QToolButton*>(frame->GetEditBar()->widgetForAction(frame->GetCommandAction(id)));
+    }
+};
+
+TEST_F(MainFrameWithServers, TheServerBoxListsTheRegisteredServersInStoreOrderWithTheFirstSelected) {
+    QComboBox* box = frame->GetServerCombo();
+    ASSERT_EQ(box->count(), 2);
+    EXPECT_EQ(box->itemText(0), "HdaTest.NoAsync.1");
+    EXPECT_EQ(box->itemText(1), "HdaTest.Recording.1");
+    EXPECT_EQ(box->currentIndex(), 0);
+    EXPECT_TRUE(messages->seen.empty());
+}
+
+TEST_F(MainFrameWithServers, ConnectAndDisconnectFromMenuToolbarAndContextMenu) {
+    ScopedControl full(CLSID_HdaTestRecording);
+    QComboBox* box = frame->GetServerCombo();
+    COPCItemTreeCtrl* tree = pane->GetServerTree();
+
+    // Connect from the toolbar button.
+    box->setCurrentIndex(1);
+    QToolButton* connectButton = ToolButton(ID_SERVER_CONNECT);
+    ASSERT_NE(connectButton, nullptr);
+    QTest::mouseClick(connectButton, Qt::LeftButton);
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    EXPECT_EQ(tree->topLevelItem(0)->child(0)->text(0), "HdaTest.Recording.1");
+    EXPECT_TRUE(frame->GetCommandAction(ID_SERVER_DISCONNECT)->isEnabled());
+
+    // Disconnect from the Server menu.
+    QMenu* serverMenu = MenuNamed("&Server");
+    QAction* disconnect = nullptr;
+    for (QAction* a : serverMenu->actions())
+        if (a->text() == "&Disconnect") disconnect = a;
+    ASSERT_NE(disconnect, nullptr);
+    disconnect->trigger();
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
+    EXPECT_EQ(full->OutstandingReferences(), 0);
+    EXPECT_FALSE(frame->GetCommandAction(ID_SERVER_DISCONNECT)->isEnabled());
+
+    // Connect from the menu, disconnect from the tree's context menu.
+    for (QAction* a : serverMenu->actions())
+        if (a->text() == "&Connect") a->trigger();
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTimer::singleShot(0, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* a : menu->actions())
+            if (a->text() == "Disconnect") menu->setActiveAction(a);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    const QRect r = tree->visualItemRect(tree->topLevelItem(0)->child(0));
+    QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, r.center());
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
+    EXPECT_EQ(full->OutstandingReferences(), 0);
+}
+
+TEST_F(MainFrameWithServers, ClosingTheMainWindowReleasesEveryServer) {
+    ScopedControl full(CLSID_HdaTestRecording);
+    ScopedControl noAsync(CLSID_HdaTestNoAsync);
+    frame->GetServerCombo()->setCurrentIndex(0);
+    frame->RouteCommand(ID_SERVER_CONNECT);
+    frame->GetServerCombo()->setCurrentIndex(1);
+    frame->RouteCommand(ID_SERVER_CONNECT);
+    ASSERT_EQ(pane->m_mapServers.size(), 2u);
+    EXPECT_GT(full->OutstandingReferences() + noAsync->OutstandingReferences(), 0);
+
+    frame->close();
+    theApp.reset();
+    EXPECT_EQ(full->OutstandingReferences(), 0);
+    EXPECT_EQ(noAsync->OutstandingReferences(), 0);
+    EXPECT_EQ(full->LiveObjects() + noAsync->LiveObjects(), 0);
 }
 
 }  // namespace

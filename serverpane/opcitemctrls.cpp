@@ -113,10 +113,9 @@ std::u16string COPCItemListCtrl::GetItemText(int nIndex) const {
 }
 
 int COPCItemListCtrl::GetSelectedCount() const {
-    int n = 0;
-    for (int i = 0, c = count(); i < c; ++i)
-        if (item(i)->isSelected()) ++n;
-    return n;
+    // One column: a selected index is a selected row. Counted from the selection ranges, not by
+    // visiting every row, since the commands are re-evaluated on every selection change.
+    return static_cast<int>(selectionModel()->selectedIndexes().size());
 }
 
 int COPCItemListCtrl::GetNextSelectedItem(int nAfter) const {

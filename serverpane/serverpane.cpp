@@ -44,7 +44,8 @@ CServerPane::CServerPane(QWidget* pParent) : QWidget(pParent) {
 }
 
 CServerPane::~CServerPane() {
-    // No control reports back into a pane that is going away.
+    // No control reports back into a pane that is going away, nor the pane to the frame.
+    m_pMainFrame = nullptr;
     m_pServerTree->m_pOwnerPane = nullptr;
     m_pItemList->m_pOwnerPane = nullptr;
 

@@ -55,7 +55,8 @@ void RegisterServers(const std::string& dir) {
 #endif
     for (int i = 0; i < kServers; ++i) {
         com::ClassRegistration reg;
-        reg.clsid = CLSID{0x5EB00000u + static_cast<DWORD>(i), 0x1A2B, 0x4C3D, {0x8E, 0x9F, 0, 0, 0, 0, 0, 1}};
+        reg.clsid =
+            CLSID{0x5EB00000u + static_cast<DWORD>(i), 0x1A2B, 0x4C3D, {0x8E, 0x9F, 0, 0, 0, 0, 0, 1}};
         reg.progId = u"Bench.Historian." + com::Utf8ToUtf16(std::to_string(i)) + u".1";
         reg.versionIndependentProgId = u"Bench.Historian." + com::Utf8ToUtf16(std::to_string(i));
         reg.description = u"Benchmark historian";
@@ -97,7 +98,10 @@ void BM_StartupToMainWindowWith50Servers(benchmark::State& state) {
         state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
     }
 }
-BENCHMARK(BM_StartupToMainWindowWith50Servers)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_StartupToMainWindowWith50Servers)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20);
 
 }  // namespace
 

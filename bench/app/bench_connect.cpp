@@ -9,8 +9,8 @@
 #include <string>
 
 #include "com/classstore.h"
-#include "com/text.h"
 #include "com/objbase.h"
+#include "com/text.h"
 #include "hda/hdaserver.h"
 #include "hda/messages.h"
 

@@ -113,8 +113,8 @@ TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
     EXPECT_EQ(titles, (QStringList{"&File", "&Server", "F&unction", "&View", "&Help"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&File")), (QStringList{"&Options", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&Server")),
-              (QStringList{"&Connect", "Connect &Remote", "&Disconnect", "&Add Items", "De&lete Selected Items",
-                           "&Server Status"}));
+              (QStringList{"&Connect", "Connect &Remote", "&Disconnect", "&Add Items",
+                           "De&lete Selected Items", "&Server Status"}));
     EXPECT_EQ(MenuTexts(MenuNamed("F&unction")),
               (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "-", "&Insert",
                            "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
@@ -133,7 +133,8 @@ TEST_F(MainFrameTest, EveryCommandCarriesItsPromptAndTooltip) {
             EXPECT_EQ(a->toolTip(), QString::fromLatin1(c.pszTooltip)) << c.nId;
         }
     }
-    EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_READRAW)->statusTip(), "Read Raw Data  from selected HDA Items");
+    EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_READRAW)->statusTip(),
+              "Read Raw Data  from selected HDA Items");
     EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_DELETEATTIME)->statusTip(),
               "Delete data from the HDA Server for specifice timestamps");
     EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_DELETEATTIME)->toolTip(), "Delete at Time");
@@ -153,8 +154,26 @@ TEST_F(MainFrameTest, TheToolbarHasTheServerBoxThenTheButtonsInSlotOrder) {
         else
             slotIds << (a->isSeparator() ? 0 : a->data().toInt());
     }
-    EXPECT_EQ(slotIds, (QList<int>{IDC_SERVER_COMBO, 32779, 32804, 32789, 61211, 0, 32780, 32790, 0, 32792, 61216,
-                                   32797, 32798, 0, 32799, 32800, 32801, 0, 32802, 32803}));
+    EXPECT_EQ(slotIds, (QList<int>{IDC_SERVER_COMBO,
+                                   32779,
+                                   32804,
+                                   32789,
+                                   61211,
+                                   0,
+                                   32780,
+                                   32790,
+                                   0,
+                                   32792,
+                                   61216,
+                                   32797,
+                                   32798,
+                                   0,
+                                   32799,
+                                   32800,
+                                   32801,
+                                   0,
+                                   32802,
+                                   32803}));
     QComboBox* box = frame->GetServerCombo();
     EXPECT_EQ(box->width(), 400);
     EXPECT_EQ(box->statusTip(), "Available HDA Servers");
@@ -202,8 +221,10 @@ TEST_F(MainFrameTest, TheStatusBarShowsReadyPromptsAndTheLockIndicators) {
     QStatusBar* bar = frame->statusBar();
     EXPECT_EQ(frame->GetMessagePane()->text(), "Ready");
     QStringList names;
-    for (QLabel* l : bar->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) names << l->objectName();
-    EXPECT_TRUE(names.contains("CAP") && names.contains("NUM") && names.contains("SCRL")) << names.join(',').toStdString();
+    for (QLabel* l : bar->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+        names << l->objectName();
+    EXPECT_TRUE(names.contains("CAP") && names.contains("NUM") && names.contains("SCRL"))
+        << names.join(',').toStdString();
 
     QAction* readRaw = frame->GetCommandAction(ID_FUNCTION_READRAW);
     readRaw->showStatusText(frame);
@@ -249,20 +270,20 @@ TEST_F(MainFrameTest, EnablingIsTheSameWhicheverPaneIsActive) {
         pane->GetItemList()->item(0)->setSelected(true);
         pane->GetItemList()->item(1)->setSelected(true);
         // Brindlex server node (second server image) and two items: all but Read Attribute.
-        EXPECT_EQ(states(), (QList<bool>{true, true, true, true, true, true, true, true, false, true, true, true, true,
-                                         true, true, true}));
+        EXPECT_EQ(states(), (QList<bool>{true, true, true, true, true, true, true, true, false, true, true,
+                                         true, true, true, true, true}));
         pane->GetItemList()->item(1)->setSelected(false);
         EXPECT_TRUE(states()[8]);  // one item: Read Attribute too
         pane->GetServerTree()->setCurrentItem(pane->GetServerTree()->topLevelItem(0));  // the computer
-        EXPECT_EQ(states(), (QList<bool>{true, true, false, false, false, false, false, false, false, false, false,
-                                         false, false, false, false, true}));
+        EXPECT_EQ(states(), (QList<bool>{true, true, false, false, false, false, false, false, false, false,
+                                         false, false, false, false, false, true}));
         pane->GetServerTree()->setCurrentItem(pane->GetServerTree()->topLevelItem(0)->child(0));
     }
 }
 
 TEST_F(MainFrameTest, CommandsWithoutAHandlerAreDisabledAndCtrlCCopiesNothing) {
-    for (int id : {ID_EDIT_COPY, ID_EDIT_CUT, ID_EDIT_PASTE, ID_EDIT_UNDO, IDC_SERVER_TREE, ID_ADDITEM_DELETETAG,
-                   ID_FILE_OPEN}) {
+    for (int id : {ID_EDIT_COPY, ID_EDIT_CUT, ID_EDIT_PASTE, ID_EDIT_UNDO, IDC_SERVER_TREE,
+                   ID_ADDITEM_DELETETAG, ID_FILE_OPEN}) {
         EXPECT_FALSE(frame->IsCommandEnabled(id)) << id;
         EXPECT_FALSE(frame->GetCommandAction(id)->isEnabled()) << id;
     }
@@ -337,8 +358,10 @@ using namespace hdatest;
 class MainFrameWithServers : public MainFrameTest {
 protected:
     void Register() override {
-        ASSERT_EQ(RegisterRecordingClass(HDATEST_RECORDING_PATH, Profile::NoAsync, u"HdaTest.NoAsync.1"), S_OK);
-        ASSERT_EQ(RegisterRecordingClass(HDATEST_RECORDING_PATH, Profile::Full, u"HdaTest.Recording.1"), S_OK);
+        ASSERT_EQ(RegisterRecordingClass(HDATEST_RECORDING_PATH, Profile::NoAsync, u"HdaTest.NoAsync.1"),
+                  S_OK);
+        ASSERT_EQ(RegisterRecordingClass(HDATEST_RECORDING_PATH, Profile::Full, u"HdaTest.Recording.1"),
+                  S_OK);
     }
     QToolButton* ToolButton(int id) {
         return qobject_cast<QToolButton*>(frame->GetEditBar()->widgetForAction(frame->GetCommandAction(id)));

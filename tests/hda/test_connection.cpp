@@ -46,7 +46,9 @@ protected:
     long blocks = 0;
 };
 
-std::string IidText(const IID& iid) { return com::GuidToUtf8(iid); }
+std::string IidText(const IID& iid) {
+    return com::GuidToUtf8(iid);
+}
 
 TEST_F(Connection, ALocalServerConnectsWithAllFourInterfacesAndReleasesThemAll) {
     ScopedControl control(CLSID_HdaTestRecording);
@@ -98,7 +100,8 @@ TEST_F(Connection, AMissingReadOrUpdateInterfaceIsAskedForAgainEachTime) {
     ScopedControl control(CLSID_HdaTestNoSyncRead);
     auto server = std::make_unique<CHDAServer>(&owner);
     ASSERT_TRUE(server->Connect(u"", u"HdaTest.NoSyncRead.1"));
-    ASSERT_EQ(messages.Texts(), (std::vector<std::u16string>{u"Error getting IOPCHDA_SyncRead pointer: 80004002"}));
+    ASSERT_EQ(messages.Texts(),
+              (std::vector<std::u16string>{u"Error getting IOPCHDA_SyncRead pointer: 80004002"}));
     EXPECT_EQ(messages.seen[0].icon, hda::MsgIcon::Exclamation);
 
     EXPECT_FALSE(server->EnsureSyncRead());
@@ -114,7 +117,8 @@ TEST_F(Connection, AMissingReadOrUpdateInterfaceIsAskedForAgainEachTime) {
     auto update = std::make_unique<CHDAServer>(&owner);
     messages.seen.clear();
     ASSERT_TRUE(update->Connect(u"", u"HdaTest.NoSyncUpdate.1"));
-    ASSERT_EQ(messages.Texts(), (std::vector<std::u16string>{u"Error getting IOPCHDA_SyncUpdate pointer: 80004002"}));
+    ASSERT_EQ(messages.Texts(),
+              (std::vector<std::u16string>{u"Error getting IOPCHDA_SyncUpdate pointer: 80004002"}));
     EXPECT_EQ(messages.seen[0].icon, hda::MsgIcon::Exclamation);
     End(update);
 }
@@ -124,7 +128,8 @@ TEST_F(Connection, AServerWithoutTheServerInterfaceIsRefusedAndReleased) {
     auto server = std::make_unique<CHDAServer>(&owner);
     EXPECT_FALSE(server->Connect(u"", u"HdaTest.NoServer.1"));
     ASSERT_EQ(messages.Texts(),
-              (std::vector<std::u16string>{u"Unable to get IOPCHDA_Server pointer; CoCreateInstance returns 80004002"}));
+              (std::vector<std::u16string>{
+                  u"Unable to get IOPCHDA_Server pointer; CoCreateInstance returns 80004002"}));
     EXPECT_EQ(messages.seen[0].icon, hda::MsgIcon::Stop);
     EXPECT_EQ(server->m_pServer, nullptr);
     EXPECT_EQ(control->OutstandingReferences(), 0);
@@ -136,8 +141,9 @@ TEST_F(Connection, AFailedCreationNamesTheProgIdAndTheCode) {
     control->Hooks().CreateInstance = [] { return E_ACCESSDENIED; };
     CHDAServer server(&owner);
     EXPECT_FALSE(server.Connect(u"", u"HdaTest.Recording.1"));
-    ASSERT_EQ(messages.Texts(),
-              (std::vector<std::u16string>{u"Connect to 'HdaTest.Recording.1' failed Return Code = 80070005"}));
+    ASSERT_EQ(
+        messages.Texts(),
+        (std::vector<std::u16string>{u"Connect to 'HdaTest.Recording.1' failed Return Code = 80070005"}));
     EXPECT_EQ(messages.seen[0].caption, u"Error");
     EXPECT_EQ(messages.seen[0].icon, hda::MsgIcon::Stop);
 }
@@ -166,8 +172,9 @@ TEST_F(Connection, AnUnusableServerInterfaceIsRefusedAndNothingIsKept) {
     };
     auto server = std::make_unique<CHDAServer>(&owner);
     EXPECT_FALSE(server->Connect(u"", u"HdaTest.Recording.1"));
-    ASSERT_EQ(messages.Texts(),
-              (std::vector<std::u16string>{u"Unable to use IOPCHDA_Server pointer; AddRef returns 80000001"}));
+    ASSERT_EQ(
+        messages.Texts(),
+        (std::vector<std::u16string>{u"Unable to use IOPCHDA_Server pointer; AddRef returns 80000001"}));
     control->Hooks().AddRef = nullptr;
     EXPECT_EQ(control->OutstandingReferences(), 0);
     EXPECT_EQ(control->LiveObjects(), 0);
@@ -202,7 +209,8 @@ HRESULT FakeRemoteActivator(REFCLSID clsid, const COSERVERINFO* info, DWORD coun
     if (clsid == CLSID_OpcServerList) {
         auto* list = new RemoteServerList;
         for (DWORD i = 0; i < count; ++i) {
-            results[i].hr = list->QueryInterface(*results[i].pIID, reinterpret_cast<void**>(&results[i].pItf));
+            results[i].hr =
+                list->QueryInterface(*results[i].pIID, reinterpret_cast<void**>(&results[i].pItf));
         }
         list->Release();
         return S_OK;
@@ -215,13 +223,15 @@ TEST_F(Connection, AProgIdUnknownHereIsResolvedByTheOtherComputersServerList) {
     g_remote = RemoteRecord{};
     com::SetRemoteActivator(&FakeRemoteActivator);
     auto server = std::make_unique<CHDAServer>(&owner);
-    ASSERT_TRUE(server->Connect(u"historian7.plant.example", u"Remote.Only.1")) << U8(messages.seen.empty() ? u"" : messages.seen[0].text);
+    ASSERT_TRUE(server->Connect(u"historian7.plant.example", u"Remote.Only.1"))
+        << U8(messages.seen.empty() ? u"" : messages.seen[0].text);
     EXPECT_TRUE(messages.seen.empty());
     // First the list of that computer, then the server there.
     ASSERT_EQ(g_remote.calls, 2);
     EXPECT_EQ(g_remote.classes[0], CLSID_OpcServerList);
     EXPECT_EQ(g_remote.classes[1], CLSID_HdaTestRecording);
-    EXPECT_EQ(g_remote.computers, (std::vector<std::u16string>{u"historian7.plant.example", u"historian7.plant.example"}));
+    EXPECT_EQ(g_remote.computers,
+              (std::vector<std::u16string>{u"historian7.plant.example", u"historian7.plant.example"}));
     EXPECT_EQ(server->m_strComputer, u"historian7.plant.example");
     End(server);
     EXPECT_EQ(control->OutstandingReferences(), 0);
@@ -239,8 +249,8 @@ TEST_F(Connection, AComputerThatCannotBeReachedGivesTheRemoteForm) {
     CHDAServer server(&owner);
     EXPECT_FALSE(server.Connect(u"historian7.plant.example", u"HdaTest.Recording.1"));
     ASSERT_EQ(messages.Texts(),
-              (std::vector<std::u16string>{
-                  u"Connect to 'historian7.plant.example - HdaTest.Recording.1' failed : Return Code =  80080005"}));
+              (std::vector<std::u16string>{u"Connect to 'historian7.plant.example - HdaTest.Recording.1' "
+                                           u"failed : Return Code =  80080005"}));
 }
 
 // ---- Limits of the connection sequence ----
@@ -284,8 +294,9 @@ TEST_F(Connection, SeventyNineCharactersReachTheOtherComputerWhole) {
 TEST_F(Connection, AProgIdRegisteredNowhereGivesOneMessage) {
     CHDAServer server(&owner);
     EXPECT_FALSE(server.Connect(u"", u"Not.Registered.Anywhere"));
-    ASSERT_EQ(messages.Texts(),
-              (std::vector<std::u16string>{u"Connect to 'Not.Registered.Anywhere' failed Return Code = 80040154"}));
+    ASSERT_EQ(
+        messages.Texts(),
+        (std::vector<std::u16string>{u"Connect to 'Not.Registered.Anywhere' failed Return Code = 80040154"}));
 }
 
 TEST_F(Connection, ALongProgIdIsReportedWhole) {

@@ -17,7 +17,8 @@ class Discovery : public vistrel_test::StoreTest {
 protected:
     bool Discover() {
         const long blocks = com::LiveTaskMemBlocks();
-        bool init = hda::InitComAndDiscoverServers(&messages, [this](const std::u16string& s) { entries.push_back(s); });
+        bool init = hda::InitComAndDiscoverServers(&messages,
+                                                   [this](const std::u16string& s) { entries.push_back(s); });
         EXPECT_EQ(com::LiveTaskMemBlocks(), blocks) << "a ProgID was not freed";
         return init;
     }
@@ -71,8 +72,8 @@ TEST_F(Discovery, AClassWithoutAProgIdIsReportedWithItsData1AndTheOthersListed) 
 TEST_F(Discovery, SecurityAlreadyFixedGivesItsMessageAndNoList) {
     ASSERT_EQ(RegisterRecordingProfiles(kRecording), S_OK);
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY,
-                                   nullptr, EOAC_NONE, nullptr),
+    ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
+                                   RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr),
               S_OK);
     EXPECT_TRUE(Discover());  // COM itself works
     EXPECT_TRUE(entries.empty());

@@ -102,7 +102,8 @@ TEST_F(PaneConnections, ASecondConnectMakesNoSecondServer) {
 TEST_F(PaneConnections, AServerThatCannotBeUsedLeavesNoTraceInTreeOrMap) {
     ScopedControl noServer(CLSID_HdaTestNoServer);
     ConnectEntry(4);
-    EXPECT_EQ(messages.Texts(), (Texts{u"Unable to get IOPCHDA_Server pointer; CoCreateInstance returns 80004002"}));
+    EXPECT_EQ(messages.Texts(),
+              (Texts{u"Unable to get IOPCHDA_Server pointer; CoCreateInstance returns 80004002"}));
     EXPECT_EQ(pane->GetServerTree()->topLevelItemCount(), 0);
     EXPECT_TRUE(pane->m_mapServers.empty());
     EXPECT_EQ(noServer->OutstandingReferences(), 0);

@@ -10,7 +10,9 @@
 
 namespace {
 // The window title, the second part of the document template's string.
-QString TemplateWindowTitle() { return QString::fromLatin1(app::kDocTemplate).section(QChar('\n'), 0, 0); }
+QString TemplateWindowTitle() {
+    return QString::fromLatin1(app::kDocTemplate).section(QChar('\n'), 0, 0);
+}
 }  // namespace
 
 CBrindlexHDAApp::CBrindlexHDAApp() = default;

@@ -5,4 +5,6 @@ BOOL CBrindlexHDADoc::OnNewDocument() {
     return TRUE;
 }
 
-BOOL CBrindlexHDADoc::OnSaveDocument() { return TRUE; }
+BOOL CBrindlexHDADoc::OnSaveDocument() {
+    return TRUE;
+}

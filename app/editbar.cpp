@@ -20,7 +20,8 @@ CEditBar::~CEditBar() {
     m_pServerCombo = nullptr;
 }
 
-BOOL CEditBar::CreateEditBar(QMainWindow* pParent, BOOL bToolTips, const std::function<QAction*(int)>& actionFor) {
+BOOL CEditBar::CreateEditBar(QMainWindow* pParent, BOOL bToolTips,
+                             const std::function<QAction*(int)>& actionFor) {
     if (!pParent) return FALSE;
     m_pServerCombo = new QComboBox;
     m_bVertical = 0;

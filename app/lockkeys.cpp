@@ -18,7 +18,8 @@ LockKeyState QueryLockKeys() {
     auto named = [pDisplay](const char* pszName, bool* pbOn) {
         Atom atom = XInternAtom(pDisplay, pszName, True);
         Bool bOn = False;
-        if (atom == None || !XkbGetNamedIndicator(pDisplay, atom, nullptr, &bOn, nullptr, nullptr)) return false;
+        if (atom == None || !XkbGetNamedIndicator(pDisplay, atom, nullptr, &bOn, nullptr, nullptr))
+            return false;
         *pbOn = bOn != False;
         return true;
     };

@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral("1.1"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("BrindlexOPC HDA Vistrel: a client and test tool for OPC HDA historians."));
+    parser.setApplicationDescription(
+        QStringLiteral("BrindlexOPC HDA Vistrel: a client and test tool for OPC HDA historians."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(app);

@@ -22,11 +22,19 @@
 
 namespace {
 constexpr int kServerPaneWidth = 300;
-constexpr int kFunctionMenu[] = {ID_FUNCTION_READRAW, ID_FUNCTION_READPROCESSED, ID_FUNCTION_READATTRIBUTE,
-                                 ID_FUNCTION_READATTIME, 0, ID_FUNCTION_INSERT, ID_FUNCTION_REPLACE,
-                                 ID_FUNCTION_INSERTREPLACE, 0, ID_FUNCTION_DELETERAW, ID_FUNCTION_DELETEATTIME};
-constexpr int kServerMenu[] = {ID_SERVER_CONNECT, ID_SERVER_CONNECTREMOTE, ID_SERVER_DISCONNECT,
-                               ID_SERVER_ADDITEMS, ID_SERVER_DELETEITEMS, ID_SERVER_STATUS};
+constexpr int kFunctionMenu[] = {ID_FUNCTION_READRAW,
+                                 ID_FUNCTION_READPROCESSED,
+                                 ID_FUNCTION_READATTRIBUTE,
+                                 ID_FUNCTION_READATTIME,
+                                 0,
+                                 ID_FUNCTION_INSERT,
+                                 ID_FUNCTION_REPLACE,
+                                 ID_FUNCTION_INSERTREPLACE,
+                                 0,
+                                 ID_FUNCTION_DELETERAW,
+                                 ID_FUNCTION_DELETEATTIME};
+constexpr int kServerMenu[] = {ID_SERVER_CONNECT,  ID_SERVER_CONNECTREMOTE, ID_SERVER_DISCONNECT,
+                               ID_SERVER_ADDITEMS, ID_SERVER_DELETEITEMS,   ID_SERVER_STATUS};
 }  // namespace
 
 CMainFrame::CMainFrame(CBrindlexHDAApp* pApp) : m_pApp(pApp) {
@@ -69,7 +77,8 @@ int CMainFrame::OnCreate() {
     m_pToolBar->setFloatable(true);
     addToolBar(Qt::TopToolBarArea, m_pToolBar);
 
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) { OnFocusChanged(pNow); });
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget*, QWidget* pNow) { OnFocusChanged(pNow); });
     qApp->installEventFilter(this);
 
     m_pServerPane->InitComAndDiscoverServers();
@@ -224,13 +233,18 @@ bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent) {
                 UpdateLockIndicators();
             break;
         }
-        case QEvent::ApplicationActivate: UpdateLockIndicators(); break;
-        default: break;
+        case QEvent::ApplicationActivate:
+            UpdateLockIndicators();
+            break;
+        default:
+            break;
     }
     return QMainWindow::eventFilter(pWatched, pEvent);
 }
 
-QComboBox* CMainFrame::GetServerCombo() const { return m_pToolBar ? m_pToolBar->m_pServerCombo : nullptr; }
+QComboBox* CMainFrame::GetServerCombo() const {
+    return m_pToolBar ? m_pToolBar->m_pServerCombo : nullptr;
+}
 
 QString CMainFrame::GetCommandPrompt(int nId) const {
     const app::CommandText* pText = app::FindCommandText(nId);
@@ -272,10 +286,12 @@ bool CMainFrame::HasCommandHandler(int nId) const {
         case ID_PREV_PANE:
         case ID_APP_ABOUT:
         case ID_FILE_NEW:
-        case ID_FILE_SAVE: return true;
+        case ID_FILE_SAVE:
+            return true;
         // Open is not offered: the document has nothing to read. Copy, cut, paste, undo, the Add Items
         // dialog's Delete, the tree's id (F12) and the vertical toolbar's slot 0 have no handler.
-        default: return false;
+        default:
+            return false;
     }
 }
 
@@ -295,12 +311,16 @@ void CMainFrame::RouteCommand(int nId) {
         return;
     }
     switch (nId) {
-        case ID_APP_EXIT: close(); break;
+        case ID_APP_EXIT:
+            close();
+            break;
         case ID_VIEW_STATUS_BAR:
             if (m_wndStatusBar) m_wndStatusBar->setVisible(!m_wndStatusBar->isVisible());
             break;
         case ID_NEXT_PANE:
-        case ID_PREV_PANE: ActivateOtherPane(); break;
+        case ID_PREV_PANE:
+            ActivateOtherPane();
+            break;
         case ID_APP_ABOUT:
             if (m_pApp) m_pApp->OnAppAbout();
             break;
@@ -310,7 +330,8 @@ void CMainFrame::RouteCommand(int nId) {
         case ID_FILE_SAVE:
             if (m_pApp) m_pApp->OnFileSave();
             break;
-        default: break;
+        default:
+            break;
     }
     UpdateCommandUI();
 }

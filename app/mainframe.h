@@ -49,8 +49,8 @@ public:
     QString GetIndicatorText(int nIndex) const;
     void UpdateLockIndicators();
 
-    CEditBar* m_pToolBar = nullptr;       // owned
-    QSplitter* m_wndSplitter = nullptr;   // the client area; owns both panes
+    CEditBar* m_pToolBar = nullptr;      // owned
+    QSplitter* m_wndSplitter = nullptr;  // the client area; owns both panes
     QStatusBar* m_wndStatusBar = nullptr;
     CServerPane* m_pServerPane = nullptr;  // not owned
 

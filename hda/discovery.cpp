@@ -13,7 +13,8 @@ void Report(const void* pOwner, std::u16string text) {
 }
 }  // namespace
 
-bool InitComAndDiscoverServers(const void* pOwner, const std::function<void(const std::u16string&)>& addEntry) {
+bool InitComAndDiscoverServers(const void* pOwner,
+                               const std::function<void(const std::u16string&)>& addEntry) {
     HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(hr)) {
         Report(pOwner, com::FormatW(u"Error from CoInitialize: 0x%X.", {hr}));
@@ -21,8 +22,8 @@ bool InitComAndDiscoverServers(const void* pOwner, const std::function<void(cons
     }
 
     // Process-wide: every later call to another computer uses these settings.
-    hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IDENTIFY,
-                              nullptr, EOAC_NONE, nullptr);
+    hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT,
+                              RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
     if (FAILED(hr)) {
         Report(pOwner, com::FormatW(u"Error from CoInitializeSecurity: 0x%X.", {hr}));
         return true;
@@ -33,7 +34,8 @@ bool InitComAndDiscoverServers(const void* pOwner, const std::function<void(cons
                           reinterpret_cast<void**>(&pCatInfo));
     if (FAILED(hr) || pCatInfo == nullptr) {
         if (SUCCEEDED(hr)) hr = E_POINTER;
-        Report(pOwner, com::FormatW(u"Error from CoCreateInstance for CLSID_StdComponentCategoriesMgr: 0x%X.", {hr}));
+        Report(pOwner,
+               com::FormatW(u"Error from CoCreateInstance for CLSID_StdComponentCategoriesMgr: 0x%X.", {hr}));
         return true;
     }
 
@@ -50,7 +52,8 @@ bool InitComAndDiscoverServers(const void* pOwner, const std::function<void(cons
             if (SUCCEEDED(hr) && pszProgId == nullptr) hr = E_POINTER;
             if (FAILED(hr)) {
                 CoTaskMemFree(pszProgId);
-                Report(pOwner, com::FormatW(u"Error from ProgIDFromCLSID : 0x%X (CLSID = 0x%X)", {hr, clsid.Data1}));
+                Report(pOwner,
+                       com::FormatW(u"Error from ProgIDFromCLSID : 0x%X (CLSID = 0x%X)", {hr, clsid.Data1}));
                 continue;
             }
             addEntry(std::u16string(pszProgId));

@@ -13,6 +13,7 @@ inline constexpr char16_t kSetupCaption[] = u"Oops !";
 // hands the ProgID of every class of CATID_OPCHDAServer10 to addEntry, in the category manager's order.
 // Failures are reported with message boxes owned by pOwner; none stops the caller. Returns whether
 // CoInitializeEx succeeded, so that the caller knows to balance it with CoUninitialize.
-bool InitComAndDiscoverServers(const void* pOwner, const std::function<void(const std::u16string&)>& addEntry);
+bool InitComAndDiscoverServers(const void* pOwner,
+                               const std::function<void(const std::u16string&)>& addEntry);
 
 }  // namespace hda

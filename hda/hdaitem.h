@@ -11,7 +11,8 @@ inline constexpr int kItemImage = 2;
 
 class CHDAItem {
 public:
-    CHDAItem(OPCHANDLE hServer, std::u16string strItemId) : m_hServer(hServer), m_strItemId(std::move(strItemId)) {}
+    CHDAItem(OPCHANDLE hServer, std::u16string strItemId)
+        : m_hServer(hServer), m_strItemId(std::move(strItemId)) {}
     virtual ~CHDAItem() = default;
 
     OPCHANDLE m_hServer;

@@ -21,7 +21,9 @@ HRESULT Guarded(F&& call) {
 }
 
 // The value AddRef returns, read as a signed 32-bit number.
-LONG AddRefSigned(IUnknown* p) { return static_cast<LONG>(p->AddRef()); }
+LONG AddRefSigned(IUnknown* p) {
+    return static_cast<LONG>(p->AddRef());
+}
 
 }  // namespace
 
@@ -41,8 +43,8 @@ CHDAServer::~CHDAServer() {
 }
 
 void CHDAServer::Report(std::u16string strText, hda::MsgIcon icon) const {
-    hda::ShowMessage(m_pOwner ? m_pOwner->GetMessageOwner() : nullptr, std::move(strText), kErrorCaption, icon,
-                     hda::MsgButtons::Ok);
+    hda::ShowMessage(m_pOwner ? m_pOwner->GetMessageOwner() : nullptr, std::move(strText), kErrorCaption,
+                     icon, hda::MsgButtons::Ok);
 }
 
 CLSID CHDAServer::ResolveClsid(const std::u16string& strProgId, const std::u16string& strComputer) {
@@ -76,9 +78,11 @@ BOOL CHDAServer::Connect(const std::u16string& strComputer, const std::u16string
     // not fit rather than connect somewhere else.
     if (strComputer.size() > kMaxComputerName) {
         std::u16string shown = strComputer.substr(0, kMaxComputerName) + u"...";
-        Report(com::FormatW(u"The computer name '%s' is too long: it has %u characters, at most %u are allowed.",
-                            {shown, static_cast<unsigned>(strComputer.size()), static_cast<unsigned>(kMaxComputerName)}),
-               hda::MsgIcon::Stop);
+        Report(
+            com::FormatW(
+                u"The computer name '%s' is too long: it has %u characters, at most %u are allowed.",
+                {shown, static_cast<unsigned>(strComputer.size()), static_cast<unsigned>(kMaxComputerName)}),
+            hda::MsgIcon::Stop);
         return FALSE;
     }
 
@@ -88,10 +92,12 @@ BOOL CHDAServer::Connect(const std::u16string& strComputer, const std::u16string
     std::copy(strComputer.begin(), strComputer.end(), szComputer.begin());
     COSERVERINFO si{0, szComputer.data(), nullptr, 0};
     const bool bRemote = !strComputer.empty();
-    const DWORD dwContext = bRemote ? CLSCTX_REMOTE_SERVER : (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER);
+    const DWORD dwContext =
+        bRemote ? CLSCTX_REMOTE_SERVER : (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER);
 
     MULTI_QI mqi[2] = {{&IID_IUnknown, nullptr, S_OK}, {&IID_IOPCHDA_Server, nullptr, S_OK}};
-    HRESULT hr = Guarded([&] { return CoCreateInstanceEx(clsid, nullptr, dwContext, bRemote ? &si : nullptr, 2, mqi); });
+    HRESULT hr = Guarded(
+        [&] { return CoCreateInstanceEx(clsid, nullptr, dwContext, bRemote ? &si : nullptr, 2, mqi); });
 
     auto releaseAll = [&] {
         for (MULTI_QI& q : mqi) {
@@ -103,10 +109,12 @@ BOOL CHDAServer::Connect(const std::u16string& strComputer, const std::u16string
     if (FAILED(hr)) {
         releaseAll();
         if (bRemote)
-            Report(com::FormatW(u"Connect to '%s - %s' failed : Return Code =  %X", {strComputer, strProgId, hr}),
+            Report(com::FormatW(u"Connect to '%s - %s' failed : Return Code =  %X",
+                                {strComputer, strProgId, hr}),
                    hda::MsgIcon::Stop);
         else
-            Report(com::FormatW(u"Connect to '%s' failed Return Code = %X", {strProgId, hr}), hda::MsgIcon::Stop);
+            Report(com::FormatW(u"Connect to '%s' failed Return Code = %X", {strProgId, hr}),
+                   hda::MsgIcon::Stop);
         return FALSE;
     }
 
@@ -122,8 +130,9 @@ BOOL CHDAServer::Connect(const std::u16string& strComputer, const std::u16string
     }
     if (FAILED(mqi[1].hr)) {
         releaseAll();
-        Report(com::FormatW(u"Unable to get IOPCHDA_Server pointer; CoCreateInstance returns %X", {mqi[1].hr}),
-               hda::MsgIcon::Stop);
+        Report(
+            com::FormatW(u"Unable to get IOPCHDA_Server pointer; CoCreateInstance returns %X", {mqi[1].hr}),
+            hda::MsgIcon::Stop);
         return FALSE;
     }
 
@@ -132,7 +141,8 @@ BOOL CHDAServer::Connect(const std::u16string& strComputer, const std::u16string
     if (lRef < 0) {
         pUnknown->Release();  // the AddRef just made
         releaseAll();
-        Report(com::FormatW(u"Unable to use IUnknown pointer; AddRef returns %X", {lRef}), hda::MsgIcon::Stop);
+        Report(com::FormatW(u"Unable to use IUnknown pointer; AddRef returns %X", {lRef}),
+               hda::MsgIcon::Stop);
         return FALSE;
     }
     // Neither the AddRef nor the creation's IUnknown reference is kept.
@@ -145,7 +155,8 @@ BOOL CHDAServer::Connect(const std::u16string& strComputer, const std::u16string
     if (lRef < 0) {
         pServer->Release();
         releaseAll();
-        Report(com::FormatW(u"Unable to use IOPCHDA_Server pointer; AddRef returns %X", {lRef}), hda::MsgIcon::Stop);
+        Report(com::FormatW(u"Unable to use IOPCHDA_Server pointer; AddRef returns %X", {lRef}),
+               hda::MsgIcon::Stop);
         return FALSE;
     }
     pServer->Release();
@@ -182,13 +193,13 @@ BOOL CHDAServer::EnsureSyncRead() {
 }
 
 BOOL CHDAServer::EnsureSyncUpdate() {
-    return EnsureInterface(m_pSyncUpdate, IID_IOPCHDA_SyncUpdate, u"Error getting IOPCHDA_SyncUpdate pointer: %X",
-                           hda::MsgIcon::Exclamation);
+    return EnsureInterface(m_pSyncUpdate, IID_IOPCHDA_SyncUpdate,
+                           u"Error getting IOPCHDA_SyncUpdate pointer: %X", hda::MsgIcon::Exclamation);
 }
 
 BOOL CHDAServer::EnsureAsyncRead() {
-    return EnsureInterface(m_pAsyncRead, IID_IOPCHDA_AsyncRead, u"Error getting IOPCHDA_AsyncRead pointer: %X",
-                           hda::MsgIcon::None);
+    return EnsureInterface(m_pAsyncRead, IID_IOPCHDA_AsyncRead,
+                           u"Error getting IOPCHDA_AsyncRead pointer: %X", hda::MsgIcon::None);
 }
 
 BOOL CHDAServer::AddItemToServer(const std::u16string& strItemId, OPCHANDLE hServer) {
@@ -223,7 +234,9 @@ void CHDAServer::RemoveSelectedItems() {
     }
 }
 
-void CHDAServer::RemoveAllItems() { m_mapItems.clear(); }
+void CHDAServer::RemoveAllItems() {
+    m_mapItems.clear();
+}
 
 OPCHANDLE CHDAServer::GetItemServerHandle(const std::u16string& strItemId, bool* pbFound) const {
     auto it = m_mapItems.find(strItemId);

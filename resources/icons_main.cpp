@@ -33,10 +33,10 @@ QList<QIcon> PaneImages() {
 
 QIcon ToolbarImage(int nIndex) {
     static const char* const* const strip[kToolbarImageCount] = {
-        tb_serverbox_xpm,   tb_connect_xpm,      tb_server_status_xpm,  tb_connect_remote_xpm,
-        tb_disconnect_xpm,  tb_add_items_xpm,    tb_delete_items_xpm,   tb_read_raw_xpm,
-        tb_read_processed_xpm, tb_read_attribute_xpm, tb_read_at_time_xpm, tb_insert_xpm,
-        tb_replace_xpm,     tb_insert_replace_xpm, tb_delete_raw_xpm,   tb_delete_at_time_xpm,
+        tb_serverbox_xpm,      tb_connect_xpm,        tb_server_status_xpm, tb_connect_remote_xpm,
+        tb_disconnect_xpm,     tb_add_items_xpm,      tb_delete_items_xpm,  tb_read_raw_xpm,
+        tb_read_processed_xpm, tb_read_attribute_xpm, tb_read_at_time_xpm,  tb_insert_xpm,
+        tb_replace_xpm,        tb_insert_replace_xpm, tb_delete_raw_xpm,    tb_delete_at_time_xpm,
     };
     if (nIndex < 0 || nIndex >= kToolbarImageCount) return {};
     return QIcon(QPixmap(strip[nIndex]));

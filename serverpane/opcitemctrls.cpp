@@ -94,9 +94,13 @@ COPCItemListCtrl::COPCItemListCtrl(QWidget* pParent) : QListWidget(pParent) {
     setAccessibleName(QStringLiteral("List of HDA items"));
 }
 
-int COPCItemListCtrl::GetItemCount() const { return count(); }
+int COPCItemListCtrl::GetItemCount() const {
+    return count();
+}
 
-void COPCItemListCtrl::DeleteAllItems() { clear(); }
+void COPCItemListCtrl::DeleteAllItems() {
+    clear();
+}
 
 void COPCItemListCtrl::InsertItem(int nIndex, const std::u16string& strText, int nImage) {
     auto* pRow = new QListWidgetItem(ui::ToQString(strText));
@@ -105,7 +109,9 @@ void COPCItemListCtrl::InsertItem(int nIndex, const std::u16string& strText, int
     insertItem(nIndex, pRow);
 }
 
-void COPCItemListCtrl::DeleteItem(int nIndex) { delete takeItem(nIndex); }
+void COPCItemListCtrl::DeleteItem(int nIndex) {
+    delete takeItem(nIndex);
+}
 
 std::u16string COPCItemListCtrl::GetItemText(int nIndex) const {
     const QListWidgetItem* pRow = item(nIndex);
@@ -113,10 +119,9 @@ std::u16string COPCItemListCtrl::GetItemText(int nIndex) const {
 }
 
 int COPCItemListCtrl::GetSelectedCount() const {
-    int n = 0;
-    for (int i = 0, c = count(); i < c; ++i)
-        if (item(i)->isSelected()) ++n;
-    return n;
+    // One column: a selected index is a selected row. Counted from the selection ranges, not by
+    // visiting every row, since the commands are re-evaluated on every selection change.
+    return static_cast<int>(selectionModel()->selectedIndexes().size());
 }
 
 int COPCItemListCtrl::GetNextSelectedItem(int nAfter) const {

@@ -44,7 +44,8 @@ CServerPane::CServerPane(QWidget* pParent) : QWidget(pParent) {
 }
 
 CServerPane::~CServerPane() {
-    // No control reports back into a pane that is going away.
+    // No control reports back into a pane that is going away, nor the pane to the frame.
+    m_pMainFrame = nullptr;
     m_pServerTree->m_pOwnerPane = nullptr;
     m_pItemList->m_pOwnerPane = nullptr;
 
@@ -83,7 +84,8 @@ void CServerPane::InitComAndDiscoverServers() {
     }
     m_bComInitialized = hda::InitComAndDiscoverServers(static_cast<const QWidget*>(this),
                                                        [pCombo](const std::u16string& strProgId) {
-                                                           if (pCombo) pCombo->addItem(ui::ToQString(strProgId));
+                                                           if (pCombo)
+                                                               pCombo->addItem(ui::ToQString(strProgId));
                                                        });
     if (pCombo && pCombo->count() > 0) pCombo->setCurrentIndex(0);
 }
@@ -115,7 +117,8 @@ CHDAServer* CServerPane::FindServer(const std::u16string& strKey) const {
 std::vector<std::u16string> CServerPane::GetSelectedItemIds() const {
     std::vector<std::u16string> ids;
     if (!m_pItemList) return ids;
-    for (int nRow = m_pItemList->GetNextSelectedItem(-1); nRow >= 0; nRow = m_pItemList->GetNextSelectedItem(nRow))
+    for (int nRow = m_pItemList->GetNextSelectedItem(-1); nRow >= 0;
+         nRow = m_pItemList->GetNextSelectedItem(nRow))
         ids.push_back(m_pItemList->GetItemText(nRow));
     return ids;
 }
@@ -125,7 +128,8 @@ OPCHANDLE* CServerPane::GetSelectedItemHandles(DWORD n, DWORD* pdwCount) const {
     const CHDAServer* pServer = FindServer(GetSelectedServerKey());
     if (!pServer || n == 0) return nullptr;
     std::vector<OPCHANDLE> handles;
-    for (const std::u16string& strId : GetSelectedItemIds()) handles.push_back(pServer->GetItemServerHandle(strId));
+    for (const std::u16string& strId : GetSelectedItemIds())
+        handles.push_back(pServer->GetItemServerHandle(strId));
     if (handles.empty()) return nullptr;
 
     const std::uint64_t total = static_cast<std::uint64_t>(n) * handles.size();
@@ -143,7 +147,9 @@ IOPCHDA_Server* CServerPane::GetAddItemsServer() const {
     return pServer ? pServer->m_pServer : nullptr;
 }
 
-IItemListView* CServerPane::GetItemListView() { return m_pItemList; }
+IItemListView* CServerPane::GetItemListView() {
+    return m_pItemList;
+}
 
 // ---- Connections ----
 
@@ -151,7 +157,9 @@ BOOL CServerPane::IsBrindlexServer(const std::u16string& strProgId) {
     return strProgId.find(u"Brindlex") != std::u16string::npos;
 }
 
-void CServerPane::OnConnect() { ConnectServer(FALSE); }
+void CServerPane::OnConnect() {
+    ConnectServer(FALSE);
+}
 
 void CServerPane::ConnectServer(BOOL bRemote) {
     // The remote computer is handed over for one connection only.
@@ -177,18 +185,20 @@ void CServerPane::ConnectServer(BOOL bRemote) {
 
     for (const auto& [strKey, pServer] : m_mapServers) {
         if (pServer->m_strComputer == strComputer && pServer->m_strProgId == strProgId) {
-            hda::ShowMessage(static_cast<const QWidget*>(this), u"Server is already connected", kErrorCaption);
+            hda::ShowMessage(static_cast<const QWidget*>(this), u"Server is already connected",
+                             kErrorCaption);
             return;
         }
     }
     // Computer and ProgID are joined without a separator, so two different pairs can meet in one key.
     const std::u16string strKey = strComputer + strProgId;
     if (m_mapServers.count(strKey)) {
-        hda::ShowMessage(static_cast<const QWidget*>(this),
-                         com::FormatW(u"Cannot connect to '%s' on '%s': another connection is filed under the same "
-                                      u"name '%s'.",
-                                      {strProgId, strComputer, strKey}),
-                         kErrorCaption, hda::MsgIcon::Stop);
+        hda::ShowMessage(
+            static_cast<const QWidget*>(this),
+            com::FormatW(u"Cannot connect to '%s' on '%s': another connection is filed under the same "
+                         u"name '%s'.",
+                         {strProgId, strComputer, strKey}),
+            kErrorCaption, hda::MsgIcon::Stop);
         return;
     }
 
@@ -217,9 +227,9 @@ void CServerPane::AddServerToTree(const std::u16string& strComputer, const std::
         if (pRoot->text(0) == strNode) pComputer = pRoot;
     }
     if (!pComputer) pComputer = m_pServerTree->InsertNode(nullptr, strNode, IMAGE_COMPUTER, *m_pTreeImages);
-    QTreeWidgetItem* pNode =
-        m_pServerTree->InsertNode(pComputer, ui::ToQString(strProgId),
-                                  IsBrindlexServer(strProgId) ? IMAGE_BRINDLEX_SERVER : IMAGE_SERVER, *m_pTreeImages);
+    QTreeWidgetItem* pNode = m_pServerTree->InsertNode(
+        pComputer, ui::ToQString(strProgId),
+        IsBrindlexServer(strProgId) ? IMAGE_BRINDLEX_SERVER : IMAGE_SERVER, *m_pTreeImages);
     pComputer->setExpanded(true);
     m_pServerTree->setCurrentItem(pNode);  // the selection change shows its (empty) item list
 }
@@ -245,7 +255,9 @@ void CServerPane::OnDisconnect() {
     m_mapServers.erase(it);  // the record releases its optional interfaces
 }
 
-void CServerPane::OnConnectRemote() { RunAddRemoteServerDialog(); }
+void CServerPane::OnConnectRemote() {
+    RunAddRemoteServerDialog();
+}
 
 // ---- Items ----
 
@@ -283,8 +295,9 @@ void CServerPane::ShowServerMenu() {
         const char* text;
         int id;
     };
-    static constexpr Entry kServerPopup[] = {
-        {"Disconnect", ID_SERVER_DISCONNECT}, {"Add Items", ID_SERVER_ADDITEMS}, {"Server Status", ID_SERVER_STATUS}};
+    static constexpr Entry kServerPopup[] = {{"Disconnect", ID_SERVER_DISCONNECT},
+                                             {"Add Items", ID_SERVER_ADDITEMS},
+                                             {"Server Status", ID_SERVER_STATUS}};
 
     QWidget* pOwner = m_pMainFrame ? m_pMainFrame->GetMainWindow() : this;
     QMenu menu(pOwner);
@@ -380,8 +393,10 @@ bool CServerPane::HasCommandHandler(int nId) const {
         case ID_FUNCTION_INSERTREPLACE:
         case ID_FUNCTION_DELETERAW:
         case ID_FUNCTION_DELETEATTIME:
-        case ID_FILE_OPTIONS: return true;
-        default: return false;
+        case ID_FILE_OPTIONS:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -389,9 +404,11 @@ bool CServerPane::IsCommandEnabled(int nId) const {
     const QTreeWidgetItem* pNode = m_pServerTree ? m_pServerTree->GetSelectedItem() : nullptr;
     const int nItems = m_pItemList ? m_pItemList->GetSelectedCount() : 0;
     switch (nId) {
-        case ID_SERVER_ADDITEMS: return pNode && COPCItemTreeCtrl::GetItemImage(pNode) != IMAGE_COMPUTER;
+        case ID_SERVER_ADDITEMS:
+            return pNode && COPCItemTreeCtrl::GetItemImage(pNode) != IMAGE_COMPUTER;
         case ID_SERVER_DISCONNECT:
-        case ID_SERVER_STATUS: return IsServerNode(pNode);
+        case ID_SERVER_STATUS:
+            return IsServerNode(pNode);
         case ID_SERVER_DELETEITEMS:
         case ID_FUNCTION_READRAW:
         case ID_FUNCTION_READPROCESSED:
@@ -400,12 +417,16 @@ bool CServerPane::IsCommandEnabled(int nId) const {
         case ID_FUNCTION_REPLACE:
         case ID_FUNCTION_INSERTREPLACE:
         case ID_FUNCTION_DELETERAW:
-        case ID_FUNCTION_DELETEATTIME: return nItems >= 1;
-        case ID_FUNCTION_READATTRIBUTE: return nItems == 1;
+        case ID_FUNCTION_DELETEATTIME:
+            return nItems >= 1;
+        case ID_FUNCTION_READATTRIBUTE:
+            return nItems == 1;
         case ID_FILE_OPTIONS:
         case ID_SERVER_CONNECT:
-        case ID_SERVER_CONNECTREMOTE: return true;
-        default: return false;
+        case ID_SERVER_CONNECTREMOTE:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -413,23 +434,56 @@ void CServerPane::OnCommand(int nId) {
     // A disabled command does nothing, whichever road it came by.
     if (!IsCommandEnabled(nId)) return;
     switch (nId) {
-        case ID_SERVER_CONNECT: OnConnect(); break;
-        case ID_SERVER_CONNECTREMOTE: OnConnectRemote(); break;
-        case ID_SERVER_DISCONNECT: OnDisconnect(); break;
-        case ID_SERVER_ADDITEMS: OnAddItems(); break;
-        case ID_SERVER_DELETEITEMS: OnDeleteItems(); break;
-        case ID_SERVER_STATUS: OnServerStatus(); break;
-        case ID_FUNCTION_READRAW: OnReadRaw(); break;
-        case ID_FUNCTION_READPROCESSED: OnReadProcessed(); break;
-        case ID_FUNCTION_READATTRIBUTE: OnReadAttribute(); break;
-        case ID_FUNCTION_READATTIME: OnReadAtTime(); break;
-        case ID_FUNCTION_INSERT: OnInsert(); break;
-        case ID_FUNCTION_REPLACE: OnReplace(); break;
-        case ID_FUNCTION_INSERTREPLACE: OnInsertReplace(); break;
-        case ID_FUNCTION_DELETERAW: OnDeleteRaw(); break;
-        case ID_FUNCTION_DELETEATTIME: OnDeleteAtTime(); break;
-        case ID_FILE_OPTIONS: OnOptions(); break;
-        default: break;
+        case ID_SERVER_CONNECT:
+            OnConnect();
+            break;
+        case ID_SERVER_CONNECTREMOTE:
+            OnConnectRemote();
+            break;
+        case ID_SERVER_DISCONNECT:
+            OnDisconnect();
+            break;
+        case ID_SERVER_ADDITEMS:
+            OnAddItems();
+            break;
+        case ID_SERVER_DELETEITEMS:
+            OnDeleteItems();
+            break;
+        case ID_SERVER_STATUS:
+            OnServerStatus();
+            break;
+        case ID_FUNCTION_READRAW:
+            OnReadRaw();
+            break;
+        case ID_FUNCTION_READPROCESSED:
+            OnReadProcessed();
+            break;
+        case ID_FUNCTION_READATTRIBUTE:
+            OnReadAttribute();
+            break;
+        case ID_FUNCTION_READATTIME:
+            OnReadAtTime();
+            break;
+        case ID_FUNCTION_INSERT:
+            OnInsert();
+            break;
+        case ID_FUNCTION_REPLACE:
+            OnReplace();
+            break;
+        case ID_FUNCTION_INSERTREPLACE:
+            OnInsertReplace();
+            break;
+        case ID_FUNCTION_DELETERAW:
+            OnDeleteRaw();
+            break;
+        case ID_FUNCTION_DELETEATTIME:
+            OnDeleteAtTime();
+            break;
+        case ID_FILE_OPTIONS:
+            OnOptions();
+            break;
+        default:
+            break;
     }
     if (m_pMainFrame) m_pMainFrame->UpdateCommandUI();
 }

@@ -24,6 +24,7 @@
 #include "serverpane/commandids.h"
 #include "serverpane/opcitemctrls.h"
 #include "serverpane/serverpane.h"
+#include "tests/plugins/recording_control.h"
 #include "tests/serverpane/message_recorder.h"
 
 void PrintTo(const QString& s, std::ostream* os);
@@ -36,11 +37,20 @@ protected:
         ASSERT_TRUE(store.isValid());
         qputenv("VISTREL_CLASS_STORE", store.path().toUtf8());
         com::ResetRuntimeForTests();
+        Register();
         messages = std::make_unique<MessageRecorder>();
-        ASSERT_TRUE(theApp.InitInstance());
-        frame = theApp.GetMainWnd();
+        theApp = std::make_unique<CBrindlexHDAApp>();
+        ASSERT_TRUE(theApp->InitInstance());
+        frame = theApp->GetMainWnd();
         pane = frame->GetServerPane();
     }
+    void TearDown() override {
+        theApp.reset();
+        com::ResetRuntimeForTests();
+        qunsetenv("VISTREL_CLASS_STORE");
+    }
+    // Classes to register before the client starts.
+    virtual void Register() {}
 
     CHDAServer* File(const std::u16string& computer, const std::u16string& progId) {
         auto server = std::make_unique<CHDAServer>(pane);
@@ -64,7 +74,7 @@ protected:
 
     QTemporaryDir store;
     std::unique_ptr<MessageRecorder> messages;
-    CBrindlexHDAApp theApp;
+    std::unique_ptr<CBrindlexHDAApp> theApp;
     CMainFrame* frame = nullptr;
     CServerPane* pane = nullptr;
 };
@@ -103,8 +113,8 @@ TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
     EXPECT_EQ(titles, (QStringList{"&File", "&Server", "F&unction", "&View", "&Help"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&File")), (QStringList{"&Options", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&Server")),
-              (QStringList{"&Connect", "Connect &Remote", "&Disconnect", "&Add Items", "De&lete Selected Items",
-                           "&Server Status"}));
+              (QStringList{"&Connect", "Connect &Remote", "&Disconnect", "&Add Items",
+                           "De&lete Selected Items", "&Server Status"}));
     EXPECT_EQ(MenuTexts(MenuNamed("F&unction")),
               (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "-", "&Insert",
                            "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
@@ -119,9 +129,12 @@ TEST_F(MainFrameTest, EveryCommandCarriesItsPromptAndTooltip) {
         ASSERT_NE(a, nullptr) << c.nId;
         EXPECT_EQ(a->data().toInt(), c.nId);
         EXPECT_EQ(a->statusTip(), QString::fromLatin1(c.pszPrompt)) << c.nId;
-        if (c.pszTooltip) EXPECT_EQ(a->toolTip(), QString::fromLatin1(c.pszTooltip)) << c.nId;
+        if (c.pszTooltip) {
+            EXPECT_EQ(a->toolTip(), QString::fromLatin1(c.pszTooltip)) << c.nId;
+        }
     }
-    EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_READRAW)->statusTip(), "Read Raw Data  from selected HDA Items");
+    EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_READRAW)->statusTip(),
+              "Read Raw Data  from selected HDA Items");
     EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_DELETEATTIME)->statusTip(),
               "Delete data from the HDA Server for specifice timestamps");
     EXPECT_EQ(frame->GetCommandAction(ID_FUNCTION_DELETEATTIME)->toolTip(), "Delete at Time");
@@ -141,8 +154,26 @@ TEST_F(MainFrameTest, TheToolbarHasTheServerBoxThenTheButtonsInSlotOrder) {
         else
             slotIds << (a->isSeparator() ? 0 : a->data().toInt());
     }
-    EXPECT_EQ(slotIds, (QList<int>{IDC_SERVER_COMBO, 32779, 32804, 32789, 61211, 0, 32780, 32790, 0, 32792, 61216,
-                                   32797, 32798, 0, 32799, 32800, 32801, 0, 32802, 32803}));
+    EXPECT_EQ(slotIds, (QList<int>{IDC_SERVER_COMBO,
+                                   32779,
+                                   32804,
+                                   32789,
+                                   61211,
+                                   0,
+                                   32780,
+                                   32790,
+                                   0,
+                                   32792,
+                                   61216,
+                                   32797,
+                                   32798,
+                                   0,
+                                   32799,
+                                   32800,
+                                   32801,
+                                   0,
+                                   32802,
+                                   32803}));
     QComboBox* box = frame->GetServerCombo();
     EXPECT_EQ(box->width(), 400);
     EXPECT_EQ(box->statusTip(), "Available HDA Servers");
@@ -190,8 +221,10 @@ TEST_F(MainFrameTest, TheStatusBarShowsReadyPromptsAndTheLockIndicators) {
     QStatusBar* bar = frame->statusBar();
     EXPECT_EQ(frame->GetMessagePane()->text(), "Ready");
     QStringList names;
-    for (QLabel* l : bar->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) names << l->objectName();
-    EXPECT_TRUE(names.contains("CAP") && names.contains("NUM") && names.contains("SCRL")) << names.join(',').toStdString();
+    for (QLabel* l : bar->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+        names << l->objectName();
+    EXPECT_TRUE(names.contains("CAP") && names.contains("NUM") && names.contains("SCRL"))
+        << names.join(',').toStdString();
 
     QAction* readRaw = frame->GetCommandAction(ID_FUNCTION_READRAW);
     readRaw->showStatusText(frame);
@@ -237,20 +270,20 @@ TEST_F(MainFrameTest, EnablingIsTheSameWhicheverPaneIsActive) {
         pane->GetItemList()->item(0)->setSelected(true);
         pane->GetItemList()->item(1)->setSelected(true);
         // Brindlex server node (second server image) and two items: all but Read Attribute.
-        EXPECT_EQ(states(), (QList<bool>{true, true, true, true, true, true, true, true, false, true, true, true, true,
-                                         true, true, true}));
+        EXPECT_EQ(states(), (QList<bool>{true, true, true, true, true, true, true, true, false, true, true,
+                                         true, true, true, true, true}));
         pane->GetItemList()->item(1)->setSelected(false);
         EXPECT_TRUE(states()[8]);  // one item: Read Attribute too
         pane->GetServerTree()->setCurrentItem(pane->GetServerTree()->topLevelItem(0));  // the computer
-        EXPECT_EQ(states(), (QList<bool>{true, true, false, false, false, false, false, false, false, false, false,
-                                         false, false, false, false, true}));
+        EXPECT_EQ(states(), (QList<bool>{true, true, false, false, false, false, false, false, false, false,
+                                         false, false, false, false, false, true}));
         pane->GetServerTree()->setCurrentItem(pane->GetServerTree()->topLevelItem(0)->child(0));
     }
 }
 
 TEST_F(MainFrameTest, CommandsWithoutAHandlerAreDisabledAndCtrlCCopiesNothing) {
-    for (int id : {ID_EDIT_COPY, ID_EDIT_CUT, ID_EDIT_PASTE, ID_EDIT_UNDO, IDC_SERVER_TREE, ID_ADDITEM_DELETETAG,
-                   ID_FILE_OPEN}) {
+    for (int id : {ID_EDIT_COPY, ID_EDIT_CUT, ID_EDIT_PASTE, ID_EDIT_UNDO, IDC_SERVER_TREE,
+                   ID_ADDITEM_DELETETAG, ID_FILE_OPEN}) {
         EXPECT_FALSE(frame->IsCommandEnabled(id)) << id;
         EXPECT_FALSE(frame->GetCommandAction(id)->isEnabled()) << id;
     }
@@ -316,6 +349,91 @@ TEST_F(MainFrameTest, NewDocumentKeepsTheCaption) {
     QTest::keyClick(frame, Qt::Key_N, Qt::ControlModifier);
     frame->RouteCommand(ID_FILE_NEW);
     EXPECT_EQ(frame->windowTitle(), "BrindlexOPC HDA Vistrel");
+}
+
+// ---- With servers registered ----
+
+using namespace hdatest;
+
+class MainFrameWithServers : public MainFrameTest {
+protected:
+    void Register() override {
+        ASSERT_EQ(RegisterRecordingClass(HDATEST_RECORDING_PATH, Profile::NoAsync, u"HdaTest.NoAsync.1"),
+                  S_OK);
+        ASSERT_EQ(RegisterRecordingClass(HDATEST_RECORDING_PATH, Profile::Full, u"HdaTest.Recording.1"),
+                  S_OK);
+    }
+    QToolButton* ToolButton(int id) {
+        return qobject_cast<QToolButton*>(frame->GetEditBar()->widgetForAction(frame->GetCommandAction(id)));
+    }
+};
+
+TEST_F(MainFrameWithServers, TheServerBoxListsTheRegisteredServersInStoreOrderWithTheFirstSelected) {
+    QComboBox* box = frame->GetServerCombo();
+    ASSERT_EQ(box->count(), 2);
+    EXPECT_EQ(box->itemText(0), "HdaTest.NoAsync.1");
+    EXPECT_EQ(box->itemText(1), "HdaTest.Recording.1");
+    EXPECT_EQ(box->currentIndex(), 0);
+    EXPECT_TRUE(messages->seen.empty());
+}
+
+TEST_F(MainFrameWithServers, ConnectAndDisconnectFromMenuToolbarAndContextMenu) {
+    ScopedControl full(CLSID_HdaTestRecording);
+    QComboBox* box = frame->GetServerCombo();
+    COPCItemTreeCtrl* tree = pane->GetServerTree();
+
+    // Connect from the toolbar button.
+    box->setCurrentIndex(1);
+    QToolButton* connectButton = ToolButton(ID_SERVER_CONNECT);
+    ASSERT_NE(connectButton, nullptr);
+    QTest::mouseClick(connectButton, Qt::LeftButton);
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    EXPECT_EQ(tree->topLevelItem(0)->child(0)->text(0), "HdaTest.Recording.1");
+    EXPECT_TRUE(frame->GetCommandAction(ID_SERVER_DISCONNECT)->isEnabled());
+
+    // Disconnect from the Server menu.
+    QMenu* serverMenu = MenuNamed("&Server");
+    QAction* disconnect = nullptr;
+    for (QAction* a : serverMenu->actions())
+        if (a->text() == "&Disconnect") disconnect = a;
+    ASSERT_NE(disconnect, nullptr);
+    disconnect->trigger();
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
+    EXPECT_EQ(full->OutstandingReferences(), 0);
+    EXPECT_FALSE(frame->GetCommandAction(ID_SERVER_DISCONNECT)->isEnabled());
+
+    // Connect from the menu, disconnect from the tree's context menu.
+    for (QAction* a : serverMenu->actions())
+        if (a->text() == "&Connect") a->trigger();
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTimer::singleShot(0, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* a : menu->actions())
+            if (a->text() == "Disconnect") menu->setActiveAction(a);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    const QRect r = tree->visualItemRect(tree->topLevelItem(0)->child(0));
+    QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, r.center());
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
+    EXPECT_EQ(full->OutstandingReferences(), 0);
+}
+
+TEST_F(MainFrameWithServers, ClosingTheMainWindowReleasesEveryServer) {
+    ScopedControl full(CLSID_HdaTestRecording);
+    ScopedControl noAsync(CLSID_HdaTestNoAsync);
+    frame->GetServerCombo()->setCurrentIndex(0);
+    frame->RouteCommand(ID_SERVER_CONNECT);
+    frame->GetServerCombo()->setCurrentIndex(1);
+    frame->RouteCommand(ID_SERVER_CONNECT);
+    ASSERT_EQ(pane->m_mapServers.size(), 2u);
+    EXPECT_GT(full->OutstandingReferences() + noAsync->OutstandingReferences(), 0);
+
+    frame->close();
+    theApp.reset();
+    EXPECT_EQ(full->OutstandingReferences(), 0);
+    EXPECT_EQ(noAsync->OutstandingReferences(), 0);
+    EXPECT_EQ(full->LiveObjects() + noAsync->LiveObjects(), 0);
 }
 
 }  // namespace

@@ -28,7 +28,8 @@ public:
     void DeleteItem(int i) override { rows.erase(rows.begin() + i); }
     std::u16string GetItemText(int i) const override { return rows.at(i).text; }
     int GetSelectedCount() const override {
-        return static_cast<int>(std::count_if(rows.begin(), rows.end(), [](const Row& r) { return r.selected; }));
+        return static_cast<int>(
+            std::count_if(rows.begin(), rows.end(), [](const Row& r) { return r.selected; }));
     }
     int GetNextSelectedItem(int after) const override {
         for (int i = after + 1; i < GetItemCount(); ++i)

@@ -190,22 +190,25 @@ TEST_F(ServerPaneTest, HandlesFollowListOrderRepeatedAndBelongToTheCaller) {
 
 TEST_F(ServerPaneTest, EnablingFollowsTheTreeAndListSelection) {
     auto enabled = [&](int id) { return pane->IsCommandEnabled(id); };
-    const int itemCommands[] = {ID_SERVER_DELETEITEMS,  ID_FUNCTION_READRAW,    ID_FUNCTION_READPROCESSED,
-                                ID_FUNCTION_READATTIME, ID_FUNCTION_INSERT,     ID_FUNCTION_REPLACE,
+    const int itemCommands[] = {ID_SERVER_DELETEITEMS,     ID_FUNCTION_READRAW,   ID_FUNCTION_READPROCESSED,
+                                ID_FUNCTION_READATTIME,    ID_FUNCTION_INSERT,    ID_FUNCTION_REPLACE,
                                 ID_FUNCTION_INSERTREPLACE, ID_FUNCTION_DELETERAW, ID_FUNCTION_DELETEATTIME};
 
     // Nothing connected: only the commands without a rule and Options.
-    for (int id : {ID_SERVER_CONNECT, ID_SERVER_CONNECTREMOTE, ID_FILE_OPTIONS}) EXPECT_TRUE(enabled(id)) << id;
+    for (int id : {ID_SERVER_CONNECT, ID_SERVER_CONNECTREMOTE, ID_FILE_OPTIONS})
+        EXPECT_TRUE(enabled(id)) << id;
     for (int id : {ID_SERVER_ADDITEMS, ID_SERVER_DISCONNECT, ID_SERVER_STATUS, ID_FUNCTION_READATTRIBUTE})
         EXPECT_FALSE(enabled(id)) << id;
 
     CHDAServer* a = File(u"", u"A.Server");
     AddItems(a, {{u"x", 1}, {u"y", 2}});
     Select(Node(0));  // a machine node
-    for (int id : {ID_SERVER_ADDITEMS, ID_SERVER_DISCONNECT, ID_SERVER_STATUS}) EXPECT_FALSE(enabled(id)) << id;
+    for (int id : {ID_SERVER_ADDITEMS, ID_SERVER_DISCONNECT, ID_SERVER_STATUS})
+        EXPECT_FALSE(enabled(id)) << id;
 
     Select(Node(0, 0));
-    for (int id : {ID_SERVER_ADDITEMS, ID_SERVER_DISCONNECT, ID_SERVER_STATUS}) EXPECT_TRUE(enabled(id)) << id;
+    for (int id : {ID_SERVER_ADDITEMS, ID_SERVER_DISCONNECT, ID_SERVER_STATUS})
+        EXPECT_TRUE(enabled(id)) << id;
     for (int id : itemCommands) EXPECT_FALSE(enabled(id)) << id;
     EXPECT_FALSE(enabled(ID_FUNCTION_READATTRIBUTE));
 
@@ -218,7 +221,8 @@ TEST_F(ServerPaneTest, EnablingFollowsTheTreeAndListSelection) {
     EXPECT_FALSE(enabled(ID_FUNCTION_READATTRIBUTE));
 
     // Ids the pane has no handler for are never enabled.
-    for (int id : {ID_EDIT_COPY, ID_ADDITEM_DELETETAG, IDC_SERVER_TREE, ID_APP_ABOUT}) EXPECT_FALSE(enabled(id)) << id;
+    for (int id : {ID_EDIT_COPY, ID_ADDITEM_DELETETAG, IDC_SERVER_TREE, ID_APP_ABOUT})
+        EXPECT_FALSE(enabled(id)) << id;
 }
 
 TEST_F(ServerPaneTest, DeleteItemsAsksAndOnlyYesRemoves) {
@@ -381,7 +385,8 @@ TEST_F(ServerPaneTest, RightClickInTheListSelectsTheRowThenShowsTheFunctionMenu)
     PopupProbe probe;
     probe.Arm("");
     QTest::mouseClick(List()->viewport(), Qt::RightButton, {}, r.center());
-    EXPECT_EQ(probe.texts, (QStringList{QString::number(ID_FUNCTION_READRAW), QString::number(ID_FUNCTION_READATTRIBUTE)}));
+    EXPECT_EQ(probe.texts, (QStringList{QString::number(ID_FUNCTION_READRAW),
+                                        QString::number(ID_FUNCTION_READATTRIBUTE)}));
     EXPECT_EQ(pane->GetSelectedItemIds(), (Texts{u"r2"}));
 }
 

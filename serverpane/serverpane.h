@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/additemhost.h"
 #include "hda/hdaserver.h"
 #include "hda/opchda.h"
 #include "hda/serverowner.h"
@@ -21,7 +22,7 @@ class COPCItemTreeCtrl;
 class COPCItemListCtrl;
 class QTreeWidgetItem;
 
-class CServerPane : public QWidget, public IOutputPaneHost, public IHDAServerOwner {
+class CServerPane : public QWidget, public IOutputPaneHost, public IHDAServerOwner, public IAddItemHost {
     Q_OBJECT
 public:
     explicit CServerPane(QWidget* pParent = nullptr);
@@ -58,7 +59,10 @@ public:
     void AddServerToTree(const std::u16string& strComputer, const std::u16string& strProgId);
     static BOOL IsBrindlexServer(const std::u16string& strProgId);
     // The IOPCHDA_Server of the server the Add Items dialog is open for; borrowed, no reference added.
-    IOPCHDA_Server* GetAddItemsServer() const;
+    IOPCHDA_Server* GetAddItemsServer() const override;
+    // Registers an item the server accepted in the Add Items dialog with the connection of
+    // m_strCurrentServer, and adds its row to the item list.
+    BOOL AddItemToServer(const std::u16string& strItemId, OPCHANDLE hServer) override;
 
     // Called by the controls.
     void OnServerSelChanged();

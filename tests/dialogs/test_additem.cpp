@@ -25,7 +25,9 @@
 #include "outputpane/errorsdlg.h"
 #include "resources/uikit.h"
 #include "tests/com/store_fixture.h"
+#include "serverpane/opcitemctrls.h"
 #include "tests/plugins/recording_control.h"
+#include "tests/serverpane/fake_frame.h"
 #include "tests/serverpane/message_recorder.h"
 
 void PrintTo(const QString& s, std::ostream* os);
@@ -484,6 +486,46 @@ TEST_F(AddItemTest, RunsModallyAndEscapeCancels) {
     EXPECT_EQ(m_dlg->exec(), QDialog::Rejected);
     EXPECT_TRUE(*ran);
     EXPECT_TRUE(CallsTo("IOPCHDA_Server::GetItemHandles").empty());
+}
+
+TEST_F(AddItemTest, TheServerPaneOpensItForTheSelectedServerAndListsWhatWasRegistered) {
+    FakeFrame frame;
+    auto pane = std::make_unique<CServerPane>();
+    pane->m_pMainFrame = &frame;
+    frame.pane = pane.get();
+    frame.combo.addItem(QStringLiteral("HdaTest.Recording.1"));
+    frame.combo.setCurrentIndex(0);
+    pane->OnConnect();
+    ASSERT_EQ(pane->m_mapServers.size(), 1u);
+
+    auto ran = OnNextModal([&](QWidget* w) {
+        auto* dlg = qobject_cast<CAddItem*>(w);
+        ASSERT_NE(dlg, nullptr);
+        EXPECT_EQ(dlg->parentWidget(), nullptr);
+        QTreeWidget* tree = dlg->GetBrowseTree();
+        QTreeWidgetItem* plant = Child(tree, nullptr, "Plant");
+        tree->setCurrentItem(plant);
+        tree->setCurrentItem(Child(tree, plant, "Area1"));
+        SelectEntries(dlg->GetLeavesList(), {"Pressure", "Temperature"});
+        dlg->OnAddToTagList();
+        dlg->GetItemIdEdit()->setText("Sinusoid");
+        dlg->OnAddItemId();
+        dlg->OnValidate();
+        EXPECT_EQ(Images(dlg->GetTagList()), (std::vector<int>{1, 1, 1}));
+        dlg::GetDlgItem<QPushButton>(dlg, 1)->click();
+    });
+    pane->OnAddItems();
+    EXPECT_TRUE(*ran);
+    QStringList rows;
+    for (int i = 0; i < pane->GetItemList()->count(); ++i) rows << pane->GetItemList()->item(i)->text();
+    EXPECT_EQ(rows, (QStringList{"Plant.Area1.Pressure", "Plant.Area1.Temperature", "Sinusoid"}));
+    const CHDAServer* server = pane->FindServer(u"HdaTest.Recording.1");
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(server->GetItemServerHandle(u"Plant.Area1.Pressure"), 1u);
+    EXPECT_EQ(server->GetItemServerHandle(u"Sinusoid"), 3u);
+    EXPECT_TRUE(messages.seen.empty());
+    frame.pane = nullptr;
+    pane.reset();
 }
 
 // ---- Misbehaving servers ----

@@ -4,10 +4,6 @@
 
 void CServerPane::OnServerStatus() {}
 void CServerPane::OnOptions() {}
-void CServerPane::OnReadRaw() {}
-void CServerPane::OnReadProcessed() {}
-void CServerPane::OnReadAttribute() {}
-void CServerPane::OnReadAtTime() {}
 void CServerPane::UpdateHistory(OPCHDA_EDITTYPE) {}
 void CServerPane::OnDeleteRaw() {}
 void CServerPane::OnDeleteAtTime() {}

@@ -17,6 +17,7 @@
 #include "resources/uikit.h"
 #include "serverpane/commandids.h"
 #include "serverpane/opcitemctrls.h"
+#include "serverpane/readresults.h"
 
 namespace {
 constexpr char16_t kLocalhost[] = u"Localhost";
@@ -354,22 +355,9 @@ DWORD CServerPane::GetLastResultCount() const {
 }
 
 void CServerPane::ReleaseLastResults() {
-    if (LastItemValues) {
-        const SIZE_T nItems = std::min<SIZE_T>(m_dwLastResultCount, com::TaskMemCount(LastItemValues));
-        for (SIZE_T i = 0; i < nItems; ++i) {
-            OPCHDA_ITEM& item = LastItemValues[i];
-            if (item.pvDataValues) {
-                const SIZE_T nValues = std::min<SIZE_T>(item.dwCount, com::TaskMemCount(item.pvDataValues));
-                for (SIZE_T j = 0; j < nValues; ++j) VariantClear(&item.pvDataValues[j]);
-            }
-            CoTaskMemFree(item.pftTimeStamps);
-            CoTaskMemFree(item.pdwQualities);
-            CoTaskMemFree(item.pvDataValues);
-        }
-    }
     CoTaskMemFree(LastErrors);
     LastErrors = nullptr;
-    CoTaskMemFree(LastItemValues);
+    readresults::ReleaseItemValues(LastItemValues, m_dwLastResultCount);
     LastItemValues = nullptr;
     m_dwLastResultCount = 0;
 }

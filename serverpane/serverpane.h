@@ -20,6 +20,7 @@
 
 class COPCItemTreeCtrl;
 class COPCItemListCtrl;
+class CReadRawDlg;
 class QTreeWidgetItem;
 
 class CServerPane : public QWidget, public IOutputPaneHost, public IHDAServerOwner, public IAddItemHost {
@@ -46,6 +47,8 @@ public:
     void OnReadProcessed();
     void OnReadAttribute();
     void OnReadAtTime();
+    // Read Raw once its dialog was confirmed: the call with the dialog's arguments and the output.
+    void ReadRawAfterDialog(const CReadRawDlg& dlg);
     void OnInsert() { UpdateHistory(OPCHDA_INSERT); }
     void OnReplace() { UpdateHistory(OPCHDA_REPLACE); }
     void OnInsertReplace() { UpdateHistory(OPCHDA_INSERTREPLACE); }

@@ -252,6 +252,32 @@ TEST_F(MisbehavingServer, ReadProcessedWithoutValuesIsReportedLikeTheOthers) {
     EXPECT_EQ(com::LiveTaskMemBlocks(), baseline);
 }
 
+TEST_F(MisbehavingServer, TimeRecordsRewrittenByTheServerReleaseWhatTheClientAllocated) {
+    ClickRows({u"A"});
+    static WCHAR serversOwn[] = u"not the client's";
+    Hooks().ReadRaw = [](OPCHDA_TIME* start, OPCHDA_TIME* end, DWORD, BOOL, DWORD n, OPCHANDLE*,
+                         OPCHDA_ITEM** ppValues, HRESULT** ppErrors) {
+        // The string record turned into a moment, the moment into a string the server keeps.
+        start->bString = FALSE;
+        start->szTime = nullptr;
+        end->bString = TRUE;
+        end->szTime = serversOwn;
+        *ppValues = TaskArray<OPCHDA_ITEM>(n);
+        *ppErrors = TaskArray<HRESULT>(n);
+        return S_OK;
+    };
+    const long baseline = com::LiveTaskMemBlocks();
+    ReadRaw([](CReadRawDlg& d) {
+        dlg::GetDlgItem<QCheckBox>(&d, IDC_USE_START_TIME)->setChecked(false);
+        dlg::GetDlgItem<QLineEdit>(&d, IDC_MAX_VALUES)->setText("10");
+    });
+    ASSERT_EQ(CallsTo("IOPCHDA_SyncRead::ReadRaw").size(), 1u);
+    EXPECT_TRUE(CallsTo("IOPCHDA_SyncRead::ReadRaw")[0].start->bString);
+    pane->ReleaseLastResults();
+    EXPECT_EQ(com::LiveTaskMemBlocks(), baseline);
+    EXPECT_EQ(serversOwn[0], u'n');
+}
+
 // ---- Read Attribute ----
 
 class MisbehavingAttributes : public MisbehavingServer {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/dialoghost.h"
 #include "hda/hdaserver.h"
 #include "hda/opchda.h"
 #include "hda/serverowner.h"
@@ -18,18 +19,19 @@
 #include "serverpane/mainframelink.h"
 
 class COPCItemTreeCtrl;
+class COutputPane;
 class COPCItemListCtrl;
 class QTreeWidgetItem;
 
-class CServerPane : public QWidget, public IOutputPaneHost, public IHDAServerOwner {
+class CServerPane : public QWidget, public IOutputPaneHost, public IDialogHost, public IHDAServerOwner {
     Q_OBJECT
 public:
     explicit CServerPane(QWidget* pParent = nullptr);
     ~CServerPane() override;
 
     // Links made by the main frame.
-    void SetOutputPane(QWidget* pOutputPane) { m_pOutputPane = pOutputPane; }
-    QWidget* GetOutputPane() const { return m_pOutputPane; }
+    void SetOutputPane(COutputPane* pOutputPane) { m_pOutputPane = pOutputPane; }
+    COutputPane* GetOutputPane() const { return m_pOutputPane; }
     // Joins COM, fixes security and fills the toolbar's server box (once, from the frame's creation).
     void InitComAndDiscoverServers();
 
@@ -94,6 +96,9 @@ public:
     const HRESULT* GetLastErrors() const override { return LastErrors; }
     DWORD GetLastResultCount() const override;
 
+    // IDialogHost (GetSelectedItemIds above serves both)
+    IOPCHDA_Server* GetCurrentHdaServer() const override;
+
     // IHDAServerOwner
     IItemListView* GetItemListView() override;
     const void* GetMessageOwner() const override { return static_cast<const QWidget*>(this); }
@@ -111,7 +116,7 @@ public:
     DWORD* m_pAttributeIds = nullptr;
     std::u16string m_strRemoteProgId;
     QTreeWidgetItem* m_hAddItemsServer = nullptr;
-    QWidget* m_pOutputPane = nullptr;  // not owned
+    COutputPane* m_pOutputPane = nullptr;  // not owned
     std::u16string m_strCurrentServer;
     OPCHDA_ITEM* LastItemValues = nullptr;
     HRESULT* LastErrors = nullptr;

@@ -218,6 +218,16 @@ TEST_F(MainFrameTest, AVerticalDockSwapsTheServerBoxForADisabledButtonAndBack) {
     EXPECT_EQ(box->count(), 2);
     EXPECT_EQ(box->currentIndex(), 1);
     EXPECT_EQ(box->currentText(), "Second.Server");
+
+    // Floating off a vertical dock lays the bar out horizontally, with the box.
+    frame->addToolBar(Qt::RightToolBarArea, bar);
+    QApplication::processEvents();
+    ASSERT_TRUE(bar->m_bVertical);
+    bar->OnFloatingChanged(true);
+    QApplication::processEvents();
+    EXPECT_EQ(bar->orientation(), Qt::Horizontal);
+    EXPECT_FALSE(bar->m_bVertical);
+    EXPECT_TRUE(bar->GetServerBoxSlot()->isVisible());
 }
 
 TEST_F(MainFrameTest, TheStatusBarShowsReadyPromptsAndTheLockIndicators) {

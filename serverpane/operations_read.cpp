@@ -84,9 +84,6 @@ void ReportOutOfMemory(const CServerPane& pane) {
     hda::ShowMessage(Owner(pane), u"Out of Memory!!!", kErrorCaption, hda::MsgIcon::Exclamation);
 }
 
-COutputPane* OutputOf(const CServerPane& pane) {
-    return qobject_cast<COutputPane*>(pane.GetOutputPane());
-}
 
 // The selected items' handles for one call (n = 1), with their count; null when nothing is selected
 // or the selected server is gone.
@@ -119,25 +116,11 @@ void ShowValueRead(CServerPane& pane, std::u16string_view strMethod, HRESULT hr,
                          kErrorCaption, hda::MsgIcon::Exclamation);
         return;
     }
-    COutputPane* pOutput = OutputOf(pane);
+    COutputPane* pOutput = pane.GetOutputPane();
     if (pOutput) pOutput->CreateItemTabs();
     pane.SetLastResults(pValues, pErrors, dwCount);
     if (pOutput) pOutput->ShowTabResults();
 }
-
-// The dialogs reach the selected items and the running operation's server through this.
-class PaneDialogHost final : public IDialogHost {
-public:
-    explicit PaneDialogHost(const CServerPane& pane) : m_pane(pane) {}
-    std::vector<std::u16string> GetSelectedItemIds() const override { return m_pane.GetSelectedItemIds(); }
-    IOPCHDA_Server* GetCurrentHdaServer() const override {
-        const CHDAServer* pServer = m_pane.FindServer(m_pane.m_strCurrentServer);
-        return pServer ? pServer->m_pServer : nullptr;
-    }
-
-private:
-    const CServerPane& m_pane;
-};
 
 // The name of an attribute in the server's list: the last entry with that id.
 QString AttributeName(const CReadAttributeDlg& dlg, DWORD dwId) {
@@ -190,9 +173,8 @@ void CServerPane::ReadRawAfterDialog(const CReadRawDlg& dlg) {
 void CServerPane::OnReadProcessed() {
     ui::WaitCursor wait;
     m_strCurrentServer = GetSelectedServerKey();
-    PaneDialogHost host(*this);
     CReadProcessedDlg dlg;
-    dlg.m_pServerPane = &host;
+    dlg.m_pServerPane = this;
     const bool bOk = RunDialog(dlg);
     TaskMemPtr<DWORD> pAggregates(std::exchange(dlg.m_pItemAggregates, nullptr));
     if (!bOk) return;
@@ -246,9 +228,8 @@ void CServerPane::OnReadAtTime() {
 void CServerPane::OnReadAttribute() {
     ui::WaitCursor wait;
     m_strCurrentServer = GetSelectedServerKey();
-    PaneDialogHost host(*this);
     CReadAttributeDlg dlg;
-    dlg.m_pServerPane = &host;
+    dlg.m_pServerPane = this;
     const bool bOk = RunDialog(dlg);
     // The checked ids are the operation's from OK on; the server's list is lent until the rows are named.
     m_pAttributeIds = std::exchange(dlg.m_pCheckedIds, nullptr);
@@ -301,7 +282,7 @@ void CServerPane::OnReadAttribute() {
         return;
     }
 
-    COutputPane* pOutput = OutputOf(*this);
+    COutputPane* pOutput = GetOutputPane();
     COutputList* pList = nullptr;
     if (pOutput) {
         pOutput->CreateResultList();

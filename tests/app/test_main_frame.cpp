@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSplitter>
@@ -20,6 +21,8 @@
 #include "app/editbar.h"
 #include "app/mainframe.h"
 #include "com/objbase.h"
+#include "outputpane/options.h"
+#include "outputpane/outputpane.h"
 #include "resources/uikit.h"
 #include "serverpane/commandids.h"
 #include "serverpane/opcitemctrls.h"
@@ -215,6 +218,16 @@ TEST_F(MainFrameTest, AVerticalDockSwapsTheServerBoxForADisabledButtonAndBack) {
     EXPECT_EQ(box->count(), 2);
     EXPECT_EQ(box->currentIndex(), 1);
     EXPECT_EQ(box->currentText(), "Second.Server");
+
+    // Floating off a vertical dock lays the bar out horizontally, with the box.
+    frame->addToolBar(Qt::RightToolBarArea, bar);
+    QApplication::processEvents();
+    ASSERT_TRUE(bar->m_bVertical);
+    bar->OnFloatingChanged(true);
+    QApplication::processEvents();
+    EXPECT_EQ(bar->orientation(), Qt::Horizontal);
+    EXPECT_FALSE(bar->m_bVertical);
+    EXPECT_TRUE(bar->GetServerBoxSlot()->isVisible());
 }
 
 TEST_F(MainFrameTest, TheStatusBarShowsReadyPromptsAndTheLockIndicators) {
@@ -264,7 +277,7 @@ TEST_F(MainFrameTest, EnablingIsTheSameWhicheverPaneIsActive) {
         for (int id : paneCommands) s << frame->GetCommandAction(id)->isEnabled();
         return s;
     };
-    for (QWidget* active : {static_cast<QWidget*>(pane), frame->GetOutputPane()}) {
+    for (QWidget* active : {static_cast<QWidget*>(pane), static_cast<QWidget*>(frame->GetOutputPane())}) {
         frame->SetActivePane(active);
         ASSERT_EQ(frame->GetActivePane(), active);
         pane->GetItemList()->item(0)->setSelected(true);
@@ -343,6 +356,21 @@ TEST_F(MainFrameTest, AboutShowsTheProductAndVersionAndClosesWithOk) {
     EXPECT_EQ(title, "About BrindlexOPC HDA Vistrel");
     EXPECT_TRUE(lines.contains("BrindlexOPC HDA Vistrel Version 1.1"));
     EXPECT_TRUE(okIsDefault);
+}
+
+TEST_F(MainFrameTest, OptionsOpensWithTheDisplayLimitFromEitherPane) {
+    for (QWidget* active : {static_cast<QWidget*>(pane), static_cast<QWidget*>(frame->GetOutputPane())}) {
+        frame->SetActivePane(active);
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            auto* dlg = qobject_cast<COptions*>(QApplication::activeModalWidget());
+            if (!dlg) return;
+            shown = dlg->GetEdit()->text();
+            dlg->reject();
+        });
+        frame->RouteCommand(ID_FILE_OPTIONS);
+        EXPECT_EQ(shown, "1000");
+    }
 }
 
 TEST_F(MainFrameTest, NewDocumentKeepsTheCaption) {

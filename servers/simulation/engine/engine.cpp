@@ -78,6 +78,13 @@ StatusInfo Engine::Status(Ticks now) {
     return s;
 }
 
+AttributeContext Engine::attributeContext() const {
+    std::lock_guard lock(m_mutex);
+    AttributeContext ctx = m_attrContext;
+    ctx.storeWritable = m_store->state() == StoreState::Ok;
+    return ctx;
+}
+
 void Engine::SetClientName(std::u16string name) {
     std::lock_guard lock(m_mutex);
     m_clientName = std::move(name);

@@ -102,6 +102,8 @@ public:
     Store& store() { return *m_store; }
 
     StatusInfo Status(Ticks now);
+    // What item attributes report about this server now.
+    AttributeContext attributeContext() const;
     void SetClientName(std::u16string name);
 
     // Item handles.

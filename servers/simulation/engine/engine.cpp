@@ -4,6 +4,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cmath>
+
 #include "com/text.h"
 #include "servers/simulation/engine/reltime.h"
 
@@ -415,6 +417,10 @@ UpdateCall Engine::Update(EditOp op, std::span<const OPCHANDLE> handles, std::sp
             std::optional<Value> v = convert(k, item.vt);
             if (!v) {
                 e.code = OPC_E_BADTYPE;
+                continue;
+            }
+            if (IsRealType(v->vt) && std::isnan(v->d)) {
+                e.code = E_INVALIDARG;  // SQLite would store NaN as NULL: refuse rather than lose it
                 continue;
             }
             e.v = std::move(*v);

@@ -1,6 +1,9 @@
 // COM life cycle, task memory, GUID text and activation, under their Win32 names.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "com/types.h"
 #include "com/unknwn.h"
 
@@ -113,6 +116,12 @@ SecuritySettings CurrentSecurity();
 using RemoteActivator = HRESULT (*)(REFCLSID rclsid, const COSERVERINFO* pServerInfo, DWORD dwCount,
                                     MULTI_QI* pResults);
 void SetRemoteActivator(RemoteActivator activator);
+
+// GUID text helpers over the StringFromGUID2 form ("{...}", upper case).
+std::u16string GuidToString(REFGUID guid);
+std::string GuidToUtf8(REFGUID guid);
+// Strict: exactly the braced 38-character form (either case of hex digits); false otherwise.
+bool GuidFromUtf8(std::string_view text, GUID* guid);
 
 // Returns the runtime to its state at process start: not initialised, no security fixed, class store
 // cache dropped, remote activator removed. Loaded server libraries stay mapped. For tests.

@@ -114,8 +114,10 @@ HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LC
 }
 
 namespace com {
-// The decimal separator VariantChangeType uses for LOCALE_USER_DEFAULT ('.' unless set). Tests and the
-// client set it from the user's locale.
+// The decimal separator VariantChangeType uses for LOCALE_USER_DEFAULT (and the system default), both
+// ways. Until set it is the process environment's (LC_NUMERIC, read without changing the global C
+// locale; '.' when that gives none). Setting 0 returns to the environment's; digits, signs, white
+// space and other characters that would make numbers unreadable are ignored.
 void SetUserDecimalSeparator(OLECHAR sep);
 OLECHAR GetUserDecimalSeparator();
 }  // namespace com

@@ -49,6 +49,8 @@ constexpr HRESULT MAKE_HRESULT_U(std::uint32_t v) { return static_cast<HRESULT>(
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
+// CoCreateInstanceEx: some, not all, of the requested interfaces were obtained.
+constexpr HRESULT CO_S_NOTALLINTERFACES = 0x00080012;
 constexpr HRESULT E_NOTIMPL = MAKE_HRESULT_U(0x80004001);
 constexpr HRESULT E_NOINTERFACE = MAKE_HRESULT_U(0x80004002);
 constexpr HRESULT E_POINTER = MAKE_HRESULT_U(0x80004003);

@@ -21,7 +21,7 @@ namespace {
 // gigabyte of blanks.
 constexpr int kMaxField = 1 << 20;
 
-struct Spec {
+struct FieldFormat {
     bool left = false, plus = false, space = false, zero = false, alt = false;
     int width = 0;
     int precision = -1;  // -1: none
@@ -66,7 +66,7 @@ void Pad(std::u16string& out, std::size_t n, char16_t c) {
 }
 
 // Places body (sign/prefix already split off) into its field.
-void EmitField(std::u16string& out, const Spec& s, std::u16string_view prefix, std::u16string_view body,
+void EmitField(std::u16string& out, const FieldFormat& s, std::u16string_view prefix, std::u16string_view body,
                bool zeroPadAllowed) {
     const std::size_t len = prefix.size() + body.size();
     const std::size_t width = static_cast<std::size_t>(s.width);
@@ -86,7 +86,7 @@ void EmitField(std::u16string& out, const Spec& s, std::u16string_view prefix, s
     }
 }
 
-void FormatInteger(std::u16string& out, const Spec& s, std::uint64_t raw) {
+void FormatInteger(std::u16string& out, const FieldFormat& s, std::uint64_t raw) {
     // Read the argument at the directive's size, as the CRT reads the stack.
     const std::uint64_t mask = s.bits == 64 ? ~0ULL : ((1ULL << s.bits) - 1);
     std::uint64_t u = raw & mask;
@@ -139,7 +139,7 @@ locale_t CLocale() {
     return loc;
 }
 
-void FormatReal(std::u16string& out, const Spec& s, double v) {
+void FormatReal(std::u16string& out, const FieldFormat& s, double v) {
     char fmt[32];
     char* f = fmt;
     *f++ = '%';
@@ -169,7 +169,7 @@ void FormatReal(std::u16string& out, const Spec& s, double v) {
     if (c) uselocale(old);
 }
 
-void FormatText(std::u16string& out, const Spec& s, std::u16string_view text) {
+void FormatText(std::u16string& out, const FieldFormat& s, std::u16string_view text) {
     if (s.precision >= 0 && static_cast<std::size_t>(s.precision) < text.size())
         text = text.substr(0, s.precision);
     EmitField(out, s, {}, text, false);
@@ -226,7 +226,7 @@ std::u16string FormatW(std::u16string_view format, std::initializer_list<FormatA
             continue;
         }
 
-        Spec s;
+        FieldFormat s;
         // flags
         for (; i < n; ++i) {
             const char16_t c = format[i];
@@ -301,7 +301,7 @@ std::u16string FormatW(std::u16string_view format, std::initializer_list<FormatA
                 bool sgn;
                 if (AsInteger(args.next(), &raw, &sgn)) {
                     const char16_t ch = static_cast<char16_t>(raw);
-                    Spec t = s;
+                    FieldFormat t = s;
                     t.precision = -1;
                     FormatText(out, t, std::u16string_view(&ch, 1));
                 }

@@ -1,7 +1,6 @@
 // The tests' HDA client.
 #include "tests/simulation/sim_client.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -23,30 +22,55 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ec);
 }
 
-IClassFactory* Factory() {
-    static IClassFactory* factory = [] {
-        void* lib = dlopen(SIM_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (!lib) ADD_FAILURE() << dlerror();
-        auto get = lib ? reinterpret_cast<PFN_DllGetClassObject>(dlsym(lib, "DllGetClassObject")) : nullptr;
-        IClassFactory* f = nullptr;
-        // {7D7C1C1D-E92C-4F82-9F4B-6BE53134DBB5}
-        constexpr CLSID clsid = {0x7D7C1C1D, 0xE92C, 0x4F82, {0x9F, 0x4B, 0x6B, 0xE5, 0x31, 0x34, 0xDB, 0xB5}};
-        if (get) get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&f));
-        return f;
+namespace {
+
+struct Registration {
+    TempDir store;
+    CLSID clsid = CLSID_NULL;
+};
+
+Registration& Registered() {
+    static Registration r = [] {
+        Registration reg;
+        const std::string cmd = std::string("'") + VISTREL_REGSVR_PATH + "' --store '" + reg.store.path() + "' '" +
+                                SIM_PLUGIN_PATH + "' 2>&1";
+        FILE* p = popen(cmd.c_str(), "r");
+        std::string output;
+        char buf[512];
+        while (p && fgets(buf, sizeof buf, p)) output += buf;
+        const int status = p ? pclose(p) : -1;
+        EXPECT_EQ(status, 0) << output;
+        setenv("VISTREL_CLASS_STORE", reg.store.path().c_str(), 1);
+        EXPECT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        EXPECT_EQ(CLSIDFromProgID(u"Brindlex.OPC.Simulation", &reg.clsid), S_OK);
+        return reg;
     }();
-    return factory;
+    return r;
+}
+
+}  // namespace
+
+const CLSID& RegisteredClass() { return Registered().clsid; }
+const std::string& ClassStoreDir() { return Registered().store.path(); }
+
+IClassFactory* Factory() {
+    IClassFactory* f = nullptr;
+    EXPECT_EQ(CoGetClassObject(RegisteredClass(), CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               reinterpret_cast<void**>(&f)),
+              S_OK);
+    return f;
 }
 
 IOPCHDA_Server* CreateServer(const std::map<std::string, std::string>& env) {
+    const CLSID& clsid = RegisteredClass();
     for (const char* name : {"VISTREL_SIM_DB", "VISTREL_SIM_MAX_VALUES", "VISTREL_SIM_MAX_CALL_VALUES",
                              "VISTREL_SIM_ITEMS", "VISTREL_SIM_CACHE_VALUES", "VISTREL_SIM_BUSY_TIMEOUT_MS"})
         unsetenv(name);
     for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    IOPCHDA_Server* server = nullptr;
-    if (IClassFactory* f = Factory()) {
-        EXPECT_EQ(f->CreateInstance(nullptr, IID_IOPCHDA_Server, reinterpret_cast<void**>(&server)), S_OK);
-    }
-    return server;
+    MULTI_QI qi[2] = {{&IID_IOPCHDA_Server, nullptr, S_OK}, {&IID_IOPCHDA_AsyncRead, nullptr, S_OK}};
+    EXPECT_EQ(CoCreateInstanceEx(clsid, nullptr, CLSCTX_INPROC_SERVER, nullptr, 2, qi), S_OK);
+    if (qi[1].pItf) qi[1].pItf->Release();
+    return static_cast<IOPCHDA_Server*>(qi[0].pItf);
 }
 
 Val ValOf(const VARIANT& v) {

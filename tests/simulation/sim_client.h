@@ -31,9 +31,16 @@ private:
     std::string m_path;
 };
 
-// The plugin's IClassFactory.
+// Once per process: registers the plugin with the registration command in a class store of the
+// tests' own (VISTREL_CLASS_STORE) and joins COM. Returns the class the ProgID names.
+const CLSID& RegisteredClass();
+// The class store directory used.
+const std::string& ClassStoreDir();
+// The plugin's class object, through the runtime.
 IClassFactory* Factory();
-// A new server object with these environment settings (VISTREL_SIM_*; the rest are cleared).
+// A new server object, made as the client makes it: by ProgID with CoCreateInstanceEx, asking for
+// IOPCHDA_Server and IOPCHDA_AsyncRead at once. The environment settings (VISTREL_SIM_*) are set
+// first; those not given are cleared.
 IOPCHDA_Server* CreateServer(const std::map<std::string, std::string>& env);
 
 // A returned value, comparable in tests.

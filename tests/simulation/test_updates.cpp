@@ -226,7 +226,8 @@ constexpr int kPerCall = 40;
     setenv("VISTREL_SIM_DB", db.c_str(), 1);
     IOPCHDA_Server* server = nullptr;
     IOPCHDA_SyncUpdate* update = nullptr;
-    if (FAILED(Factory()->CreateInstance(nullptr, IID_IOPCHDA_Server, reinterpret_cast<void**>(&server))) ||
+    if (FAILED(CoCreateInstance(RegisteredClass(), nullptr, CLSCTX_INPROC_SERVER, IID_IOPCHDA_Server,
+                                reinterpret_cast<void**>(&server))) ||
         FAILED(server->QueryInterface(IID_IOPCHDA_SyncUpdate, reinterpret_cast<void**>(&update))))
         _exit(2);
     LPWSTR id[] = {const_cast<LPWSTR>(u"Writable.Real8")};
@@ -252,7 +253,7 @@ constexpr int kPerCall = 40;
 
 TEST(Atomicity, KilledDuringInsertsEveryCallIsWholeOrAbsent) {
     TempDir dir;
-    Factory();  // loaded before forking
+    RegisteredClass();  // registered before forking
     std::mt19937 rng(3);
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));

@@ -158,10 +158,10 @@ struct Acc {
     bool skipped = false;
     double mean = 0, m2 = 0;
     double minV = 0, maxV = 0;
-    Sample minS, maxS;
+    Ticks minT = 0, maxT = 0;  // the oldest of equal values
     double firstV = 0, lastV = 0;
     double meanT = 0, m2T = 0, cTV = 0;  // regression co-moments, seconds from the stamp
-    Sample startS, endS;
+    Ticks startT = 0, endT = 0;          // first and last raw value, whatever its quality
     DWORD worst = 0;
     // Time-weighted: area in value·seconds.
     double area = 0;
@@ -181,139 +181,129 @@ Family FamilyOf(DWORD aggregate) {
     }
 }
 
+// One pass over the points of the whole range, in time order, feeding every interval.
 class Processor {
 public:
     Processor(Series& series, const ItemTraits& traits, DWORD aggregate, std::vector<Interval> intervals,
               bool backward)
         : m_series(series), m_traits(traits), m_agg(aggregate), m_iv(std::move(intervals)), m_backward(backward),
-          m_acc(m_iv.size()), m_family(FamilyOf(aggregate)) {}
+          m_acc(m_iv.size()), m_family(FamilyOf(aggregate)),
+          m_regression(aggregate == OPCHDA_REGSLOPE || aggregate == OPCHDA_REGCONST || aggregate == OPCHDA_REGDEV) {}
 
     std::vector<Sample> Run() {
         const Ticks first = m_iv.front().lo, last = m_iv.back().hi;
         if (m_family == Family::TimeWeighted) {
-            if (first > 0) m_prevGood = m_series.Floor(first - 1, true);
+            if (first > 0)
+                if (auto g = m_series.Floor(first - 1, true)) m_prevGood = ToPoint(*g);
             if (m_prevGood) m_firstGoodT = m_prevGood->t;
         } else if (m_family == Family::Durations) {
             // Before the first value of history the quality counts as Bad.
-            m_prevRaw = Point{first, OPC_QUALITY_BAD};
-            if (first > 0) {
-                if (auto p = m_series.Floor(first - 1, false)) m_prevRaw = Point{p->t, p->quality};
-            }
+            m_prevRaw = Point{first, OPC_QUALITY_BAD, 0, false};
+            if (first > 0)
+                if (auto p = m_series.Floor(first - 1, false)) m_prevRaw = ToPoint(*p);
         }
-        std::vector<Sample> chunk;
+        std::vector<Point> chunk;
         chunk.reserve(kChunk);
         Ticks from = first;
         while (from <= last) {
             chunk.clear();
-            std::size_t n = m_series.Read(from, last, false, kChunk, chunk);
-            for (auto& s : chunk) Visit(s);
+            std::size_t n = m_series.ReadPoints(from, last, kChunk, chunk);
+            for (const Point& p : chunk) Visit(p);
             if (n < kChunk || chunk.back().t >= last) break;
             from = chunk.back().t + 1;
         }
         if (m_family == Family::TimeWeighted) {
             std::optional<Sample> next = last < kMaxTicks ? m_series.Ceil(last + 1, true) : std::nullopt;
             if (m_prevGood && next) {
-                Segment(*m_prevGood, *next, false);
+                Segment(*m_prevGood, ToPoint(*next), false);
             } else if (m_prevGood) {
                 // Held forward from the last Good value: Uncertain.
-                Sample end = *m_prevGood;
+                Point end = *m_prevGood;
                 end.t = last;
                 Segment(*m_prevGood, end, true);
             }
-        } else if (m_family == Family::Durations && m_prevRaw) {
+        } else if (m_family == Family::Durations) {
             Duration(*m_prevRaw, last);
         }
         return Finish();
     }
 
 private:
-    struct Point {
-        Ticks t;
-        DWORD quality;
-    };
-
-    void Visit(Sample& s) {
+    void Visit(const Point& p) {
         // The interval the value belongs to.
-        while (m_m < m_iv.size() && (m_backward ? s.t > m_iv[m_m].hi : s.t >= m_iv[m_m].hi)) ++m_m;
-        const bool member = m_m < m_iv.size() && (m_backward ? s.t > m_iv[m_m].lo : s.t >= m_iv[m_m].lo);
+        while (m_m < m_iv.size() && (m_backward ? p.t > m_iv[m_m].hi : p.t >= m_iv[m_m].hi)) ++m_m;
+        const bool member = m_m < m_iv.size() && (m_backward ? p.t > m_iv[m_m].lo : p.t >= m_iv[m_m].lo);
         switch (m_family) {
             case Family::Stats:
-                if (member) Member(m_acc[m_m], s);
+                if (member) Member(m_acc[m_m], p);
                 break;
             case Family::TimeWeighted:
-                if (IsGood(s.quality)) {
-                    if (!m_firstGoodT) m_firstGoodT = s.t;
-                    if (m_prevGood) Segment(*m_prevGood, s, false);
-                    m_prevGood = s;
+                if (IsGood(p.quality)) {
+                    if (!m_firstGoodT) m_firstGoodT = p.t;
+                    if (m_prevGood) Segment(*m_prevGood, p, false);
+                    m_prevGood = p;
                 } else {
                     // A skipped value makes the intervals around it Uncertain.
-                    for (std::size_t k = m_m > 0 ? m_m - 1 : 0; k < m_iv.size() && m_iv[k].lo <= s.t; ++k)
-                        if (s.t <= m_iv[k].hi) m_acc[k].twUncertain = true;
+                    for (std::size_t k = m_m > 0 ? m_m - 1 : 0; k < m_iv.size() && m_iv[k].lo <= p.t; ++k)
+                        if (p.t <= m_iv[k].hi) m_acc[k].twUncertain = true;
                 }
                 break;
             case Family::Durations:
-                Duration(*m_prevRaw, s.t);
-                m_prevRaw = Point{s.t, s.quality};
+                Duration(*m_prevRaw, p.t);
+                m_prevRaw = p;
                 break;
         }
     }
 
-    void Member(Acc& a, const Sample& s) {
+    void Member(Acc& a, const Point& p) {
         if (a.rawCount == 0) {
-            a.worst = DaPart(s.quality);
-            if (m_agg == OPCHDA_START) a.startS = s;
-        } else if (QualityRank(s.quality) < QualityRank(a.worst)) {
-            a.worst = DaPart(s.quality);
+            a.worst = DaPart(p.quality);
+            a.startT = p.t;
+        } else if (QualityRank(p.quality) < QualityRank(a.worst)) {
+            a.worst = DaPart(p.quality);
         }
-        if (m_agg == OPCHDA_END) a.endS = s;
+        a.endT = p.t;
         ++a.rawCount;
-        if (!IsGood(s.quality)) {
+        if (!IsGood(p.quality)) {
             a.skipped = true;
             return;
         }
         ++a.good;
-        auto x = ToDouble(s.v);
-        if (!x) return;  // text: counted, nothing to add up
-        const double v = *x;
+        if (!p.numeric) return;  // text: counted, nothing to add up
+        const double v = p.x;
         const double n = static_cast<double>(a.good);
         const double dv = v - a.mean;
         a.mean += dv / n;
         a.m2 += dv * (v - a.mean);
-        // The samples themselves only for the aggregates that return them (ties keep the oldest).
-        const bool keepMin = m_agg == OPCHDA_MINIMUM || m_agg == OPCHDA_MINIMUMACTUALTIME;
-        const bool keepMax = m_agg == OPCHDA_MAXIMUM || m_agg == OPCHDA_MAXIMUMACTUALTIME;
         if (a.good == 1) {
             a.minV = a.maxV = a.firstV = v;
-            if (keepMin) a.minS = s;
-            if (keepMax) a.maxS = s;
+            a.minT = a.maxT = p.t;
         } else {
             if (v < a.minV) {
                 a.minV = v;
-                if (keepMin) a.minS = s;
+                a.minT = p.t;
             }
             if (v > a.maxV) {
                 a.maxV = v;
-                if (keepMax) a.maxS = s;
+                a.maxT = p.t;
             }
         }
         a.lastV = v;
-        if (m_agg == OPCHDA_REGSLOPE || m_agg == OPCHDA_REGCONST || m_agg == OPCHDA_REGDEV) {
-            const double t = SignedSeconds(s.t, m_iv[m_m].stamp);
+        if (m_regression) {
+            const double t = SignedSeconds(p.t, m_iv[m_m].stamp);
             const double dt = t - a.meanT;
             a.meanT += dt / n;
             a.m2T += dt * (t - a.meanT);
-            a.cTV += dt * (v - a.mean);  // uses the updated mean of v: the co-moment update
+            a.cTV += dt * (v - a.mean);  // with the updated mean of v: the co-moment update
         }
     }
 
     // Area of the interpolated line between two Good values, spread over the intervals it crosses.
-    void Segment(const Sample& a, const Sample& b, bool held) {
-        if (b.t <= a.t) return;
-        auto va = ToDouble(a.v), vb = ToDouble(b.v);
-        if (!va || !vb) return;
+    void Segment(const Point& a, const Point& b, bool held) {
+        if (b.t <= a.t || !a.numeric || !b.numeric) return;
         const bool stepped = held || m_traits.stepped || m_traits.vt == VT_BOOL;
-        const double slope = stepped ? 0 : (*vb - *va) / static_cast<double>(b.t - a.t);
-        auto at = [&](Ticks t) { return *va + slope * static_cast<double>(t - a.t); };
+        const double slope = stepped ? 0 : (b.x - a.x) / static_cast<double>(b.t - a.t);
+        auto at = [&](Ticks t) { return a.x + slope * static_cast<double>(t - a.t); };
         while (m_s < m_iv.size() && m_iv[m_s].hi <= a.t) ++m_s;
         for (std::size_t k = m_s; k < m_iv.size() && m_iv[k].lo < b.t; ++k) {
             const Ticks x0 = std::max(a.t, m_iv[k].lo), x1 = std::min(b.t, m_iv[k].hi);
@@ -351,10 +341,18 @@ private:
         return out;
     }
 
+    // The stored sample at an instant the pass saw.
+    Sample At(Ticks t) {
+        std::optional<Sample> s = m_series.Floor(t, false);
+        if (!s || s->t != t) throw SeriesError(E_FAIL, "history changed during a read");
+        return std::move(*s);
+    }
+
     Sample Result(const Interval& iv, Acc& a) {
         const Ticks stamp = iv.stamp;
         const double len = Seconds(iv.hi - iv.lo);
-        auto raw = [&](Sample s, bool uncertain) {
+        auto raw = [&](Ticks t, bool uncertain) {
+            Sample s = At(t);
             s.quality = OPCHDA_RAW | (uncertain || !IsGood(s.quality) ? kUncertain : DaPart(s.quality));
             return s;
         };
@@ -377,10 +375,10 @@ private:
                 return Calculated(stamp, Value::Int(VT_I4, a.worst), false);
             case OPCHDA_START:
                 if (a.rawCount == 0) return NoData(stamp);
-                return raw(std::move(a.startS), false);
+                return raw(a.startT, false);
             case OPCHDA_END:
                 if (a.rawCount == 0) return NoData(stamp);
-                return raw(std::move(a.endS), false);
+                return raw(a.endT, false);
             default: break;
         }
         if (a.good == 0) return NoData(stamp);
@@ -389,10 +387,10 @@ private:
             case OPCHDA_AVERAGE: return Calculated(stamp, R8(a.mean), a.skipped);
             case OPCHDA_STDEV: return Calculated(stamp, R8(a.good > 1 ? std::sqrt(a.m2 / (n - 1)) : 0.0), a.skipped);
             case OPCHDA_VARIANCE: return Calculated(stamp, R8(a.good > 1 ? a.m2 / (n - 1) : 0.0), a.skipped);
-            case OPCHDA_MINIMUMACTUALTIME: return raw(std::move(a.minS), a.skipped);
-            case OPCHDA_MAXIMUMACTUALTIME: return raw(std::move(a.maxS), a.skipped);
-            case OPCHDA_MINIMUM: return Calculated(stamp, std::move(a.minS.v), a.skipped);
-            case OPCHDA_MAXIMUM: return Calculated(stamp, std::move(a.maxS.v), a.skipped);
+            case OPCHDA_MINIMUMACTUALTIME: return raw(a.minT, a.skipped);
+            case OPCHDA_MAXIMUMACTUALTIME: return raw(a.maxT, a.skipped);
+            case OPCHDA_MINIMUM: return Calculated(stamp, At(a.minT).v, a.skipped);
+            case OPCHDA_MAXIMUM: return Calculated(stamp, At(a.maxT).v, a.skipped);
             case OPCHDA_DELTA: return Calculated(stamp, R8(a.lastV - a.firstV), a.skipped);
             case OPCHDA_RANGE: return Calculated(stamp, R8(a.maxV - a.minV), a.skipped);
             case OPCHDA_REGSLOPE:
@@ -415,8 +413,9 @@ private:
     bool m_backward;
     std::vector<Acc> m_acc;
     Family m_family;
+    bool m_regression;
     std::size_t m_m = 0, m_s = 0, m_d = 0;  // moving interval indexes: membership, segments, durations
-    std::optional<Sample> m_prevGood;
+    std::optional<Point> m_prevGood;
     std::optional<Ticks> m_firstGoodT;
     std::optional<Point> m_prevRaw;
 };

@@ -76,17 +76,17 @@ ItemResult ReadRaw(Series& series, const RawQuery& query, std::size_t cap) {
     }
 
     // One more than fits, to learn whether anything was left out.
-    const std::size_t room = capacity > r.samples.size() ? capacity - r.samples.size() : 0;
-    std::vector<Sample> data;
-    series.Read(d.lo, d.hi, d.backward, room + 1, data);
+    const std::size_t before = r.samples.size();
+    const std::size_t room = capacity > before ? capacity - before : 0;
+    const std::size_t got = series.Read(d.lo, d.hi, d.backward, room + 1, r.samples);
     bool more = false;
-    if (data.size() > room) {
+    if (got > room) {
         more = true;
-        data.resize(room);
+        r.samples.resize(before + room);
     }
-    const bool domainEmpty = data.empty() && !more;
-    r.samples.reserve(r.samples.size() + data.size() + 1);
-    for (auto& s : data) r.samples.push_back(AsRaw(std::move(s)));
+    const bool domainEmpty = got == 0;
+    for (std::size_t k = before; k < r.samples.size(); ++k)
+        r.samples[k].quality = DaPart(r.samples[k].quality) | OPCHDA_RAW;
 
     if (query.bounds && d.hasFar && !more) {
         auto fb = d.backward ? series.Floor(d.farT, false) : series.Ceil(d.farT, false);

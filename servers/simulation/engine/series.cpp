@@ -9,6 +9,19 @@ namespace {
 bool Earlier(const Sample& a, Ticks t) { return a.t < t; }
 }  // namespace
 
+Point ToPoint(const Sample& s) {
+    auto x = ToDouble(s.v);
+    return Point{s.t, s.quality, x.value_or(0), x.has_value()};
+}
+
+std::size_t Series::ReadPoints(Ticks lo, Ticks hi, std::size_t max, std::vector<Point>& out) {
+    std::vector<Sample> samples;
+    std::size_t n = Read(lo, hi, false, max, samples);
+    out.reserve(out.size() + n);
+    for (const auto& s : samples) out.push_back(ToPoint(s));
+    return n;
+}
+
 VectorSeries::VectorSeries(std::vector<Sample> samples) : m_samples(std::move(samples)) {
     std::stable_sort(m_samples.begin(), m_samples.end(), [](const Sample& a, const Sample& b) { return a.t < b.t; });
     // Keep the last of several samples at one instant, as a later write would.

@@ -21,10 +21,20 @@ private:
     HRESULT m_code;
 };
 
+// A sample as calculations see it: its number (ToDouble of its value), without the value itself.
+struct Point {
+    Ticks t = 0;
+    DWORD quality = 0;
+    double x = 0;
+    bool numeric = false;  // false for text
+};
+
 // At most one sample per instant. Every method may throw SeriesError.
 class Series {
 public:
     virtual ~Series() = default;
+    // As Read (ascending), but only what calculations need; cheaper for long ranges.
+    virtual std::size_t ReadPoints(Ticks lo, Ticks hi, std::size_t max, std::vector<Point>& out);
     // Appends to `out` up to `max` samples with lo <= t <= hi, ascending, or descending when
     // `backward`. Returns how many were appended.
     virtual std::size_t Read(Ticks lo, Ticks hi, bool backward, std::size_t max, std::vector<Sample>& out) = 0;
@@ -33,6 +43,8 @@ public:
     // The earliest sample at or after t; with goodOnly, the earliest one of Good quality.
     virtual std::optional<Sample> Ceil(Ticks t, bool goodOnly) = 0;
 };
+
+Point ToPoint(const Sample& s);
 
 // A series over samples held in memory, sorted by time. For tests and for cached histories.
 class VectorSeries : public Series {

@@ -36,13 +36,17 @@ constexpr std::uint64_t kGoodSearchLimit = 4096;
 
 }  // namespace
 
-Sample GenerateSample(const SignalDef& def, VARTYPE vt, Ticks t) {
+namespace {
+
+// The sample with number k (at k × the sampling period).
+Sample SampleNumber(const SignalDef& def, VARTYPE vt, std::uint64_t k) {
     Sample s;
+    const Ticks t = k * def.samplePeriod;
     s.t = t;
-    const std::uint64_t k = t / def.samplePeriod;
     s.quality = QualityAt(def, k);
     const Ticks period = def.wavePeriod ? def.wavePeriod : 1;
-    const double x = static_cast<double>((t % period + def.phase % period) % period) / static_cast<double>(period);
+    // t ≤ 2^63 - 1 and the phase is below the period: the sum cannot overflow.
+    const double x = static_cast<double>((t + def.phase % period) % period) / static_cast<double>(period);
     double y = 0;
     switch (def.wave) {
         case Wave::Sine: y = def.offset + def.amplitude * std::sin(2 * std::numbers::pi * x); break;
@@ -84,6 +88,10 @@ Sample GenerateSample(const SignalDef& def, VARTYPE vt, Ticks t) {
     return s;
 }
 
+}  // namespace
+
+Sample GenerateSample(const SignalDef& def, VARTYPE vt, Ticks t) { return SampleNumber(def, vt, t / def.samplePeriod); }
+
 std::u16string DescribeSignal(const SignalDef& def) {
     auto num = [](double v) {
         char buf[64];
@@ -118,7 +126,7 @@ std::size_t GeneratedSeries::Read(Ticks lo, Ticks hi, bool backward, std::size_t
     out.reserve(out.size() + n);
     for (std::size_t j = 0; j < n; ++j) {
         std::uint64_t k = backward ? kLast - j : kFirst + j;
-        out.push_back(GenerateSample(m_def, m_vt, k * p));
+        out.push_back(SampleNumber(m_def, m_vt, k));
     }
     return n;
 }
@@ -128,7 +136,7 @@ std::optional<Sample> GeneratedSeries::Floor(Ticks t, bool goodOnly) {
     const Ticks p = m_def.samplePeriod;
     std::uint64_t k = t / p;
     for (std::uint64_t n = 0; n < kGoodSearchLimit; ++n) {
-        Sample s = GenerateSample(m_def, m_vt, k * p);
+        Sample s = SampleNumber(m_def, m_vt, k);
         if (!goodOnly || IsGood(s.quality)) return s;
         if (k == 0) break;
         --k;
@@ -142,7 +150,7 @@ std::optional<Sample> GeneratedSeries::Ceil(Ticks t, bool goodOnly) {
     std::uint64_t k = t / p + (t % p ? 1 : 0);
     const std::uint64_t kMax = kMaxTicks / p;
     for (std::uint64_t n = 0; n < kGoodSearchLimit && k <= kMax; ++n, ++k) {
-        Sample s = GenerateSample(m_def, m_vt, k * p);
+        Sample s = SampleNumber(m_def, m_vt, k);
         if (!goodOnly || IsGood(s.quality)) return s;
     }
     return std::nullopt;

@@ -80,6 +80,19 @@ struct StoredColumns {
     std::vector<std::int64_t> bits;    // Value::i, or the bits of Value::d
     std::vector<std::u16string> text;  // parallel to t when any value is text, else empty
 
+    Point PointAt(std::size_t k) const {
+        const VARTYPE vt = static_cast<VARTYPE>(q[k] >> 16);
+        Point p{t[k], DaPart(q[k]), 0, true};
+        switch (vt) {
+            case VT_R4: case VT_R8: case VT_DATE: p.x = std::bit_cast<double>(bits[k]); break;
+            case VT_CY: p.x = static_cast<double>(bits[k]) / 10000.0; break;
+            case VT_BOOL: p.x = bits[k] ? 1.0 : 0.0; break;
+            case VT_BSTR: p.numeric = false; break;
+            default: p.x = static_cast<double>(bits[k]); break;
+        }
+        return p;
+    }
+
     Sample At(std::size_t k) const {
         Sample s;
         s.t = t[k];
@@ -110,6 +123,15 @@ public:
         std::size_t n = std::min(e - b, max);
         out.reserve(out.size() + n);
         for (std::size_t k = 0; k < n; ++k) out.push_back(m_c->At(backward ? e - 1 - k : b + k));
+        return n;
+    }
+    std::size_t ReadPoints(Ticks lo, Ticks hi, std::size_t max, std::vector<Point>& out) override {
+        if (lo > hi || max == 0) return 0;
+        std::size_t b = static_cast<std::size_t>(std::lower_bound(m_t.begin(), m_t.end(), lo) - m_t.begin());
+        std::size_t e = static_cast<std::size_t>(std::upper_bound(m_t.begin(), m_t.end(), hi) - m_t.begin());
+        std::size_t n = std::min(e - b, max);
+        out.reserve(out.size() + n);
+        for (std::size_t k = b; k < b + n; ++k) out.push_back(m_c->PointAt(k));
         return n;
     }
     std::optional<Sample> Floor(Ticks t, bool goodOnly) override {
@@ -157,6 +179,28 @@ public:
         int rc;
         while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
             out.push_back(RowSample(*u));
+            ++n;
+        }
+        if (rc != SQLITE_DONE) m_store.Fail(rc, "reading history");
+        return n;
+    }
+    std::size_t ReadPoints(Ticks lo, Ticks hi, std::size_t max, std::vector<Point>& out) override {
+        if (lo > hi || max == 0 || lo > kMaxTicks) return 0;
+        Use u(m_store.m_readAsc);
+        sqlite3_bind_int64(*u, 1, m_key);
+        sqlite3_bind_int64(*u, 2, Clamp64(lo));
+        sqlite3_bind_int64(*u, 3, Clamp64(hi));
+        sqlite3_bind_int64(*u, 4, Limit(max));
+        std::size_t n = 0;
+        int rc;
+        while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
+            const DWORD packed = static_cast<DWORD>(sqlite3_column_int64(*u, 1));
+            const VARTYPE vt = static_cast<VARTYPE>(packed >> 16);
+            Point p{static_cast<Ticks>(sqlite3_column_int64(*u, 0)), DaPart(packed), 0, vt != VT_BSTR};
+            if (vt == VT_CY) p.x = static_cast<double>(sqlite3_column_int64(*u, 2)) / 10000.0;
+            else if (vt == VT_BOOL) p.x = sqlite3_column_int64(*u, 2) ? 1.0 : 0.0;
+            else if (p.numeric) p.x = sqlite3_column_double(*u, 2);
+            out.push_back(p);
             ++n;
         }
         if (rc != SQLITE_DONE) m_store.Fail(rc, "reading history");

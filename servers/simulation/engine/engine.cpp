@@ -144,12 +144,6 @@ const Engine::Handle* Engine::Find(OPCHANDLE server) const {
     return it == m_handles.end() ? nullptr : &it->second;
 }
 
-const ItemDef* Engine::ItemOf(OPCHANDLE server) const {
-    std::lock_guard lock(m_mutex);
-    const Handle* h = Find(server);
-    return h ? &m_space->items()[static_cast<std::size_t>(h->item)] : nullptr;
-}
-
 std::unique_ptr<Series> Engine::OpenSeries(const ItemDef& item) {
     if (item.kind == ItemKind::Generated) return std::make_unique<GeneratedSeries>(item.signal, item.vt);
     return m_store->OpenSeries(m_store->Key(item.id));

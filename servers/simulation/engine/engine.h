@@ -111,8 +111,6 @@ public:
     std::vector<HRESULT> GetItemHandles(std::span<const std::u16string> ids, std::span<const OPCHANDLE> clients,
                                         std::vector<OPCHANDLE>* servers);
     std::vector<HRESULT> ReleaseItemHandles(std::span<const OPCHANDLE> servers);
-    // The item behind a server handle, or null.
-    const ItemDef* ItemOf(OPCHANDLE server) const;
 
     // Reads. `now` is the instant relative times resolve against.
     ReadCall ReadRaw(const TimeArg& start, const TimeArg& end, DWORD numValues, bool bounds,

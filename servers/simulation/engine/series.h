@@ -44,19 +44,7 @@ public:
     virtual std::optional<Sample> Ceil(Ticks t, bool goodOnly) = 0;
 };
 
+// The point of a sample.
 Point ToPoint(const Sample& s);
-
-// A series over samples held in memory, sorted by time. For tests and for cached histories.
-class VectorSeries : public Series {
-public:
-    explicit VectorSeries(std::vector<Sample> samples);  // sorts; keeps the last of equal instants
-    std::size_t Read(Ticks lo, Ticks hi, bool backward, std::size_t max, std::vector<Sample>& out) override;
-    std::optional<Sample> Floor(Ticks t, bool goodOnly) override;
-    std::optional<Sample> Ceil(Ticks t, bool goodOnly) override;
-    const std::vector<Sample>& samples() const { return m_samples; }
-
-private:
-    std::vector<Sample> m_samples;
-};
 
 }  // namespace sim

@@ -90,8 +90,6 @@ Sample SampleNumber(const SignalDef& def, VARTYPE vt, std::uint64_t k) {
 
 }  // namespace
 
-Sample GenerateSample(const SignalDef& def, VARTYPE vt, Ticks t) { return SampleNumber(def, vt, t / def.samplePeriod); }
-
 std::u16string DescribeSignal(const SignalDef& def) {
     auto num = [](double v) {
         char buf[64];

@@ -39,10 +39,6 @@ struct SignalDef {
     std::vector<std::u16string> states;  // for Wave::States
 };
 
-// The value at a sample instant, as a value of type vt. The instant must be a multiple of the
-// sampling period.
-Sample GenerateSample(const SignalDef& def, VARTYPE vt, Ticks t);
-
 // A human-readable formula for the derive-equation attribute.
 std::u16string DescribeSignal(const SignalDef& def);
 

@@ -115,9 +115,6 @@ public:
     std::size_t ReadModified(std::int64_t key, Ticks lo, Ticks hi, bool backward, std::size_t max,
                              std::vector<ModifiedValue>& out);
 
-    // For tests and benchmarks: values currently held in memory.
-    std::size_t CachedValues() const { return m_cacheTotal; }
-
 private:
     friend class SqlSeries;
 

@@ -50,7 +50,6 @@ struct Value {
         r.s = std::move(v);
         return r;
     }
-    bool operator==(const Value& o) const;
 };
 
 // The value types items can have.
@@ -67,9 +66,8 @@ std::optional<double> ToDouble(const Value& v);
 // type's range, BOOL true when x is not 0, CY rounded to 1/10,000. NaN gives 0.
 Value FromDouble(VARTYPE vt, double x);
 
-// "R8", "I4", ... for the supported types; empty otherwise.
-std::u16string TypeName(VARTYPE vt);
-// The inverse of TypeName; VT_EMPTY when the name is unknown. Letter case is ignored.
+// The type named "I1", "I2", "I4", "UI1", "UI2", "UI4", "R4", "R8", "CY", "BOOL", "BSTR" or "DATE"
+// (letter case ignored); VT_EMPTY for any other name.
 VARTYPE TypeFromName(std::u16string_view name);
 
 // One value of an item's history: its instant, its quality word and the value.

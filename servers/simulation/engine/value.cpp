@@ -28,14 +28,6 @@ bool IsIntegerType(VARTYPE vt) {
 
 bool IsRealType(VARTYPE vt) { return vt == VT_R4 || vt == VT_R8 || vt == VT_DATE; }
 
-bool Value::operator==(const Value& o) const {
-    if (vt != o.vt) return false;
-    if (vt == VT_BSTR) return s == o.s;
-    if (IsRealType(vt)) return d == o.d;
-    if (vt == VT_EMPTY) return true;
-    return i == o.i;
-}
-
 std::optional<double> ToDouble(const Value& v) {
     switch (v.vt) {
         case VT_CY:
@@ -96,12 +88,6 @@ constexpr TypeNameEntry kTypeNames[] = {
 
 char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
 }  // namespace
-
-std::u16string TypeName(VARTYPE vt) {
-    for (const auto& e : kTypeNames)
-        if (e.vt == vt) return e.name;
-    return {};
-}
 
 VARTYPE TypeFromName(std::u16string_view name) {
     for (const auto& e : kTypeNames) {

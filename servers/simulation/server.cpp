@@ -539,7 +539,7 @@ const char16_t* ErrorText(HRESULT code) {
     switch (code) {
         case S_OK: return u"The operation succeeded.";
         case S_FALSE: return u"The operation succeeded for some entries; see the per-entry results.";
-        case E_FAIL: return u"Unspecified error.";
+        case E_FAIL: return u"The operation failed.";
         case E_INVALIDARG: return u"An argument is not valid.";
         case E_OUTOFMEMORY: return u"Not enough memory.";
         case E_NOTIMPL: return u"This server does not implement the method.";

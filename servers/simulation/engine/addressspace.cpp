@@ -138,7 +138,7 @@ bool AddressSpace::Add(ItemDef def, std::string* why) {
 
 namespace {
 
-struct GenSpec {
+struct GeneratedItem {
     const char16_t* id;
     VARTYPE vt;
     Wave wave;
@@ -150,7 +150,7 @@ struct GenSpec {
     QualityPattern quality = QualityPattern::AlwaysGood;
 };
 
-struct WritableSpec {
+struct WritableItem {
     const char16_t* id;
     VARTYPE vt;
     bool stepped;
@@ -163,7 +163,7 @@ Ticks Seconds(double s) { return static_cast<Ticks>(s * static_cast<double>(kTic
 }  // namespace
 
 AddressSpace AddressSpace::Builtin() {
-    static const GenSpec kGenerated[] = {
+    static const GeneratedItem kGenerated[] = {
         {u"Generated.Waves.Sine", VT_R8, Wave::Sine, 100, 0, 60, 1, false, u"", u"Sine wave, one minute period"},
         {u"Generated.Waves.Sawtooth", VT_R8, Wave::Sawtooth, 50, 50, 30, 1, false, u"", u"Sawtooth 0..100, 30 s period"},
         {u"Generated.Waves.Square", VT_R8, Wave::Square, 10, 10, 20, 1, true, u"", u"Square wave 0/20, 20 s period"},
@@ -198,7 +198,7 @@ AddressSpace AddressSpace::Builtin() {
          QualityPattern::Flaky},
         {u"Generated.Quality.Sparse", VT_R8, Wave::Sine, 10, 0, 86400 * 7, 3600, false, u"", u"One sample an hour"},
     };
-    static const WritableSpec kWritable[] = {
+    static const WritableItem kWritable[] = {
         {u"Writable.Int1", VT_I1, false, u"", u"Stored signed byte"},
         {u"Writable.Int2", VT_I2, false, u"", u"Stored signed 16-bit integer"},
         {u"Writable.Int4", VT_I4, false, u"", u"Stored signed 32-bit integer"},

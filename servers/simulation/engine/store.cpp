@@ -287,8 +287,8 @@ void Store::Exec(const char* sql) {
 void Store::Open() {
     m_retryOpen = false;
     const std::string& path = m_options.path;
-    const bool special = path == ":memory:" || path.rfind("file:", 0) == 0;
-    if (!special) {
+    const bool notAFile = path == ":memory:" || path.rfind("file:", 0) == 0;
+    if (!notAFile) {
         std::error_code ec;
         auto dir = std::filesystem::path(path).parent_path();
         if (!dir.empty()) std::filesystem::create_directories(dir, ec);

@@ -210,6 +210,10 @@ TEST_F(Processed, BadRequests) {
     EXPECT_EQ(client->ReadProcessed(Time::None(), Time::At(Sec(5)), 0, {h}, {OPCHDA_AVERAGE}).hr, E_INVALIDARG);
     EXPECT_EQ(client->ReadProcessed(Time::At(Sec(0)), Time::At(Sec(86400)), kSecond, {h}, {OPCHDA_AVERAGE}).hr,
               OPC_E_MAXEXCEEDED);
+    // Four centuries of a generated signal in one interval: refused rather than computed.
+    OPCHANDLE sine = client->Handle(u"Generated.Waves.Sine");
+    EXPECT_EQ(client->ReadProcessed(Time::At(0), Time::At(Sec(0)), 0, {sine}, {OPCHDA_AVERAGE}).hr, OPC_E_MAXEXCEEDED);
+    EXPECT_EQ(client->ReadProcessed(Time::At(0), Time::At(Sec(0)), 0, {sine}, {OPCHDA_INTERPOLATIVE}).hr, S_OK);
     Reply rel = client->ReadProcessed(Time::Rel(u"NOW-1H"), Time::Rel(u"NOW?"), 0, {h}, {OPCHDA_AVERAGE});
     EXPECT_EQ(rel.hr, E_INVALIDARG);
     EXPECT_TRUE(rel.nullOutputs);

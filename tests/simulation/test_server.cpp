@@ -279,6 +279,36 @@ TEST_F(Server, OtherInterfaces) {
     common->Release();
 }
 
+TEST_F(Server, ItemsFileAndSettingsThatAreNotUnderstood) {
+    const std::string items = dir.File("items.txt");
+    {
+        FILE* f = fopen(items.c_str(), "w");
+        fputs("# extra items\n"
+              "Lab.Viscosity | R8 | no | mPa·s | Viscosity at 20 °C\n"
+              "Operator.Note | BSTR\n"
+              "Lab.Broken | R9\n"
+              "Writable.Real8 | R8\n",
+              f);
+        fclose(f);
+    }
+    Client c(dir.File("h.db"), {{"VISTREL_SIM_ITEMS", items}, {"VISTREL_SIM_MAX_VALUES", "lots"}});
+    const std::string status = Narrow(c.StatusString());
+    EXPECT_NE(status.find("line 4"), std::string::npos) << status;  // unknown type
+    EXPECT_NE(status.find("line 5"), std::string::npos) << status;  // ID in use
+    EXPECT_NE(status.find("VISTREL_SIM_MAX_VALUES"), std::string::npos) << status;
+    OPCHANDLE visc = c.Handle(u"Lab.Viscosity", 3);
+    ASSERT_EQ(c.Write(Client::Op::Insert, visc, {Text(kFiveAm, u"12.5")}), std::vector<HRESULT>{S_OK});
+    Reply r = c.ReadRaw(Time::At(kFiveAm), Time::None(), 1, false, {visc});
+    EXPECT_EQ(r.items[0].v[0].num, 12.5);
+    HRESULT hr;
+    auto a = ReadAttributes(c, visc, {OPCHDA_ENG_UNITS, OPCHDA_DESCRIPTION}, Time::Rel(u"NOW"), Time::None(), &hr);
+    EXPECT_EQ(a[0].values[0].text, u"mPa·s");
+    EXPECT_EQ(a[1].values[0].text, u"Viscosity at 20 °C");
+    // The default maximum stays.
+    EXPECT_EQ(c.ReadRaw(Time::At(kFiveAm), Time::None(), 10'001, false, {visc}).hr, OPC_E_MAXEXCEEDED);
+    EXPECT_EQ(c.ReadRaw(Time::At(kFiveAm), Time::None(), 10'000, false, {visc}).hr, S_OK);
+}
+
 TEST(Registration, ClassStoreAndCategoryManagerListTheServer) {
     const CLSID& clsid = RegisteredClass();
     const CLSID expected = {0x7D7C1C1D, 0xE92C, 0x4F82, {0x9F, 0x4B, 0x6B, 0xE5, 0x31, 0x34, 0xDB, 0xB5}};

@@ -210,6 +210,21 @@ ReadCall Engine::ReadProcessed(const TimeArg& start, const TimeArg& end, Ticks i
         c.hr = OPC_E_MAXEXCEEDED;
         return c;
     }
+    // Generated history has no end: bound the samples one call computes (stored history is bounded
+    // by what is stored).
+    const Ticks lo = std::min(*c.start, *c.end), hi = std::max(*c.start, *c.end);
+    std::uint64_t computed = 0;
+    for (std::size_t k = 0; k < handles.size(); ++k) {
+        const Handle* hd = Find(handles[k]);
+        if (!hd || aggregates[k] == OPCHDA_INTERPOLATIVE) continue;
+        const ItemDef& item = m_space->items()[static_cast<std::size_t>(hd->item)];
+        if (item.kind != ItemKind::Generated) continue;
+        computed += SampleCount(item.signal, lo, hi);
+        if (computed / kGeneratedPerCallValue > m_config.maxCallValues) {
+            c.hr = OPC_E_MAXEXCEEDED;
+            return c;
+        }
+    }
     m_store->BeginCall();
     std::vector<HRESULT> codes;
     c.items.reserve(handles.size());

@@ -23,6 +23,8 @@ namespace sim {
 constexpr WORD kVersionMajor = 1;
 constexpr WORD kVersionMinor = 0;
 constexpr WORD kVersionBuild = 1;
+// An aggregate call may compute this many generated samples for each value a call may return.
+constexpr std::uint64_t kGeneratedPerCallValue = 100;
 
 // An OPCHDA_TIME as given: a relative time string (empty: not given) or an absolute instant.
 struct TimeArg {

@@ -129,6 +129,28 @@ std::size_t GeneratedSeries::Read(Ticks lo, Ticks hi, bool backward, std::size_t
     return n;
 }
 
+std::size_t GeneratedSeries::ReadPoints(Ticks lo, Ticks hi, std::size_t max, std::vector<Point>& out) {
+    if (hi > kMaxTicks) hi = kMaxTicks;
+    if (lo > hi || max == 0) return 0;
+    const Ticks p = m_def.samplePeriod;
+    const std::uint64_t kFirst = lo / p + (lo % p ? 1 : 0);
+    const std::uint64_t kLast = hi / p;
+    if (kFirst > kLast) return 0;
+    const std::uint64_t avail = kLast - kFirst + 1;
+    const std::size_t n = avail < max ? static_cast<std::size_t>(avail) : max;
+    out.reserve(out.size() + n);
+    for (std::size_t j = 0; j < n; ++j) out.push_back(ToPoint(SampleNumber(m_def, m_vt, kFirst + j)));
+    return n;
+}
+
+std::uint64_t SampleCount(const SignalDef& def, Ticks lo, Ticks hi) {
+    if (hi > kMaxTicks) hi = kMaxTicks;
+    if (lo > hi) return 0;
+    const Ticks p = def.samplePeriod;
+    const std::uint64_t kFirst = lo / p + (lo % p ? 1 : 0), kLast = hi / p;
+    return kFirst > kLast ? 0 : kLast - kFirst + 1;
+}
+
 std::optional<Sample> GeneratedSeries::Floor(Ticks t, bool goodOnly) {
     if (t > kMaxTicks) t = kMaxTicks;
     const Ticks p = m_def.samplePeriod;

@@ -42,10 +42,14 @@ struct SignalDef {
 // A human-readable formula for the derive-equation attribute.
 std::u16string DescribeSignal(const SignalDef& def);
 
+// How many samples a signal has in [lo, hi].
+std::uint64_t SampleCount(const SignalDef& def, Ticks lo, Ticks hi);
+
 class GeneratedSeries : public Series {
 public:
     GeneratedSeries(const SignalDef& def, VARTYPE vt) : m_def(def), m_vt(vt) {}
     std::size_t Read(Ticks lo, Ticks hi, bool backward, std::size_t max, std::vector<Sample>& out) override;
+    std::size_t ReadPoints(Ticks lo, Ticks hi, std::size_t max, std::vector<Point>& out) override;
     std::optional<Sample> Floor(Ticks t, bool goodOnly) override;
     std::optional<Sample> Ceil(Ticks t, bool goodOnly) override;
 

@@ -36,7 +36,8 @@ struct Setup {
         dir = mkdtemp(tmpl);
         setenv("VISTREL_CLASS_STORE", (dir + "/classes").c_str(), 1);
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        if (com::RegisterServerLibrary(SIM_PLUGIN_PATH) != S_OK || CLSIDFromProgID(u"Brindlex.OPC.Simulation", &clsid) != S_OK)
+        if (com::RegisterServerLibrary(SIM_PLUGIN_PATH) != S_OK ||
+            CLSIDFromProgID(u"Brindlex.OPC.Simulation", &clsid) != S_OK)
             std::abort();
         readDb = dir + "/read.db";
     }
@@ -115,7 +116,8 @@ void InsertAll(Server& s, bool asText) {
         for (int k = 0; k < kPerCall; ++k)
             times[k] = U64ToFileTime(kStart + static_cast<std::uint64_t>(call * kPerCall + k) * kSecond);
         HRESULT* errors = nullptr;
-        if (s.update->Insert(kPerCall, handles.data(), times.data(), values.data(), qualities.data(), &errors) != S_OK)
+        if (s.update->Insert(kPerCall, handles.data(), times.data(), values.data(), qualities.data(),
+                             &errors) != S_OK)
             std::abort();
         CoTaskMemFree(errors);
     }
@@ -141,16 +143,21 @@ void BM_PlainSqliteInsert(benchmark::State& state) {
         sqlite3* db = nullptr;
         sqlite3_open(path.c_str(), &db);
         sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
-        sqlite3_exec(db, "CREATE TABLE samples(item INTEGER NOT NULL, time INTEGER NOT NULL, quality INTEGER NOT NULL, "
-                         "value, PRIMARY KEY(item, time)) WITHOUT ROWID", nullptr, nullptr, nullptr);
+        sqlite3_exec(
+            db,
+            "CREATE TABLE samples(item INTEGER NOT NULL, time INTEGER NOT NULL, quality INTEGER NOT NULL, "
+            "value, PRIMARY KEY(item, time)) WITHOUT ROWID",
+            nullptr, nullptr, nullptr);
         sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db, "INSERT INTO samples(item, time, quality, value) VALUES(?1, ?2, ?3, ?4)", -1, &st, nullptr);
+        sqlite3_prepare_v2(db, "INSERT INTO samples(item, time, quality, value) VALUES(?1, ?2, ?3, ?4)", -1,
+                           &st, nullptr);
         state.ResumeTiming();
         for (int call = 0; call < kValues / kPerCall; ++call) {
             sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
             for (int k = 0; k < kPerCall; ++k) {
                 sqlite3_bind_int64(st, 1, 8);
-                sqlite3_bind_int64(st, 2, static_cast<std::int64_t>(kStart + (call * kPerCall + k) * kSecond));
+                sqlite3_bind_int64(st, 2,
+                                   static_cast<std::int64_t>(kStart + (call * kPerCall + k) * kSecond));
                 sqlite3_bind_int64(st, 3, (VT_R8 << 16) | OPC_QUALITY_GOOD);
                 sqlite3_bind_double(st, 4, k * 0.5);
                 if (sqlite3_step(st) != SQLITE_DONE) std::abort();
@@ -195,8 +202,9 @@ void BM_PlainSqliteRangeScan(benchmark::State& state) {
     sqlite3* db = nullptr;
     sqlite3_open(S().readDb.c_str(), &db);
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "SELECT time, quality, value FROM samples WHERE item=?1 AND time>=?2 AND time<?3 ORDER BY time",
-                       -1, &st, nullptr);
+    sqlite3_prepare_v2(
+        db, "SELECT time, quality, value FROM samples WHERE item=?1 AND time>=?2 AND time<?3 ORDER BY time",
+        -1, &st, nullptr);
     std::int64_t item = 0;
     {
         sqlite3_stmt* q = nullptr;
@@ -217,7 +225,8 @@ void BM_PlainSqliteRangeScan(benchmark::State& state) {
         sqlite3_bind_int64(st, 2, static_cast<std::int64_t>(kStart));
         sqlite3_bind_int64(st, 3, static_cast<std::int64_t>(kStart + kValues * kSecond));
         while (sqlite3_step(st) == SQLITE_ROW)
-            rows.push_back({sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1), sqlite3_column_double(st, 2)});
+            rows.push_back(
+                {sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1), sqlite3_column_double(st, 2)});
         sqlite3_reset(st);
         if (rows.size() != kValues) std::abort();
         benchmark::DoNotOptimize(rows.data());
@@ -283,8 +292,8 @@ void BM_ServerReadProcessedAverage(benchmark::State& state) {
         DWORD agg = OPCHDA_AVERAGE;
         OPCHDA_ITEM* items = nullptr;
         HRESULT* errors = nullptr;
-        if (s->read->ReadProcessed(&start, &end, U64ToFileTime(kValues / 1000 * kSecond), 1, &s->h, &agg, &items,
-                                   &errors) != S_OK ||
+        if (s->read->ReadProcessed(&start, &end, U64ToFileTime(kValues / 1000 * kSecond), 1, &s->h, &agg,
+                                   &items, &errors) != S_OK ||
             items[0].dwCount != 1000)
             std::abort();
         FreeItems(items, errors, 1);
@@ -292,7 +301,12 @@ void BM_ServerReadProcessedAverage(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kValues);
     state.SetLabel(mode == 0 ? "cached" : mode == 1 ? "cold: new server each time" : "cache off");
 }
-BENCHMARK(BM_ServerReadProcessedAverage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ServerReadProcessedAverage)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_ServerReadRawGenerated(benchmark::State& state) {
     Server s(S().dir + "/generated.db", u"Generated.Waves.Sine");  // one sample a second

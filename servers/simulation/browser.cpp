@@ -39,12 +39,24 @@ bool SimBrowser::Passes(const ItemDef& item) const {
         }
         bool ok = false;
         switch (f.op) {
-            case OPCHDA_EQUAL: ok = cmp == 0; break;
-            case OPCHDA_LESS: ok = cmp < 0; break;
-            case OPCHDA_LESSEQUAL: ok = cmp <= 0; break;
-            case OPCHDA_GREATER: ok = cmp > 0; break;
-            case OPCHDA_GREATEREQUAL: ok = cmp >= 0; break;
-            case OPCHDA_NOTEQUAL: ok = cmp != 0; break;
+            case OPCHDA_EQUAL:
+                ok = cmp == 0;
+                break;
+            case OPCHDA_LESS:
+                ok = cmp < 0;
+                break;
+            case OPCHDA_LESSEQUAL:
+                ok = cmp <= 0;
+                break;
+            case OPCHDA_GREATER:
+                ok = cmp > 0;
+                break;
+            case OPCHDA_GREATEREQUAL:
+                ok = cmp >= 0;
+                break;
+            case OPCHDA_NOTEQUAL:
+                ok = cmp != 0;
+                break;
         }
         if (!ok) return false;
     }
@@ -74,7 +86,8 @@ HRESULT SimBrowser::GetEnum(OPCHDA_BROWSETYPE dwBrowseType, IEnumString** ppIEnu
             for (int c : here.children) {
                 const BrowseNode& child = m_space->nodes()[static_cast<std::size_t>(c)];
                 const bool hasChildren = !child.children.empty();
-                const bool passes = child.item >= 0 && Passes(m_space->items()[static_cast<std::size_t>(child.item)]);
+                const bool passes =
+                    child.item >= 0 && Passes(m_space->items()[static_cast<std::size_t>(child.item)]);
                 // Filters apply to items; branches are listed whatever they hold.
                 if ((dwBrowseType == OPCHDA_BRANCH && hasChildren) ||
                     (dwBrowseType == OPCHDA_LEAF && !hasChildren && passes) ||
@@ -111,7 +124,8 @@ HRESULT SimBrowser::ChangeBrowsePosition(OPCHDA_BROWSEDIRECTION dwBrowseDirectio
                 return E_FAIL;
             case OPCHDA_BROWSE_DIRECT: {
                 int n = m_space->FindNode(arg);
-                if (n < 0 || (n != 0 && m_space->nodes()[static_cast<std::size_t>(n)].children.empty())) return E_FAIL;
+                if (n < 0 || (n != 0 && m_space->nodes()[static_cast<std::size_t>(n)].children.empty()))
+                    return E_FAIL;
                 m_node = n;
                 return S_OK;
             }

@@ -23,23 +23,47 @@ void* TaskArray(std::size_t n, std::size_t size) {
 HRESULT ToVariant(const Value& v, VARIANT* out) {
     VariantInit(out);
     switch (v.vt) {
-        case VT_EMPTY: return S_OK;
-        case VT_I1: out->cVal = static_cast<CHAR>(v.i); break;
-        case VT_I2: out->iVal = static_cast<SHORT>(v.i); break;
-        case VT_I4: out->lVal = static_cast<LONG>(v.i); break;
-        case VT_UI1: out->bVal = static_cast<BYTE>(v.i); break;
-        case VT_UI2: out->uiVal = static_cast<USHORT>(v.i); break;
-        case VT_UI4: out->ulVal = static_cast<ULONG>(v.i); break;
-        case VT_R4: out->fltVal = static_cast<float>(v.d); break;
-        case VT_R8: out->dblVal = v.d; break;
-        case VT_DATE: out->date = v.d; break;
-        case VT_CY: out->cyVal.int64 = v.i; break;
-        case VT_BOOL: out->boolVal = v.i ? VARIANT_TRUE : VARIANT_FALSE; break;
+        case VT_EMPTY:
+            return S_OK;
+        case VT_I1:
+            out->cVal = static_cast<CHAR>(v.i);
+            break;
+        case VT_I2:
+            out->iVal = static_cast<SHORT>(v.i);
+            break;
+        case VT_I4:
+            out->lVal = static_cast<LONG>(v.i);
+            break;
+        case VT_UI1:
+            out->bVal = static_cast<BYTE>(v.i);
+            break;
+        case VT_UI2:
+            out->uiVal = static_cast<USHORT>(v.i);
+            break;
+        case VT_UI4:
+            out->ulVal = static_cast<ULONG>(v.i);
+            break;
+        case VT_R4:
+            out->fltVal = static_cast<float>(v.d);
+            break;
+        case VT_R8:
+            out->dblVal = v.d;
+            break;
+        case VT_DATE:
+            out->date = v.d;
+            break;
+        case VT_CY:
+            out->cyVal.int64 = v.i;
+            break;
+        case VT_BOOL:
+            out->boolVal = v.i ? VARIANT_TRUE : VARIANT_FALSE;
+            break;
         case VT_BSTR:
             out->bstrVal = SysAllocStringLen(v.s.data(), static_cast<UINT>(v.s.size()));
             if (!out->bstrVal) return E_OUTOFMEMORY;
             break;
-        default: return E_FAIL;
+        default:
+            return E_FAIL;
     }
     out->vt = v.vt;
     return S_OK;
@@ -47,19 +71,32 @@ HRESULT ToVariant(const Value& v, VARIANT* out) {
 
 std::optional<Value> FromVariant(const VARIANT& v) {
     switch (v.vt) {
-        case VT_I1: return Value::Int(VT_I1, v.cVal);
-        case VT_I2: return Value::Int(VT_I2, v.iVal);
-        case VT_I4: return Value::Int(VT_I4, v.lVal);
-        case VT_UI1: return Value::Int(VT_UI1, v.bVal);
-        case VT_UI2: return Value::Int(VT_UI2, v.uiVal);
-        case VT_UI4: return Value::Int(VT_UI4, v.ulVal);
-        case VT_R4: return Value::Real(VT_R4, v.fltVal);
-        case VT_R8: return Value::Real(VT_R8, v.dblVal);
-        case VT_DATE: return Value::Real(VT_DATE, v.date);
-        case VT_CY: return Value::Int(VT_CY, v.cyVal.int64);
-        case VT_BOOL: return Value::Int(VT_BOOL, v.boolVal ? VARIANT_TRUE : VARIANT_FALSE);
-        case VT_BSTR: return Value::Text(v.bstrVal ? std::u16string(v.bstrVal, SysStringLen(v.bstrVal)) : u"");
-        default: return std::nullopt;
+        case VT_I1:
+            return Value::Int(VT_I1, v.cVal);
+        case VT_I2:
+            return Value::Int(VT_I2, v.iVal);
+        case VT_I4:
+            return Value::Int(VT_I4, v.lVal);
+        case VT_UI1:
+            return Value::Int(VT_UI1, v.bVal);
+        case VT_UI2:
+            return Value::Int(VT_UI2, v.uiVal);
+        case VT_UI4:
+            return Value::Int(VT_UI4, v.ulVal);
+        case VT_R4:
+            return Value::Real(VT_R4, v.fltVal);
+        case VT_R8:
+            return Value::Real(VT_R8, v.dblVal);
+        case VT_DATE:
+            return Value::Real(VT_DATE, v.date);
+        case VT_CY:
+            return Value::Int(VT_CY, v.cyVal.int64);
+        case VT_BOOL:
+            return Value::Int(VT_BOOL, v.boolVal ? VARIANT_TRUE : VARIANT_FALSE);
+        case VT_BSTR:
+            return Value::Text(v.bstrVal ? std::u16string(v.bstrVal, SysStringLen(v.bstrVal)) : u"");
+        default:
+            return std::nullopt;
     }
 }
 
@@ -212,8 +249,8 @@ HRESULT BuildModifiedItems(const std::vector<ModifiedRead>& items, OPCHDA_MODIFI
         it.pftModificationTime = TaskArrayOf<FILETIME>(m);
         it.pEditType = TaskArrayOf<OPCHDA_EDITTYPE>(m);
         it.szUser = TaskArrayOf<LPWSTR>(m);
-        if (!it.pftTimeStamps || !it.pdwQualities || !it.pvDataValues || !it.pftModificationTime || !it.pEditType ||
-            !it.szUser)
+        if (!it.pftTimeStamps || !it.pdwQualities || !it.pvDataValues || !it.pftModificationTime ||
+            !it.pEditType || !it.szUser)
             return fail(E_OUTOFMEMORY);
         for (std::size_t j = 0; j < m; ++j) {
             const ModifiedValue& v = r.values[j];

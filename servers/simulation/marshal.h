@@ -33,7 +33,8 @@ void WriteBack(OPCHDA_TIME* t, const std::optional<Ticks>& resolved);
 
 // The result records of a read, with the per-item codes.
 HRESULT BuildItems(const std::vector<ItemRead>& items, OPCHDA_ITEM** ppItems, HRESULT** ppErrors);
-HRESULT BuildModifiedItems(const std::vector<ModifiedRead>& items, OPCHDA_MODIFIEDITEM** ppItems, HRESULT** ppErrors);
+HRESULT BuildModifiedItems(const std::vector<ModifiedRead>& items, OPCHDA_MODIFIEDITEM** ppItems,
+                           HRESULT** ppErrors);
 HRESULT BuildAttributes(const AttributeCall& call, OPCHDA_ATTRIBUTE** ppValues, HRESULT** ppErrors);
 // A copy of a code array.
 HRESULT BuildCodes(std::span<const HRESULT> codes, HRESULT** ppErrors);

@@ -91,4 +91,6 @@ SIM_EXPORT HRESULT DllRegisterServer() {
     }
 }
 
-SIM_EXPORT HRESULT DllUnregisterServer() { return com::UnregisterComClass(sim::CLSID_BrindlexSimulation); }
+SIM_EXPORT HRESULT DllUnregisterServer() {
+    return com::UnregisterComClass(sim::CLSID_BrindlexSimulation);
+}

@@ -81,7 +81,8 @@ HRESULT SimServer::GetItemAttributes(DWORD* pdwCount, DWORD** ppdwAttrID, LPWSTR
     });
 }
 
-HRESULT SimServer::GetAggregates(DWORD* pdwCount, DWORD** ppdwAggrID, LPWSTR** ppszAggrName, LPWSTR** ppszAggrDesc) {
+HRESULT SimServer::GetAggregates(DWORD* pdwCount, DWORD** ppdwAggrID, LPWSTR** ppszAggrName,
+                                 LPWSTR** ppszAggrDesc) {
     if (pdwCount) *pdwCount = 0;
     Null(ppdwAggrID), Null(ppszAggrName), Null(ppszAggrDesc);
     if (!pdwCount || !ppdwAggrID || !ppszAggrName || !ppszAggrDesc) return E_INVALIDARG;
@@ -118,11 +119,11 @@ HRESULT SimServer::GetAggregates(DWORD* pdwCount, DWORD** ppdwAggrID, LPWSTR** p
 
 HRESULT SimServer::GetHistorianStatus(OPCHDA_SERVERSTATUS* pwStatus, FILETIME** pftCurrentTime,
                                       FILETIME** pftStartTime, WORD* pwMajorVersion, WORD* pwMinorVersion,
-                                      WORD* pwBuildNumber, DWORD* pdwMaxReturnValues, LPWSTR* ppszStatusString,
-                                      LPWSTR* ppszVendorInfo) {
+                                      WORD* pwBuildNumber, DWORD* pdwMaxReturnValues,
+                                      LPWSTR* ppszStatusString, LPWSTR* ppszVendorInfo) {
     Null(pftCurrentTime), Null(pftStartTime), Null(ppszStatusString), Null(ppszVendorInfo);
-    if (!pwStatus || !pftCurrentTime || !pftStartTime || !pwMajorVersion || !pwMinorVersion || !pwBuildNumber ||
-        !pdwMaxReturnValues || !ppszStatusString || !ppszVendorInfo)
+    if (!pwStatus || !pftCurrentTime || !pftStartTime || !pwMajorVersion || !pwMinorVersion ||
+        !pwBuildNumber || !pdwMaxReturnValues || !ppszStatusString || !ppszVendorInfo)
         return E_INVALIDARG;
     return Guard([&] {
         StatusInfo s = m_engine->Status(com::NowUtcTicks());
@@ -149,16 +150,18 @@ HRESULT SimServer::GetHistorianStatus(OPCHDA_SERVERSTATUS* pwStatus, FILETIME** 
     });
 }
 
-HRESULT SimServer::GetItemHandles(DWORD dwCount, LPWSTR* pszItemID, OPCHANDLE* phClient, OPCHANDLE** pphServer,
-                                  HRESULT** ppErrors) {
+HRESULT SimServer::GetItemHandles(DWORD dwCount, LPWSTR* pszItemID, OPCHANDLE* phClient,
+                                  OPCHANDLE** pphServer, HRESULT** ppErrors) {
     Null(pphServer), Null(ppErrors);
     if (!pphServer || !ppErrors || dwCount == 0 || !pszItemID || !phClient) return E_INVALIDARG;
     return Guard([&] {
         std::vector<std::u16string> ids(dwCount);
         std::vector<bool> nullId(dwCount, false);
         for (DWORD k = 0; k < dwCount; ++k) {
-            if (pszItemID[k]) ids[k] = pszItemID[k];
-            else nullId[k] = true;  // handled as an empty (malformed) ID
+            if (pszItemID[k])
+                ids[k] = pszItemID[k];
+            else
+                nullId[k] = true;  // handled as an empty (malformed) ID
         }
         std::vector<OPCHANDLE> servers;
         std::vector<HRESULT> codes = m_engine->GetItemHandles(ids, std::span(phClient, dwCount), &servers);
@@ -209,8 +212,8 @@ HRESULT SimServer::ValidateItemIDs(DWORD dwCount, LPWSTR* pszItemID, HRESULT** p
     });
 }
 
-HRESULT SimServer::CreateBrowse(DWORD dwCount, DWORD* pdwAttrID, OPCHDA_OPERATORCODES* pOperator, VARIANT* vFilter,
-                                IOPCHDA_Browser** pphBrowser, HRESULT** ppErrors) {
+HRESULT SimServer::CreateBrowse(DWORD dwCount, DWORD* pdwAttrID, OPCHDA_OPERATORCODES* pOperator,
+                                VARIANT* vFilter, IOPCHDA_Browser** pphBrowser, HRESULT** ppErrors) {
     Null(pphBrowser), Null(ppErrors);
     if (!pphBrowser || !ppErrors || (dwCount && (!pdwAttrID || !pOperator || !vFilter))) return E_INVALIDARG;
     return Guard([&] {
@@ -282,13 +285,15 @@ HRESULT SimServer::CreateBrowse(DWORD dwCount, DWORD* pdwAttrID, OPCHDA_OPERATOR
 // ---- IOPCHDA_SyncRead ----
 
 HRESULT SimServer::ReadRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues, BOOL bBounds,
-                           DWORD dwNumItems, OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) {
+                           DWORD dwNumItems, OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues,
+                           HRESULT** ppErrors) {
     Null(ppItemValues), Null(ppErrors);
     if (!htStartTime || !htEndTime || !ppItemValues || !ppErrors || dwNumItems == 0 || !phServer)
         return E_INVALIDARG;
     return Guard([&] {
-        ReadCall call = m_engine->ReadRaw(ToTimeArg(*htStartTime), ToTimeArg(*htEndTime), dwNumValues, bBounds != FALSE,
-                                          std::span(phServer, dwNumItems), com::NowUtcTicks());
+        ReadCall call =
+            m_engine->ReadRaw(ToTimeArg(*htStartTime), ToTimeArg(*htEndTime), dwNumValues, bBounds != FALSE,
+                              std::span(phServer, dwNumItems), com::NowUtcTicks());
         if (FAILED(call.hr)) return call.hr;
         HRESULT hr = BuildItems(call.items, ppItemValues, ppErrors);
         if (FAILED(hr)) return hr;
@@ -298,16 +303,17 @@ HRESULT SimServer::ReadRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWO
     });
 }
 
-HRESULT SimServer::ReadProcessed(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, FILETIME ftResampleInterval,
-                                 DWORD dwNumItems, OPCHANDLE* phServer, DWORD* haAggregate, OPCHDA_ITEM** ppItemValues,
-                                 HRESULT** ppErrors) {
+HRESULT SimServer::ReadProcessed(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
+                                 FILETIME ftResampleInterval, DWORD dwNumItems, OPCHANDLE* phServer,
+                                 DWORD* haAggregate, OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) {
     Null(ppItemValues), Null(ppErrors);
-    if (!htStartTime || !htEndTime || !ppItemValues || !ppErrors || dwNumItems == 0 || !phServer || !haAggregate)
+    if (!htStartTime || !htEndTime || !ppItemValues || !ppErrors || dwNumItems == 0 || !phServer ||
+        !haAggregate)
         return E_INVALIDARG;
     return Guard([&] {
-        ReadCall call = m_engine->ReadProcessed(ToTimeArg(*htStartTime), ToTimeArg(*htEndTime),
-                                                FileTimeToU64(ftResampleInterval), std::span(phServer, dwNumItems),
-                                                std::span(haAggregate, dwNumItems), com::NowUtcTicks());
+        ReadCall call = m_engine->ReadProcessed(
+            ToTimeArg(*htStartTime), ToTimeArg(*htEndTime), FileTimeToU64(ftResampleInterval),
+            std::span(phServer, dwNumItems), std::span(haAggregate, dwNumItems), com::NowUtcTicks());
         if (FAILED(call.hr)) return call.hr;
         HRESULT hr = BuildItems(call.items, ppItemValues, ppErrors);
         if (FAILED(hr)) return hr;
@@ -317,8 +323,8 @@ HRESULT SimServer::ReadProcessed(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTim
     });
 }
 
-HRESULT SimServer::ReadAtTime(DWORD dwNumTimeStamps, FILETIME* ftTimeStamps, DWORD dwNumItems, OPCHANDLE* phServer,
-                              OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) {
+HRESULT SimServer::ReadAtTime(DWORD dwNumTimeStamps, FILETIME* ftTimeStamps, DWORD dwNumItems,
+                              OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) {
     Null(ppItemValues), Null(ppErrors);
     if (!ppItemValues || !ppErrors || dwNumTimeStamps == 0 || !ftTimeStamps || dwNumItems == 0 || !phServer)
         return E_INVALIDARG;
@@ -332,14 +338,16 @@ HRESULT SimServer::ReadAtTime(DWORD dwNumTimeStamps, FILETIME* ftTimeStamps, DWO
     });
 }
 
-HRESULT SimServer::ReadModified(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues, DWORD dwNumItems,
-                                OPCHANDLE* phServer, OPCHDA_MODIFIEDITEM** ppItemValues, HRESULT** ppErrors) {
+HRESULT SimServer::ReadModified(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues,
+                                DWORD dwNumItems, OPCHANDLE* phServer, OPCHDA_MODIFIEDITEM** ppItemValues,
+                                HRESULT** ppErrors) {
     Null(ppItemValues), Null(ppErrors);
     if (!htStartTime || !htEndTime || !ppItemValues || !ppErrors || dwNumItems == 0 || !phServer)
         return E_INVALIDARG;
     return Guard([&] {
-        ModifiedCall call = m_engine->ReadModified(ToTimeArg(*htStartTime), ToTimeArg(*htEndTime), dwNumValues,
-                                                   std::span(phServer, dwNumItems), com::NowUtcTicks());
+        ModifiedCall call =
+            m_engine->ReadModified(ToTimeArg(*htStartTime), ToTimeArg(*htEndTime), dwNumValues,
+                                   std::span(phServer, dwNumItems), com::NowUtcTicks());
         if (FAILED(call.hr)) return call.hr;
         HRESULT hr = BuildModifiedItems(call.items, ppItemValues, ppErrors);
         if (FAILED(hr)) return hr;
@@ -350,10 +358,11 @@ HRESULT SimServer::ReadModified(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime
 }
 
 HRESULT SimServer::ReadAttribute(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, OPCHANDLE hServer,
-                                 DWORD dwNumAttributes, DWORD* pdwAttributeIDs, OPCHDA_ATTRIBUTE** ppAttributeValues,
-                                 HRESULT** ppErrors) {
+                                 DWORD dwNumAttributes, DWORD* pdwAttributeIDs,
+                                 OPCHDA_ATTRIBUTE** ppAttributeValues, HRESULT** ppErrors) {
     Null(ppAttributeValues), Null(ppErrors);
-    if (!htStartTime || !htEndTime || !ppAttributeValues || !ppErrors || (dwNumAttributes && !pdwAttributeIDs))
+    if (!htStartTime || !htEndTime || !ppAttributeValues || !ppErrors ||
+        (dwNumAttributes && !pdwAttributeIDs))
         return E_INVALIDARG;
     return Guard([&] {
         AttributeCall call =
@@ -408,22 +417,24 @@ HRESULT SimServer::UpdateValues(EditOp op, DWORD dwNumItems, OPCHANDLE* phServer
 
 HRESULT SimServer::Insert(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps, VARIANT* vDataValues,
                           DWORD* pdwQualities, HRESULT** ppErrors) {
-    return UpdateValues(EditOp::Insert, dwNumItems, phServer, ftTimeStamps, vDataValues, pdwQualities, ppErrors);
+    return UpdateValues(EditOp::Insert, dwNumItems, phServer, ftTimeStamps, vDataValues, pdwQualities,
+                        ppErrors);
 }
 
-HRESULT SimServer::Replace(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps, VARIANT* vDataValues,
-                           DWORD* pdwQualities, HRESULT** ppErrors) {
-    return UpdateValues(EditOp::Replace, dwNumItems, phServer, ftTimeStamps, vDataValues, pdwQualities, ppErrors);
+HRESULT SimServer::Replace(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
+                           VARIANT* vDataValues, DWORD* pdwQualities, HRESULT** ppErrors) {
+    return UpdateValues(EditOp::Replace, dwNumItems, phServer, ftTimeStamps, vDataValues, pdwQualities,
+                        ppErrors);
 }
 
-HRESULT SimServer::InsertReplace(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps, VARIANT* vDataValues,
-                                 DWORD* pdwQualities, HRESULT** ppErrors) {
+HRESULT SimServer::InsertReplace(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
+                                 VARIANT* vDataValues, DWORD* pdwQualities, HRESULT** ppErrors) {
     return UpdateValues(EditOp::InsertReplace, dwNumItems, phServer, ftTimeStamps, vDataValues, pdwQualities,
                         ppErrors);
 }
 
-HRESULT SimServer::DeleteRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumItems, OPCHANDLE* phServer,
-                             HRESULT** ppErrors) {
+HRESULT SimServer::DeleteRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumItems,
+                             OPCHANDLE* phServer, HRESULT** ppErrors) {
     Null(ppErrors);
     if (!htStartTime || !htEndTime || !ppErrors || dwNumItems == 0 || !phServer) return E_INVALIDARG;
     return Guard([&] {
@@ -438,7 +449,8 @@ HRESULT SimServer::DeleteRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, D
     });
 }
 
-HRESULT SimServer::DeleteAtTime(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps, HRESULT** ppErrors) {
+HRESULT SimServer::DeleteAtTime(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
+                                HRESULT** ppErrors) {
     Null(ppErrors);
     if (!ppErrors || dwNumItems == 0 || !phServer || !ftTimeStamps) return E_INVALIDARG;
     return Guard([&] {
@@ -452,40 +464,44 @@ HRESULT SimServer::DeleteAtTime(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME*
 
 // ---- IOPCHDA_AsyncRead ----
 
-#define SIM_NOT_IMPLEMENTED         \
-    do {                            \
+#define SIM_NOT_IMPLEMENTED                \
+    do {                                   \
         if (pdwCancelID) *pdwCancelID = 0; \
-        Null(ppErrors);             \
-        return E_NOTIMPL;           \
+        Null(ppErrors);                    \
+        return E_NOTIMPL;                  \
     } while (0)
 
-HRESULT SimServer::ReadRaw(DWORD, OPCHDA_TIME*, OPCHDA_TIME*, DWORD, BOOL, DWORD, OPCHANDLE*, DWORD* pdwCancelID,
-                           HRESULT** ppErrors) {
+HRESULT SimServer::ReadRaw(DWORD, OPCHDA_TIME*, OPCHDA_TIME*, DWORD, BOOL, DWORD, OPCHANDLE*,
+                           DWORD* pdwCancelID, HRESULT** ppErrors) {
     SIM_NOT_IMPLEMENTED;
 }
-HRESULT SimServer::AdviseRaw(DWORD, OPCHDA_TIME*, FILETIME, DWORD, OPCHANDLE*, DWORD* pdwCancelID, HRESULT** ppErrors) {
+HRESULT SimServer::AdviseRaw(DWORD, OPCHDA_TIME*, FILETIME, DWORD, OPCHANDLE*, DWORD* pdwCancelID,
+                             HRESULT** ppErrors) {
     SIM_NOT_IMPLEMENTED;
 }
 HRESULT SimServer::ReadProcessed(DWORD, OPCHDA_TIME*, OPCHDA_TIME*, FILETIME, DWORD, OPCHANDLE*, DWORD*,
                                  DWORD* pdwCancelID, HRESULT** ppErrors) {
     SIM_NOT_IMPLEMENTED;
 }
-HRESULT SimServer::AdviseProcessed(DWORD, OPCHDA_TIME*, FILETIME, DWORD, OPCHANDLE*, DWORD*, DWORD, DWORD* pdwCancelID,
-                                   HRESULT** ppErrors) {
+HRESULT SimServer::AdviseProcessed(DWORD, OPCHDA_TIME*, FILETIME, DWORD, OPCHANDLE*, DWORD*, DWORD,
+                                   DWORD* pdwCancelID, HRESULT** ppErrors) {
     SIM_NOT_IMPLEMENTED;
 }
-HRESULT SimServer::ReadAtTime(DWORD, DWORD, FILETIME*, DWORD, OPCHANDLE*, DWORD* pdwCancelID, HRESULT** ppErrors) {
+HRESULT SimServer::ReadAtTime(DWORD, DWORD, FILETIME*, DWORD, OPCHANDLE*, DWORD* pdwCancelID,
+                              HRESULT** ppErrors) {
     SIM_NOT_IMPLEMENTED;
 }
-HRESULT SimServer::ReadModified(DWORD, OPCHDA_TIME*, OPCHDA_TIME*, DWORD, DWORD, OPCHANDLE*, DWORD* pdwCancelID,
-                                HRESULT** ppErrors) {
+HRESULT SimServer::ReadModified(DWORD, OPCHDA_TIME*, OPCHDA_TIME*, DWORD, DWORD, OPCHANDLE*,
+                                DWORD* pdwCancelID, HRESULT** ppErrors) {
     SIM_NOT_IMPLEMENTED;
 }
-HRESULT SimServer::ReadAttribute(DWORD, OPCHDA_TIME*, OPCHDA_TIME*, OPCHANDLE, DWORD, DWORD*, DWORD* pdwCancelID,
-                                 HRESULT** ppErrors) {
+HRESULT SimServer::ReadAttribute(DWORD, OPCHDA_TIME*, OPCHDA_TIME*, OPCHANDLE, DWORD, DWORD*,
+                                 DWORD* pdwCancelID, HRESULT** ppErrors) {
     SIM_NOT_IMPLEMENTED;
 }
-HRESULT SimServer::Cancel(DWORD) { return E_NOTIMPL; }
+HRESULT SimServer::Cancel(DWORD) {
+    return E_NOTIMPL;
+}
 
 #undef SIM_NOT_IMPLEMENTED
 
@@ -537,38 +553,70 @@ HRESULT SimServer::SetClientName(LPCWSTR szName) {
 
 const char16_t* ErrorText(HRESULT code) {
     switch (code) {
-        case S_OK: return u"The operation succeeded.";
-        case S_FALSE: return u"The operation succeeded for some entries; see the per-entry results.";
-        case E_FAIL: return u"The operation failed.";
-        case E_INVALIDARG: return u"An argument is not valid.";
-        case E_OUTOFMEMORY: return u"Not enough memory.";
-        case E_NOTIMPL: return u"This server does not implement the method.";
-        case E_ACCESSDENIED: return u"The history database is read-only.";
-        case OPC_E_INVALIDHANDLE: return u"The item handle is not valid.";
-        case OPC_E_BADTYPE: return u"The value cannot be converted to the item's data type.";
-        case OPC_E_BADRIGHTS: return u"The item cannot be written: its history is generated, not stored.";
-        case OPC_E_UNKNOWNITEMID: return u"The item ID is not in the server's address space.";
-        case OPC_E_INVALIDITEMID: return u"The item ID is not well formed.";
-        case OPC_E_MAXEXCEEDED: return u"The request exceeds the most values the server returns in one call.";
-        case OPC_S_NODATA: return u"There is no data in the requested range.";
-        case OPC_S_MOREDATA: return u"More data exists than was returned.";
-        case OPC_E_INVALIDAGGREGATE: return u"The server does not know that aggregate.";
-        case OPC_S_CURRENTVALUE: return u"Only the current value is available.";
-        case OPC_S_EXTRADATA: return u"Further data exists.";
-        case OPC_W_NOFILTER: return u"The server cannot filter on that attribute.";
-        case OPC_E_UNKNOWNATTRID: return u"The server does not know that attribute.";
-        case OPC_E_NOT_AVAIL: return u"The aggregate is not available for this item.";
-        case OPC_E_INVALIDDATATYPE: return u"The filter value has the wrong data type.";
-        case OPC_E_DATAEXISTS: return u"A value already exists at that time.";
-        case OPC_E_INVALIDATTRID: return u"The attribute is not valid for this item.";
-        case OPC_E_NODATAEXISTS: return u"No value exists at that time.";
-        case OPC_S_INSERTED: return u"The value was inserted.";
-        case OPC_S_REPLACED: return u"The value was replaced.";
-        case kHrLocked: return u"The history database is locked by another process.";
-        case kHrCorrupt: return u"The history database is corrupt.";
-        case kHrDiskFull: return u"The disk holding the history database is full.";
-        case kHrOpenFailed: return u"The history database cannot be opened.";
-        default: return nullptr;
+        case S_OK:
+            return u"The operation succeeded.";
+        case S_FALSE:
+            return u"The operation succeeded for some entries; see the per-entry results.";
+        case E_FAIL:
+            return u"The operation failed.";
+        case E_INVALIDARG:
+            return u"An argument is not valid.";
+        case E_OUTOFMEMORY:
+            return u"Not enough memory.";
+        case E_NOTIMPL:
+            return u"This server does not implement the method.";
+        case E_ACCESSDENIED:
+            return u"The history database is read-only.";
+        case OPC_E_INVALIDHANDLE:
+            return u"The item handle is not valid.";
+        case OPC_E_BADTYPE:
+            return u"The value cannot be converted to the item's data type.";
+        case OPC_E_BADRIGHTS:
+            return u"The item cannot be written: its history is generated, not stored.";
+        case OPC_E_UNKNOWNITEMID:
+            return u"The item ID is not in the server's address space.";
+        case OPC_E_INVALIDITEMID:
+            return u"The item ID is not well formed.";
+        case OPC_E_MAXEXCEEDED:
+            return u"The request exceeds the most values the server returns in one call.";
+        case OPC_S_NODATA:
+            return u"There is no data in the requested range.";
+        case OPC_S_MOREDATA:
+            return u"More data exists than was returned.";
+        case OPC_E_INVALIDAGGREGATE:
+            return u"The server does not know that aggregate.";
+        case OPC_S_CURRENTVALUE:
+            return u"Only the current value is available.";
+        case OPC_S_EXTRADATA:
+            return u"Further data exists.";
+        case OPC_W_NOFILTER:
+            return u"The server cannot filter on that attribute.";
+        case OPC_E_UNKNOWNATTRID:
+            return u"The server does not know that attribute.";
+        case OPC_E_NOT_AVAIL:
+            return u"The aggregate is not available for this item.";
+        case OPC_E_INVALIDDATATYPE:
+            return u"The filter value has the wrong data type.";
+        case OPC_E_DATAEXISTS:
+            return u"A value already exists at that time.";
+        case OPC_E_INVALIDATTRID:
+            return u"The attribute is not valid for this item.";
+        case OPC_E_NODATAEXISTS:
+            return u"No value exists at that time.";
+        case OPC_S_INSERTED:
+            return u"The value was inserted.";
+        case OPC_S_REPLACED:
+            return u"The value was replaced.";
+        case kHrLocked:
+            return u"The history database is locked by another process.";
+        case kHrCorrupt:
+            return u"The history database is corrupt.";
+        case kHrDiskFull:
+            return u"The disk holding the history database is full.";
+        case kHrOpenFailed:
+            return u"The history database cannot be opened.";
+        default:
+            return nullptr;
     }
 }
 

@@ -40,8 +40,8 @@ struct BrowseFilter {
 
 // IOPCHDA_AsyncRead answers E_NOTIMPL for every method: the server has no data callbacks (and so
 // no connection points). The interface exists because clients ask for it when they connect.
-class SimServer : public com::ComObject<IOPCHDA_Server, IOPCHDA_SyncRead, IOPCHDA_SyncUpdate, IOPCHDA_AsyncRead,
-                                        IOPCCommon> {
+class SimServer : public com::ComObject<IOPCHDA_Server, IOPCHDA_SyncRead, IOPCHDA_SyncUpdate,
+                                        IOPCHDA_AsyncRead, IOPCCommon> {
 public:
     explicit SimServer(std::unique_ptr<Engine> engine);
 
@@ -51,12 +51,14 @@ public:
     HRESULT STDMETHODCALLTYPE GetAggregates(DWORD* pdwCount, DWORD** ppdwAggrID, LPWSTR** ppszAggrName,
                                             LPWSTR** ppszAggrDesc) override;
     HRESULT STDMETHODCALLTYPE GetHistorianStatus(OPCHDA_SERVERSTATUS* pwStatus, FILETIME** pftCurrentTime,
-                                                 FILETIME** pftStartTime, WORD* pwMajorVersion, WORD* pwMinorVersion,
-                                                 WORD* pwBuildNumber, DWORD* pdwMaxReturnValues,
-                                                 LPWSTR* ppszStatusString, LPWSTR* ppszVendorInfo) override;
+                                                 FILETIME** pftStartTime, WORD* pwMajorVersion,
+                                                 WORD* pwMinorVersion, WORD* pwBuildNumber,
+                                                 DWORD* pdwMaxReturnValues, LPWSTR* ppszStatusString,
+                                                 LPWSTR* ppszVendorInfo) override;
     HRESULT STDMETHODCALLTYPE GetItemHandles(DWORD dwCount, LPWSTR* pszItemID, OPCHANDLE* phClient,
                                              OPCHANDLE** pphServer, HRESULT** ppErrors) override;
-    HRESULT STDMETHODCALLTYPE ReleaseItemHandles(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE ReleaseItemHandles(DWORD dwCount, OPCHANDLE* phServer,
+                                                 HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE ValidateItemIDs(DWORD dwCount, LPWSTR* pszItemID, HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE CreateBrowse(DWORD dwCount, DWORD* pdwAttrID, OPCHDA_OPERATORCODES* pOperator,
                                            VARIANT* vFilter, IOPCHDA_Browser** pphBrowser,
@@ -67,18 +69,19 @@ public:
                                       BOOL bBounds, DWORD dwNumItems, OPCHANDLE* phServer,
                                       OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE ReadProcessed(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
-                                            FILETIME ftResampleInterval, DWORD dwNumItems, OPCHANDLE* phServer,
-                                            DWORD* haAggregate, OPCHDA_ITEM** ppItemValues,
-                                            HRESULT** ppErrors) override;
+                                            FILETIME ftResampleInterval, DWORD dwNumItems,
+                                            OPCHANDLE* phServer, DWORD* haAggregate,
+                                            OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE ReadAtTime(DWORD dwNumTimeStamps, FILETIME* ftTimeStamps, DWORD dwNumItems,
                                          OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues,
                                          HRESULT** ppErrors) override;
-    HRESULT STDMETHODCALLTYPE ReadModified(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues,
-                                           DWORD dwNumItems, OPCHANDLE* phServer, OPCHDA_MODIFIEDITEM** ppItemValues,
-                                           HRESULT** ppErrors) override;
-    HRESULT STDMETHODCALLTYPE ReadAttribute(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, OPCHANDLE hServer,
-                                            DWORD dwNumAttributes, DWORD* pdwAttributeIDs,
-                                            OPCHDA_ATTRIBUTE** ppAttributeValues, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE ReadModified(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
+                                           DWORD dwNumValues, DWORD dwNumItems, OPCHANDLE* phServer,
+                                           OPCHDA_MODIFIEDITEM** ppItemValues, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE ReadAttribute(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
+                                            OPCHANDLE hServer, DWORD dwNumAttributes, DWORD* pdwAttributeIDs,
+                                            OPCHDA_ATTRIBUTE** ppAttributeValues,
+                                            HRESULT** ppErrors) override;
 
     // IOPCHDA_SyncUpdate
     HRESULT STDMETHODCALLTYPE QueryCapabilities(OPCHDA_UPDATECAPABILITIES* pCapabilities) override;
@@ -87,7 +90,8 @@ public:
     HRESULT STDMETHODCALLTYPE Replace(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
                                       VARIANT* vDataValues, DWORD* pdwQualities, HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE InsertReplace(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
-                                            VARIANT* vDataValues, DWORD* pdwQualities, HRESULT** ppErrors) override;
+                                            VARIANT* vDataValues, DWORD* pdwQualities,
+                                            HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE DeleteRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumItems,
                                         OPCHANDLE* phServer, HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE DeleteAtTime(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
@@ -97,25 +101,28 @@ public:
     HRESULT STDMETHODCALLTYPE ReadRaw(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
                                       DWORD dwNumValues, BOOL bBounds, DWORD dwNumItems, OPCHANDLE* phServer,
                                       DWORD* pdwCancelID, HRESULT** ppErrors) override;
-    HRESULT STDMETHODCALLTYPE AdviseRaw(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, FILETIME ftUpdateInterval,
-                                        DWORD dwNumItems, OPCHANDLE* phServer, DWORD* pdwCancelID,
-                                        HRESULT** ppErrors) override;
-    HRESULT STDMETHODCALLTYPE ReadProcessed(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
-                                            FILETIME ftResampleInterval, DWORD dwNumItems, OPCHANDLE* phServer,
-                                            DWORD* haAggregate, DWORD* pdwCancelID, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE AdviseRaw(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
+                                        FILETIME ftUpdateInterval, DWORD dwNumItems, OPCHANDLE* phServer,
+                                        DWORD* pdwCancelID, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE ReadProcessed(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
+                                            OPCHDA_TIME* htEndTime, FILETIME ftResampleInterval,
+                                            DWORD dwNumItems, OPCHANDLE* phServer, DWORD* haAggregate,
+                                            DWORD* pdwCancelID, HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE AdviseProcessed(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
-                                              FILETIME ftResampleInterval, DWORD dwNumItems, OPCHANDLE* phServer,
-                                              DWORD* haAggregate, DWORD dwNumIntervals, DWORD* pdwCancelID,
-                                              HRESULT** ppErrors) override;
+                                              FILETIME ftResampleInterval, DWORD dwNumItems,
+                                              OPCHANDLE* phServer, DWORD* haAggregate, DWORD dwNumIntervals,
+                                              DWORD* pdwCancelID, HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE ReadAtTime(DWORD dwTransactionID, DWORD dwNumTimeStamps, FILETIME* ftTimeStamps,
                                          DWORD dwNumItems, OPCHANDLE* phServer, DWORD* pdwCancelID,
                                          HRESULT** ppErrors) override;
-    HRESULT STDMETHODCALLTYPE ReadModified(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
-                                           DWORD dwNumValues, DWORD dwNumItems, OPCHANDLE* phServer,
-                                           DWORD* pdwCancelID, HRESULT** ppErrors) override;
-    HRESULT STDMETHODCALLTYPE ReadAttribute(DWORD dwTransactionID, OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
-                                            OPCHANDLE hServer, DWORD dwNumAttributes, DWORD* dwAttributeIDs,
-                                            DWORD* pdwCancelID, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE ReadModified(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
+                                           OPCHDA_TIME* htEndTime, DWORD dwNumValues, DWORD dwNumItems,
+                                           OPCHANDLE* phServer, DWORD* pdwCancelID,
+                                           HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE ReadAttribute(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
+                                            OPCHDA_TIME* htEndTime, OPCHANDLE hServer, DWORD dwNumAttributes,
+                                            DWORD* dwAttributeIDs, DWORD* pdwCancelID,
+                                            HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE Cancel(DWORD dwCancelID) override;
 
     // IOPCCommon
@@ -137,7 +144,8 @@ private:
 // One browse position over the address space. Independent of every other browser.
 class SimBrowser : public com::ComObject<IOPCHDA_Browser> {
 public:
-    SimBrowser(std::shared_ptr<const AddressSpace> space, std::vector<BrowseFilter> filters, AttributeContext ctx);
+    SimBrowser(std::shared_ptr<const AddressSpace> space, std::vector<BrowseFilter> filters,
+               AttributeContext ctx);
 
     HRESULT STDMETHODCALLTYPE GetEnum(OPCHDA_BROWSETYPE dwBrowseType, IEnumString** ppIEnumString) override;
     HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(OPCHDA_BROWSEDIRECTION dwBrowseDirection,

@@ -32,8 +32,8 @@ struct Registration {
 Registration& Registered() {
     static Registration r = [] {
         Registration reg;
-        const std::string cmd = std::string("'") + VISTREL_REGSVR_PATH + "' --store '" + reg.store.path() + "' '" +
-                                SIM_PLUGIN_PATH + "' 2>&1";
+        const std::string cmd = std::string("'") + VISTREL_REGSVR_PATH + "' --store '" + reg.store.path() +
+                                "' '" + SIM_PLUGIN_PATH + "' 2>&1";
         FILE* p = popen(cmd.c_str(), "r");
         std::string output;
         char buf[512];
@@ -50,8 +50,12 @@ Registration& Registered() {
 
 }  // namespace
 
-const CLSID& RegisteredClass() { return Registered().clsid; }
-const std::string& ClassStoreDir() { return Registered().store.path(); }
+const CLSID& RegisteredClass() {
+    return Registered().clsid;
+}
+const std::string& ClassStoreDir() {
+    return Registered().store.path();
+}
 
 IClassFactory* Factory() {
     IClassFactory* f = nullptr;
@@ -77,19 +81,45 @@ Val ValOf(const VARIANT& v) {
     Val r;
     r.vt = v.vt;
     switch (v.vt) {
-        case VT_I1: r.num = v.cVal; break;
-        case VT_I2: r.num = v.iVal; break;
-        case VT_I4: r.num = v.lVal; break;
-        case VT_UI1: r.num = v.bVal; break;
-        case VT_UI2: r.num = v.uiVal; break;
-        case VT_UI4: r.num = v.ulVal; break;
-        case VT_R4: r.num = v.fltVal; break;
-        case VT_R8: r.num = v.dblVal; break;
-        case VT_DATE: r.num = v.date; break;
-        case VT_BOOL: r.num = v.boolVal; break;
-        case VT_CY: r.raw = v.cyVal.int64; r.num = static_cast<double>(v.cyVal.int64) / 10000.0; break;
-        case VT_BSTR: r.text = v.bstrVal ? std::u16string(v.bstrVal, SysStringLen(v.bstrVal)) : u""; break;
-        default: break;
+        case VT_I1:
+            r.num = v.cVal;
+            break;
+        case VT_I2:
+            r.num = v.iVal;
+            break;
+        case VT_I4:
+            r.num = v.lVal;
+            break;
+        case VT_UI1:
+            r.num = v.bVal;
+            break;
+        case VT_UI2:
+            r.num = v.uiVal;
+            break;
+        case VT_UI4:
+            r.num = v.ulVal;
+            break;
+        case VT_R4:
+            r.num = v.fltVal;
+            break;
+        case VT_R8:
+            r.num = v.dblVal;
+            break;
+        case VT_DATE:
+            r.num = v.date;
+            break;
+        case VT_BOOL:
+            r.num = v.boolVal;
+            break;
+        case VT_CY:
+            r.raw = v.cyVal.int64;
+            r.num = static_cast<double>(v.cyVal.int64) / 10000.0;
+            break;
+        case VT_BSTR:
+            r.text = v.bstrVal ? std::u16string(v.bstrVal, SysStringLen(v.bstrVal)) : u"";
+            break;
+        default:
+            break;
     }
     return r;
 }
@@ -102,7 +132,9 @@ In Text(Ticks t, std::u16string s, DWORD quality) {
     return in;
 }
 
-std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+std::u16string U16(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
 
 In Real(Ticks t, double x, DWORD quality) {
     In in{t, {}, quality};
@@ -198,22 +230,23 @@ OPCHANDLE Client::Handle(const std::u16string& id, OPCHANDLE client) {
     return h;
 }
 
-Reply Client::ReadRaw(const Time& start, const Time& end, DWORD n, bool bounds, const std::vector<OPCHANDLE>& h) {
+Reply Client::ReadRaw(const Time& start, const Time& end, DWORD n, bool bounds,
+                      const std::vector<OPCHANDLE>& h) {
     Reply reply;
     OPCHDA_TIME s = Record(start), e = Record(end);
     OPCHDA_ITEM* items = nullptr;
     HRESULT* errors = nullptr;
     std::vector<OPCHANDLE> handles = h;
-    reply.hr = m_read->ReadRaw(&s, &e, n, bounds ? TRUE : FALSE, static_cast<DWORD>(handles.size()), handles.data(),
-                               &items, &errors);
+    reply.hr = m_read->ReadRaw(&s, &e, n, bounds ? TRUE : FALSE, static_cast<DWORD>(handles.size()),
+                               handles.data(), &items, &errors);
     reply.startOut = FileTimeToU64(s.ftTime);
     reply.endOut = FileTimeToU64(e.ftTime);
     Take(reply, items, errors, static_cast<DWORD>(handles.size()));
     return reply;
 }
 
-Reply Client::ReadProcessed(const Time& start, const Time& end, Ticks interval, const std::vector<OPCHANDLE>& h,
-                            const std::vector<DWORD>& aggregates) {
+Reply Client::ReadProcessed(const Time& start, const Time& end, Ticks interval,
+                            const std::vector<OPCHANDLE>& h, const std::vector<DWORD>& aggregates) {
     Reply reply;
     OPCHDA_TIME s = Record(start), e = Record(end);
     OPCHDA_ITEM* items = nullptr;
@@ -235,8 +268,8 @@ Reply Client::ReadAtTime(const std::vector<Ticks>& times, const std::vector<OPCH
     OPCHDA_ITEM* items = nullptr;
     HRESULT* errors = nullptr;
     std::vector<OPCHANDLE> handles = h;
-    reply.hr = m_read->ReadAtTime(static_cast<DWORD>(ft.size()), ft.data(), static_cast<DWORD>(handles.size()),
-                                  handles.data(), &items, &errors);
+    reply.hr = m_read->ReadAtTime(static_cast<DWORD>(ft.size()), ft.data(),
+                                  static_cast<DWORD>(handles.size()), handles.data(), &items, &errors);
     Take(reply, items, errors, static_cast<DWORD>(handles.size()));
     return reply;
 }
@@ -247,7 +280,8 @@ std::vector<ModifiedReply> Client::ReadModified(const Time& start, const Time& e
     OPCHDA_MODIFIEDITEM* items = nullptr;
     HRESULT* errors = nullptr;
     std::vector<OPCHANDLE> handles = h;
-    HRESULT hr = m_read->ReadModified(&s, &e, n, static_cast<DWORD>(handles.size()), handles.data(), &items, &errors);
+    HRESULT hr =
+        m_read->ReadModified(&s, &e, n, static_cast<DWORD>(handles.size()), handles.data(), &items, &errors);
     if (hrOut) *hrOut = hr;
     std::vector<ModifiedReply> out;
     if (FAILED(hr)) {
@@ -280,7 +314,8 @@ std::vector<ModifiedReply> Client::ReadModified(const Time& start, const Time& e
     return out;
 }
 
-std::vector<HRESULT> Client::Write(Op op, const std::vector<OPCHANDLE>& h, std::vector<In> values, HRESULT* hrOut) {
+std::vector<HRESULT> Client::Write(Op op, const std::vector<OPCHANDLE>& h, std::vector<In> values,
+                                   HRESULT* hrOut) {
     std::vector<OPCHANDLE> handles = h;
     std::vector<FILETIME> ft;
     std::vector<VARIANT> v;
@@ -292,9 +327,11 @@ std::vector<HRESULT> Client::Write(Op op, const std::vector<OPCHANDLE>& h, std::
     }
     HRESULT* errors = nullptr;
     const DWORD n = static_cast<DWORD>(values.size());
-    HRESULT hr = op == Op::Insert    ? m_update->Insert(n, handles.data(), ft.data(), v.data(), q.data(), &errors)
-                 : op == Op::Replace ? m_update->Replace(n, handles.data(), ft.data(), v.data(), q.data(), &errors)
-                                     : m_update->InsertReplace(n, handles.data(), ft.data(), v.data(), q.data(), &errors);
+    HRESULT hr = op == Op::Insert
+                     ? m_update->Insert(n, handles.data(), ft.data(), v.data(), q.data(), &errors)
+                 : op == Op::Replace
+                     ? m_update->Replace(n, handles.data(), ft.data(), v.data(), q.data(), &errors)
+                     : m_update->InsertReplace(n, handles.data(), ft.data(), v.data(), q.data(), &errors);
     for (auto& in : values) VariantClear(&in.v);
     if (hrOut) *hrOut = hr;
     return Codes(hr, errors, n);
@@ -311,7 +348,8 @@ std::vector<HRESULT> Client::DeleteAtTime(const std::vector<OPCHANDLE>& h, const
     std::vector<FILETIME> ft;
     for (Ticks x : t) ft.push_back(U64ToFileTime(x));
     HRESULT* errors = nullptr;
-    HRESULT hr = m_update->DeleteAtTime(static_cast<DWORD>(handles.size()), handles.data(), ft.data(), &errors);
+    HRESULT hr =
+        m_update->DeleteAtTime(static_cast<DWORD>(handles.size()), handles.data(), ft.data(), &errors);
     if (hrOut) *hrOut = hr;
     return Codes(hr, errors, handles.size());
 }
@@ -332,7 +370,9 @@ std::u16string Client::StatusString() {
     WORD major = 0, minor = 0, build = 0;
     DWORD max = 0;
     LPWSTR text = nullptr, vendor = nullptr;
-    EXPECT_EQ(m_server->GetHistorianStatus(&status, &now, &start, &major, &minor, &build, &max, &text, &vendor), S_OK);
+    EXPECT_EQ(
+        m_server->GetHistorianStatus(&status, &now, &start, &major, &minor, &build, &max, &text, &vendor),
+        S_OK);
     std::u16string s = text ? text : u"";
     CoTaskMemFree(now);
     CoTaskMemFree(start);

@@ -46,7 +46,7 @@ IOPCHDA_Server* CreateServer(const std::map<std::string, std::string>& env);
 // A returned value, comparable in tests.
 struct Val {
     VARTYPE vt = VT_EMPTY;
-    double num = 0;      // numbers, BOOL (-1/0), CY in currency units, DATE
+    double num = 0;        // numbers, BOOL (-1/0), CY in currency units, DATE
     std::int64_t raw = 0;  // CY's 64 bits
     std::u16string text;
 };
@@ -117,15 +117,17 @@ public:
     Reply ReadProcessed(const Time& start, const Time& end, Ticks interval, const std::vector<OPCHANDLE>& h,
                         const std::vector<DWORD>& aggregates);
     Reply ReadAtTime(const std::vector<Ticks>& times, const std::vector<OPCHANDLE>& h);
-    std::vector<ModifiedReply> ReadModified(const Time& start, const Time& end, DWORD n, const std::vector<OPCHANDLE>& h,
-                                            HRESULT* hr = nullptr);
+    std::vector<ModifiedReply> ReadModified(const Time& start, const Time& end, DWORD n,
+                                            const std::vector<OPCHANDLE>& h, HRESULT* hr = nullptr);
 
     enum class Op { Insert, Replace, InsertReplace };
     // One entry per value; hr receives the call's result. The VARIANTs in `values` are cleared.
-    std::vector<HRESULT> Write(Op op, const std::vector<OPCHANDLE>& h, std::vector<In> values, HRESULT* hr = nullptr);
+    std::vector<HRESULT> Write(Op op, const std::vector<OPCHANDLE>& h, std::vector<In> values,
+                               HRESULT* hr = nullptr);
     // All values for one item.
     std::vector<HRESULT> Write(Op op, OPCHANDLE h, std::vector<In> values, HRESULT* hr = nullptr);
-    std::vector<HRESULT> DeleteAtTime(const std::vector<OPCHANDLE>& h, const std::vector<Ticks>& t, HRESULT* hr = nullptr);
+    std::vector<HRESULT> DeleteAtTime(const std::vector<OPCHANDLE>& h, const std::vector<Ticks>& t,
+                                      HRESULT* hr = nullptr);
     std::vector<HRESULT> DeleteRaw(const Time& start, const Time& end, const std::vector<OPCHANDLE>& h,
                                    HRESULT* hr = nullptr);
 

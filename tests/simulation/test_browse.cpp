@@ -30,12 +30,13 @@ protected:
         if (browser) browser->Release();
     }
 
-    IOPCHDA_Browser* Make(std::vector<DWORD> attrs, std::vector<OPCHDA_OPERATORCODES> ops, std::vector<VARIANT> values,
-                          HRESULT expected, std::vector<HRESULT>* codes = nullptr) {
+    IOPCHDA_Browser* Make(std::vector<DWORD> attrs, std::vector<OPCHDA_OPERATORCODES> ops,
+                          std::vector<VARIANT> values, HRESULT expected,
+                          std::vector<HRESULT>* codes = nullptr) {
         IOPCHDA_Browser* b = nullptr;
         HRESULT* errors = nullptr;
-        HRESULT hr = client->server()->CreateBrowse(static_cast<DWORD>(attrs.size()), attrs.data(), ops.data(),
-                                                   values.data(), &b, &errors);
+        HRESULT hr = client->server()->CreateBrowse(static_cast<DWORD>(attrs.size()), attrs.data(),
+                                                    ops.data(), values.data(), &b, &errors);
         EXPECT_EQ(hr, expected);
         if (codes && errors) codes->assign(errors, errors + attrs.size());
         CoTaskMemFree(errors);
@@ -101,9 +102,10 @@ TEST_F(Browse, WalksTheTree) {
     EXPECT_EQ(browser->ChangeBrowsePosition(OPCHDA_BROWSE_DOWN, u"Reactor"), S_OK);
     EXPECT_EQ(List(browser, OPCHDA_LEAF), Names{u"Pressure"});
     EXPECT_EQ(List(browser, OPCHDA_BRANCH), Names{u"Agitator"});
-    EXPECT_EQ(List(browser, OPCHDA_FLAT),
-              (Names{u"Generated.Plant.Reactor", u"Generated.Plant.Reactor.Pressure",
-                     u"Generated.Plant.Reactor.Agitator.Speed", u"Generated.Plant.Reactor.Agitator.Running"}));
+    EXPECT_EQ(
+        List(browser, OPCHDA_FLAT),
+        (Names{u"Generated.Plant.Reactor", u"Generated.Plant.Reactor.Pressure",
+               u"Generated.Plant.Reactor.Agitator.Speed", u"Generated.Plant.Reactor.Agitator.Running"}));
     EXPECT_EQ(Position(browser), u"Generated.Plant.Reactor");
     EXPECT_EQ(browser->ChangeBrowsePosition(OPCHDA_BROWSE_UP, u""), S_OK);
     EXPECT_EQ(Position(browser), u"Generated.Plant");
@@ -146,8 +148,8 @@ TEST_F(Browse, FiltersApplyToItems) {
     // Every filter must hold: boolean items outside Generated.Types.
     IOPCHDA_Browser* bools = Make({OPCHDA_DATA_TYPE, OPCHDA_ITEMID}, {OPCHDA_EQUAL, OPCHDA_NOTEQUAL},
                                   {I2(VT_BOOL), Str(u"Boolean")}, S_OK);
-    EXPECT_EQ(List(bools, OPCHDA_FLAT), (Names{u"Generated.Plant.Boiler.BurnerOn",
-                                               u"Generated.Plant.Reactor.Agitator.Running"}));
+    EXPECT_EQ(List(bools, OPCHDA_FLAT),
+              (Names{u"Generated.Plant.Boiler.BurnerOn", u"Generated.Plant.Reactor.Agitator.Running"}));
     bools->Release();
 
     IOPCHDA_Browser* none = Make({OPCHDA_ITEMID}, {OPCHDA_EQUAL}, {Str(u"NothingLikeThis")}, S_OK);

@@ -17,9 +17,13 @@ namespace {
 constexpr HRESULT kLocked = static_cast<HRESULT>(0x80070021);
 constexpr HRESULT kCorrupt = static_cast<HRESULT>(0x80070570);
 
-Ticks Sec(int s) { return kFiveAm + static_cast<Ticks>(s) * kSecond; }
+Ticks Sec(int s) {
+    return kFiveAm + static_cast<Ticks>(s) * kSecond;
+}
 
-std::string Narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+std::string Narrow(const std::u16string& s) {
+    return std::string(s.begin(), s.end());
+}
 
 OPCHDA_SERVERSTATUS StatusOf(Client& c) {
     OPCHDA_SERVERSTATUS status{};
@@ -145,9 +149,7 @@ TEST(Faults, DatabaseLockedAtStartIsRetried) {
 
 TEST(Faults, DatabaseThatCannotBeCreated) {
     TempDir dir;
-    {
-        std::ofstream(dir.File("file")) << "x";
-    }
+    { std::ofstream(dir.File("file")) << "x"; }
     Client c(dir.File("file") + "/sub/h.db");  // a folder below a plain file
     EXPECT_NE(Narrow(c.StatusString()).find("cannot"), std::string::npos) << Narrow(c.StatusString());
     ExpectDegraded(c, static_cast<HRESULT>(0x8007006E), static_cast<HRESULT>(0x8007006E));

@@ -9,7 +9,9 @@
 namespace simtest {
 namespace {
 
-Ticks Sec(int s) { return static_cast<Ticks>(static_cast<std::int64_t>(kFiveAm) + s * static_cast<std::int64_t>(kSecond)); }
+Ticks Sec(int s) {
+    return static_cast<Ticks>(static_cast<std::int64_t>(kFiveAm) + s * static_cast<std::int64_t>(kSecond));
+}
 
 constexpr DWORD kGoodCalc = OPCHDA_CALCULATED | OPC_QUALITY_GOOD;
 constexpr DWORD kUncCalc = OPCHDA_CALCULATED | OPC_QUALITY_SUB_NORMAL;
@@ -49,14 +51,20 @@ protected:
     void SetUp() override {
         client = std::make_unique<Client>(dir.File("h.db"));
         h = client->Handle(u"Writable.Real8", 5);
-        std::vector<In> v = {Text(Sec(45), u"25", OPC_QUALITY_LAST_USABLE), Text(Sec(0), u"10"), Text(Sec(70), u"60"),
-                             Text(Sec(20), u"30", OPC_QUALITY_BAD), Text(Sec(10), u"20"), Text(Sec(80), u"10"),
-                             Text(Sec(30), u"40"), Text(Sec(50), u"50")};
+        std::vector<In> v = {Text(Sec(45), u"25", OPC_QUALITY_LAST_USABLE),
+                             Text(Sec(0), u"10"),
+                             Text(Sec(70), u"60"),
+                             Text(Sec(20), u"30", OPC_QUALITY_BAD),
+                             Text(Sec(10), u"20"),
+                             Text(Sec(80), u"10"),
+                             Text(Sec(30), u"40"),
+                             Text(Sec(50), u"50")};
         ASSERT_EQ(client->Write(Client::Op::Insert, h, std::move(v)), std::vector<HRESULT>(8, S_OK));
     }
 
     ItemReply Read(DWORD aggregate, int from = 0, int to = 90, int interval = 30, HRESULT code = S_OK) {
-        Reply r = client->ReadProcessed(Time::At(Sec(from)), Time::At(Sec(to)), interval * kSecond, {h}, {aggregate});
+        Reply r = client->ReadProcessed(Time::At(Sec(from)), Time::At(Sec(to)), interval * kSecond, {h},
+                                        {aggregate});
         EXPECT_EQ(r.hr, code == S_OK ? S_OK : S_FALSE);
         if (r.items.size() != 1) return {};
         EXPECT_EQ(r.items[0].code, code);
@@ -83,7 +91,9 @@ TEST_F(Processed, EveryAggregateMatchesHandComputedValues) {
         {OPCHDA_AVERAGE, VT_R8, {{0, 15, kUncCalc}, {30, 45, kUncCalc}, {60, 35, kGoodCalc}}},
         {OPCHDA_TIMEAVERAGE, VT_R8, {{0, 25, kUncCalc}, {30, 47.5, kUncCalc}, {60, 1025.0 / 30, kUncCalc}}},
         {OPCHDA_COUNT, VT_I4, {{0, 2, kUncCalc}, {30, 2, kUncCalc}, {60, 2, kGoodCalc}}},
-        {OPCHDA_STDEV, VT_R8, {{0, std::sqrt(50), kUncCalc}, {30, std::sqrt(50), kUncCalc}, {60, std::sqrt(1250), kGoodCalc}}},
+        {OPCHDA_STDEV,
+         VT_R8,
+         {{0, std::sqrt(50), kUncCalc}, {30, std::sqrt(50), kUncCalc}, {60, std::sqrt(1250), kGoodCalc}}},
         {OPCHDA_MINIMUMACTUALTIME, VT_R8, {{0, 10, kRawUnc}, {30, 40, kRawUnc}, {80, 10, kRawGood}}},
         {OPCHDA_MINIMUM, VT_R8, {{0, 10, kUncCalc}, {30, 40, kUncCalc}, {60, 10, kGoodCalc}}},
         {OPCHDA_MAXIMUMACTUALTIME, VT_R8, {{10, 20, kRawUnc}, {50, 50, kRawUnc}, {70, 60, kRawGood}}},
@@ -99,10 +109,15 @@ TEST_F(Processed, EveryAggregateMatchesHandComputedValues) {
         {OPCHDA_RANGE, VT_R8, {{0, 10, kUncCalc}, {30, 10, kUncCalc}, {60, 50, kGoodCalc}}},
         {OPCHDA_DURATIONGOOD, VT_R8, {{0, 20, kGoodCalc}, {30, 25, kGoodCalc}, {60, 30, kGoodCalc}}},
         {OPCHDA_DURATIONBAD, VT_R8, {{0, 10, kGoodCalc}, {30, 0, kGoodCalc}, {60, 0, kGoodCalc}}},
-        {OPCHDA_PERCENTGOOD, VT_R8, {{0, 20.0 / 30, kGoodCalc}, {30, 25.0 / 30, kGoodCalc}, {60, 1, kGoodCalc}}},
+        {OPCHDA_PERCENTGOOD,
+         VT_R8,
+         {{0, 20.0 / 30, kGoodCalc}, {30, 25.0 / 30, kGoodCalc}, {60, 1, kGoodCalc}}},
         {OPCHDA_PERCENTBAD, VT_R8, {{0, 10.0 / 30, kGoodCalc}, {30, 0, kGoodCalc}, {60, 0, kGoodCalc}}},
-        {OPCHDA_WORSTQUALITY, VT_I4, {{0, OPC_QUALITY_BAD, kGoodCalc}, {30, OPC_QUALITY_LAST_USABLE, kGoodCalc},
-                                      {60, OPC_QUALITY_GOOD, kGoodCalc}}},
+        {OPCHDA_WORSTQUALITY,
+         VT_I4,
+         {{0, OPC_QUALITY_BAD, kGoodCalc},
+          {30, OPC_QUALITY_LAST_USABLE, kGoodCalc},
+          {60, OPC_QUALITY_GOOD, kGoodCalc}}},
     };
     // Every aggregate the server lists is covered here.
     DWORD count = 0;
@@ -129,8 +144,11 @@ TEST_F(Processed, EveryAggregateMatchesHandComputedValues) {
 
 TEST_F(Processed, RegressionErrorOfAScatteredLine) {
     OPCHANDLE lab = client->Handle(u"Writable.Lab.Density");
-    ASSERT_EQ(client->Write(Client::Op::Insert, lab,
-                            {Real(Sec(0), 0), Real(Sec(10), 10), Real(Sec(20), 30), Real(Sec(30), 30)}).size(), 4u);
+    ASSERT_EQ(client
+                  ->Write(Client::Op::Insert, lab,
+                          {Real(Sec(0), 0), Real(Sec(10), 10), Real(Sec(20), 30), Real(Sec(30), 30)})
+                  .size(),
+              4u);
     // Slope 1.1, value 1.0 at the start, residuals -1, -2, 7, -4: √(70 / 2).
     const std::pair<DWORD, double> expect[] = {
         {OPCHDA_REGSLOPE, 1.1}, {OPCHDA_REGCONST, 1.0}, {OPCHDA_REGDEV, std::sqrt(35.0)}};
@@ -144,25 +162,29 @@ TEST_F(Processed, RegressionErrorOfAScatteredLine) {
 TEST_F(Processed, UnevenLastIntervalIsPartial) {
     ExpectRows(Read(OPCHDA_AVERAGE, 0, 90, 40),
                {{0, 70.0 / 3, kUncCalc}, {40, 55, kUncCalc}, {80, 10, kGoodCalc | OPCHDA_PARTIAL}});
-    ExpectRows(Read(OPCHDA_COUNT, 0, 90, 40), {{0, 3, kUncCalc}, {40, 2, kUncCalc}, {80, 1, kGoodCalc | OPCHDA_PARTIAL}});
+    ExpectRows(Read(OPCHDA_COUNT, 0, 90, 40),
+               {{0, 3, kUncCalc}, {40, 2, kUncCalc}, {80, 1, kGoodCalc | OPCHDA_PARTIAL}});
     // A Raw-returning aggregate never carries PARTIAL.
     ExpectRows(Read(OPCHDA_START, 0, 90, 40), {{0, 10, kRawGood}, {45, 25, kRawUnc}, {80, 10, kRawGood}});
 }
 
 TEST_F(Processed, EmptyIntervals) {
-    ExpectRows(Read(OPCHDA_AVERAGE, 100, 160, 30, OPC_S_NODATA), {{100, kEmpty, kNoData}, {130, kEmpty, kNoData}});
+    ExpectRows(Read(OPCHDA_AVERAGE, 100, 160, 30, OPC_S_NODATA),
+               {{100, kEmpty, kNoData}, {130, kEmpty, kNoData}});
     ExpectRows(Read(OPCHDA_COUNT, 100, 160), {{100, 0, kGoodCalc}, {130, 0, kGoodCalc}});
     // Before history: nothing to average, and the count's interval begins before the first value.
     ExpectRows(Read(OPCHDA_AVERAGE, -30, 30), {{-30, kEmpty, kNoData}, {0, 15, kUncCalc}});
     ExpectRows(Read(OPCHDA_COUNT, -30, 30), {{-30, 0, kGoodCalc | OPCHDA_PARTIAL}, {0, 2, kUncCalc}});
     ExpectRows(Read(OPCHDA_TIMEAVERAGE, -30, 30), {{-30, kEmpty, kNoData}, {0, 25, kUncCalc}});
-    ExpectRows(Read(OPCHDA_DURATIONBAD, -30, 30), {{-30, 30, kGoodCalc | OPCHDA_PARTIAL}, {0, 10, kGoodCalc}});
+    ExpectRows(Read(OPCHDA_DURATIONBAD, -30, 30),
+               {{-30, 30, kGoodCalc | OPCHDA_PARTIAL}, {0, 10, kGoodCalc}});
 }
 
 TEST_F(Processed, BackwardIntervalsEndAtTheirStamp) {
     // (60, 90], (30, 60], (0, 30], each stamped with its later end.
     ExpectRows(Read(OPCHDA_AVERAGE, 90, 0), {{90, 35, kGoodCalc}, {60, 50, kUncCalc}, {30, 30, kUncCalc}});
-    ExpectRows(Read(OPCHDA_INTERPOLATIVE, 90, 0), {{90, 10, kIntUnc}, {60, 55, kIntGood}, {30, 40, kRawGood}});
+    ExpectRows(Read(OPCHDA_INTERPOLATIVE, 90, 0),
+               {{90, 10, kIntUnc}, {60, 55, kIntGood}, {30, 40, kRawGood}});
 }
 
 TEST_F(Processed, IntervalZeroIsTheWholeRange) {
@@ -172,7 +194,9 @@ TEST_F(Processed, IntervalZeroIsTheWholeRange) {
 
 TEST_F(Processed, SteppedItemsAverageTheSteps) {
     OPCHANDLE sp = client->Handle(u"Writable.Setpoint");
-    ASSERT_EQ(client->Write(Client::Op::Insert, sp, {Real(Sec(0), 10), Real(Sec(10), 20), Real(Sec(30), 40)}).size(), 3u);
+    ASSERT_EQ(client->Write(Client::Op::Insert, sp, {Real(Sec(0), 10), Real(Sec(10), 20), Real(Sec(30), 40)})
+                  .size(),
+              3u);
     Reply r = client->ReadProcessed(Time::At(Sec(0)), Time::At(Sec(30)), 0, {sp}, {OPCHDA_TIMEAVERAGE});
     ExpectRows(r.items[0], {{0, 500.0 / 30, kGoodCalc}});
     Reply at = client->ReadAtTime({Sec(5), Sec(10)}, {sp});
@@ -206,14 +230,19 @@ TEST_F(Processed, BadRequests) {
     EXPECT_EQ(r.items[2].aggregate, 0x80000001u);
     EXPECT_EQ(r.items[3].hClient, 9u);
     // Whole-call failures.
-    EXPECT_EQ(client->ReadProcessed(Time::At(Sec(5)), Time::At(Sec(5)), 0, {h}, {OPCHDA_AVERAGE}).hr, E_INVALIDARG);
-    EXPECT_EQ(client->ReadProcessed(Time::None(), Time::At(Sec(5)), 0, {h}, {OPCHDA_AVERAGE}).hr, E_INVALIDARG);
-    EXPECT_EQ(client->ReadProcessed(Time::At(Sec(0)), Time::At(Sec(86400)), kSecond, {h}, {OPCHDA_AVERAGE}).hr,
-              OPC_E_MAXEXCEEDED);
+    EXPECT_EQ(client->ReadProcessed(Time::At(Sec(5)), Time::At(Sec(5)), 0, {h}, {OPCHDA_AVERAGE}).hr,
+              E_INVALIDARG);
+    EXPECT_EQ(client->ReadProcessed(Time::None(), Time::At(Sec(5)), 0, {h}, {OPCHDA_AVERAGE}).hr,
+              E_INVALIDARG);
+    EXPECT_EQ(
+        client->ReadProcessed(Time::At(Sec(0)), Time::At(Sec(86400)), kSecond, {h}, {OPCHDA_AVERAGE}).hr,
+        OPC_E_MAXEXCEEDED);
     // Four centuries of a generated signal in one interval: refused rather than computed.
     OPCHANDLE sine = client->Handle(u"Generated.Waves.Sine");
-    EXPECT_EQ(client->ReadProcessed(Time::At(0), Time::At(Sec(0)), 0, {sine}, {OPCHDA_AVERAGE}).hr, OPC_E_MAXEXCEEDED);
-    EXPECT_EQ(client->ReadProcessed(Time::At(0), Time::At(Sec(0)), 0, {sine}, {OPCHDA_INTERPOLATIVE}).hr, S_OK);
+    EXPECT_EQ(client->ReadProcessed(Time::At(0), Time::At(Sec(0)), 0, {sine}, {OPCHDA_AVERAGE}).hr,
+              OPC_E_MAXEXCEEDED);
+    EXPECT_EQ(client->ReadProcessed(Time::At(0), Time::At(Sec(0)), 0, {sine}, {OPCHDA_INTERPOLATIVE}).hr,
+              S_OK);
     Reply rel = client->ReadProcessed(Time::Rel(u"NOW-1H"), Time::Rel(u"NOW?"), 0, {h}, {OPCHDA_AVERAGE});
     EXPECT_EQ(rel.hr, E_INVALIDARG);
     EXPECT_TRUE(rel.nullOutputs);

@@ -11,14 +11,18 @@
 namespace simtest {
 namespace {
 
-Ticks Min(int m) { return static_cast<Ticks>(static_cast<std::int64_t>(kFiveAm) + m * static_cast<std::int64_t>(kMinute)); }
+Ticks Min(int m) {
+    return static_cast<Ticks>(static_cast<std::int64_t>(kFiveAm) + m * static_cast<std::int64_t>(kMinute));
+}
 
 // An expected entry: a stored value at a minute after 5:00, or a placeholder for a missing bound.
 struct E {
     int minute;
     bool placeholder = false;
 };
-E P(int minute) { return E{minute, true}; }
+E P(int minute) {
+    return E{minute, true};
+}
 
 struct RawCase {
     const char* name;
@@ -32,7 +36,9 @@ struct RawCase {
 // Stored values at 5:00, 5:02, 5:03, 5:05 and 5:06, each worth ten times its minute; the value at
 // 5:03 is Uncertain.
 const int kMinutes[] = {0, 2, 3, 5, 6};
-DWORD QualityAt(int minute) { return minute == 3 ? OPC_QUALITY_LAST_USABLE : OPC_QUALITY_GOOD; }
+DWORD QualityAt(int minute) {
+    return minute == 3 ? OPC_QUALITY_LAST_USABLE : OPC_QUALITY_GOOD;
+}
 
 const RawCase kCases[] = {
     // Forward, both times given.
@@ -126,7 +132,8 @@ TEST_P(ReadRawTest, FollowsTheStandardsTable) {
 
 // Reads everything in pages of n, each continuing from the last timestamp returned (or just past
 // it for pages of 1, which could never advance otherwise).
-std::vector<Ticks> Paged(Client& client, OPCHANDLE h, Ticks from, Ticks to, DWORD n, bool bounds, int* calls) {
+std::vector<Ticks> Paged(Client& client, OPCHANDLE h, Ticks from, Ticks to, DWORD n, bool bounds,
+                         int* calls) {
     std::vector<Ticks> all;
     *calls = 0;
     Ticks start = from;

@@ -12,7 +12,9 @@
 namespace simtest {
 namespace {
 
-std::string Narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+std::string Narrow(const std::u16string& s) {
+    return std::string(s.begin(), s.end());
+}
 
 class Server : public ::testing::Test {
 protected:
@@ -29,7 +31,9 @@ TEST_F(Server, ReportsItsStatus) {
     WORD major = 0, minor = 0, build = 0;
     DWORD max = 0;
     LPWSTR text = nullptr, vendor = nullptr;
-    ASSERT_EQ(c.server()->GetHistorianStatus(&status, &now, &start, &major, &minor, &build, &max, &text, &vendor), S_OK);
+    ASSERT_EQ(
+        c.server()->GetHistorianStatus(&status, &now, &start, &major, &minor, &build, &max, &text, &vendor),
+        S_OK);
     EXPECT_EQ(status, OPCHDA_UP);
     EXPECT_EQ(FileTimeToU64(*now), kFiveAm + 5 * kSecond);
     EXPECT_EQ(FileTimeToU64(*start), kFiveAm);
@@ -51,8 +55,8 @@ TEST_F(Server, ItemHandlesAndValidation) {
     } cases[] = {
         {u"Generated.Waves.Sine", S_OK},
         {u"Writable.Lab.Density", S_OK},
-        {u"Generated.Plant.Reactor", S_OK},  // an item that is also a branch
-        {u"Generated.Waves.Sine", S_OK},     // again: a handle of its own
+        {u"Generated.Plant.Reactor", S_OK},         // an item that is also a branch
+        {u"Generated.Waves.Sine", S_OK},            // again: a handle of its own
         {u"Generated.Plant", OPC_E_UNKNOWNITEMID},  // a branch only
         {u"Generated.Nope", OPC_E_UNKNOWNITEMID},
         {u"generated.waves.sine", OPC_E_UNKNOWNITEMID},  // IDs compare with letter case
@@ -171,7 +175,8 @@ TEST_F(Server, AddressSpaceCoversEveryTypeOnSeveralLevels) {
         types[id.substr(0, id.find(u'.'))].insert(static_cast<int>(a[0].values[0].num));
     }
     EXPECT_GE(deepest, 3u);
-    const std::set<int> all = {VT_I1, VT_I2, VT_I4, VT_UI1, VT_UI2, VT_UI4, VT_R4, VT_R8, VT_CY, VT_BOOL, VT_BSTR, VT_DATE};
+    const std::set<int> all = {VT_I1, VT_I2, VT_I4, VT_UI1,  VT_UI2,  VT_UI4,
+                               VT_R4, VT_R8, VT_CY, VT_BOOL, VT_BSTR, VT_DATE};
     EXPECT_EQ(types[u"Generated"], all);
     EXPECT_EQ(types[u"Writable"], all);
 }
@@ -183,8 +188,9 @@ TEST_F(Server, ListsTheStandardAttributes) {
     LPWSTR *names = nullptr, *descs = nullptr;
     VARTYPE* vts = nullptr;
     ASSERT_EQ(c.server()->GetItemAttributes(&n, &ids, &names, &descs, &vts), S_OK);
-    const VARTYPE expected[] = {VT_I2, VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR,
-                                VT_R8, VT_R8, VT_BSTR, VT_CY, VT_CY, VT_R8, VT_I2, VT_R8, VT_R8};
+    const VARTYPE expected[] = {VT_I2,   VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_BSTR, VT_BSTR,
+                                VT_BSTR, VT_BSTR, VT_BSTR, VT_R8,   VT_R8,   VT_BSTR, VT_CY,
+                                VT_CY,   VT_R8,   VT_I2,   VT_R8,   VT_R8};
     ASSERT_EQ(n, std::size(expected));
     for (DWORD k = 0; k < n; ++k) {
         EXPECT_EQ(ids[k], k + 1);
@@ -228,11 +234,13 @@ TEST_F(Server, ReadsAttributeValues) {
     EXPECT_EQ(a[OPCHDA_PROCESS_NAME - 1].values[0].text, u"Brindlex.OPC.Simulation");
     EXPECT_NE(Narrow(a[OPCHDA_DERIVE_EQUATION - 1].values[0].text).find("sin"), std::string::npos);
     EXPECT_EQ(a[OPCHDA_MAX_TIME_INT - 1].values[0].vt, VT_CY);
-    EXPECT_EQ(a[OPCHDA_MAX_TIME_INT - 1].values[0].raw, static_cast<std::int64_t>(kSecond));  // ticks, unscaled
+    EXPECT_EQ(a[OPCHDA_MAX_TIME_INT - 1].values[0].raw,
+              static_cast<std::int64_t>(kSecond));  // ticks, unscaled
 
     // Attributes that mean nothing for a stored text item.
-    auto t = ReadAttributes(c, text, {OPCHDA_STEPPED, OPCHDA_ENG_UNITS, OPCHDA_NORMAL_MAXIMUM, OPCHDA_DERIVE_EQUATION,
-                                      OPCHDA_MAX_TIME_INT},
+    auto t = ReadAttributes(c, text,
+                            {OPCHDA_STEPPED, OPCHDA_ENG_UNITS, OPCHDA_NORMAL_MAXIMUM, OPCHDA_DERIVE_EQUATION,
+                             OPCHDA_MAX_TIME_INT},
                             Time::Rel(u"NOW"), Time::None(), &hr);
     EXPECT_EQ(t[0].code, S_OK);
     EXPECT_EQ(t[0].values[0].num, VARIANT_TRUE);
@@ -283,12 +291,13 @@ TEST_F(Server, ItemsFileAndSettingsThatAreNotUnderstood) {
     const std::string items = dir.File("items.txt");
     {
         FILE* f = fopen(items.c_str(), "w");
-        fputs("# extra items\n"
-              "Lab.Viscosity | R8 | no | mPa·s | Viscosity at 20 °C\n"
-              "Operator.Note | BSTR\n"
-              "Lab.Broken | R9\n"
-              "Writable.Real8 | R8\n",
-              f);
+        fputs(
+            "# extra items\n"
+            "Lab.Viscosity | R8 | no | mPa·s | Viscosity at 20 °C\n"
+            "Operator.Note | BSTR\n"
+            "Lab.Broken | R9\n"
+            "Writable.Real8 | R8\n",
+            f);
         fclose(f);
     }
     Client c(dir.File("h.db"), {{"VISTREL_SIM_ITEMS", items}, {"VISTREL_SIM_MAX_VALUES", "lots"}});
@@ -301,7 +310,8 @@ TEST_F(Server, ItemsFileAndSettingsThatAreNotUnderstood) {
     Reply r = c.ReadRaw(Time::At(kFiveAm), Time::None(), 1, false, {visc});
     EXPECT_EQ(r.items[0].v[0].num, 12.5);
     HRESULT hr;
-    auto a = ReadAttributes(c, visc, {OPCHDA_ENG_UNITS, OPCHDA_DESCRIPTION}, Time::Rel(u"NOW"), Time::None(), &hr);
+    auto a =
+        ReadAttributes(c, visc, {OPCHDA_ENG_UNITS, OPCHDA_DESCRIPTION}, Time::Rel(u"NOW"), Time::None(), &hr);
     EXPECT_EQ(a[0].values[0].text, u"mPa·s");
     EXPECT_EQ(a[1].values[0].text, u"Viscosity at 20 °C");
     // The default maximum stays.
@@ -327,8 +337,8 @@ TEST(Registration, ClassStoreAndCategoryManagerListTheServer) {
     EXPECT_TRUE(found);
 
     ICatInformation* cat = nullptr;
-    ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatInformation,
-                               reinterpret_cast<void**>(&cat)),
+    ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICatInformation, reinterpret_cast<void**>(&cat)),
               S_OK);
     IEnumCLSID* e = nullptr;
     CATID hda = CATID_OPCHDAServer10;
@@ -345,7 +355,8 @@ TEST(Registration, ClassStoreAndCategoryManagerListTheServer) {
 TEST(Registration, UnregistersWithTheCommand) {
     TempDir store;
     auto run = [&](const std::string& args) {
-        std::string cmd = std::string("'") + VISTREL_REGSVR_PATH + "' --store '" + store.path() + "' " + args + " 2>&1";
+        std::string cmd =
+            std::string("'") + VISTREL_REGSVR_PATH + "' --store '" + store.path() + "' " + args + " 2>&1";
         FILE* p = popen(cmd.c_str(), "r");
         std::string out;
         char buf[512];
@@ -379,7 +390,8 @@ TEST(Registration, ClassObjectAndUnloading) {
         IClassFactory* f = Factory();
         ASSERT_NE(f, nullptr);
         IUnknown* obj = nullptr;
-        EXPECT_EQ(f->CreateInstance(c.server(), IID_IUnknown, reinterpret_cast<void**>(&obj)), CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(f->CreateInstance(c.server(), IID_IUnknown, reinterpret_cast<void**>(&obj)),
+                  CLASS_E_NOAGGREGATION);
         EXPECT_EQ(obj, nullptr);
         EXPECT_EQ(f->LockServer(TRUE), S_OK);
         f->Release();

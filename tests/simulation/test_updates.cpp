@@ -16,7 +16,9 @@
 namespace simtest {
 namespace {
 
-Ticks Sec(int s) { return kFiveAm + static_cast<Ticks>(s) * kSecond; }
+Ticks Sec(int s) {
+    return kFiveAm + static_cast<Ticks>(s) * kSecond;
+}
 
 // The stored (time, value) pairs of an item.
 std::map<Ticks, double> Stored(Client& c, OPCHANDLE h) {
@@ -67,9 +69,11 @@ TEST_F(Updates, EntryCodesFollowTheStandard) {
         EXPECT_EQ(hr, allOk ? S_OK : S_FALSE);
     }
     HRESULT hr = E_FAIL;
-    EXPECT_EQ(client->DeleteAtTime({h, h}, {Sec(2), Sec(6)}, &hr), (std::vector<HRESULT>{S_OK, OPC_S_NODATA}));
+    EXPECT_EQ(client->DeleteAtTime({h, h}, {Sec(2), Sec(6)}, &hr),
+              (std::vector<HRESULT>{S_OK, OPC_S_NODATA}));
     EXPECT_EQ(hr, S_FALSE);
-    const std::map<Ticks, double> expected = {{Sec(1), 21}, {Sec(3), 3}, {Sec(5), 5}, {Sec(7), 7}, {Sec(8), 2}};
+    const std::map<Ticks, double> expected = {
+        {Sec(1), 21}, {Sec(3), 3}, {Sec(5), 5}, {Sec(7), 7}, {Sec(8), 2}};
     EXPECT_EQ(Stored(*client, h), expected);
 }
 
@@ -104,17 +108,23 @@ TEST_F(Updates, TextValuesConvertToEachItemsType) {
         double value;
     };
     const Conv good[] = {
-        {u"Writable.Int1", u"-5", VT_I1, -5},        {u"Writable.Int2", u"300", VT_I2, 300},
-        {u"Writable.Int4", u"-70000", VT_I4, -70000}, {u"Writable.UInt1", u"200", VT_UI1, 200},
-        {u"Writable.UInt2", u"60000", VT_UI2, 60000}, {u"Writable.UInt4", u"4000000000", VT_UI4, 4e9},
-        {u"Writable.Real4", u"1.5", VT_R4, 1.5},      {u"Writable.Real8", u"2.25", VT_R8, 2.25},
-        {u"Writable.Currency", u"12.3456", VT_CY, 12.3456}, {u"Writable.Boolean", u"-1", VT_BOOL, VARIANT_TRUE},
+        {u"Writable.Int1", u"-5", VT_I1, -5},
+        {u"Writable.Int2", u"300", VT_I2, 300},
+        {u"Writable.Int4", u"-70000", VT_I4, -70000},
+        {u"Writable.UInt1", u"200", VT_UI1, 200},
+        {u"Writable.UInt2", u"60000", VT_UI2, 60000},
+        {u"Writable.UInt4", u"4000000000", VT_UI4, 4e9},
+        {u"Writable.Real4", u"1.5", VT_R4, 1.5},
+        {u"Writable.Real8", u"2.25", VT_R8, 2.25},
+        {u"Writable.Currency", u"12.3456", VT_CY, 12.3456},
+        {u"Writable.Boolean", u"-1", VT_BOOL, VARIANT_TRUE},
         {u"Writable.Text", u"hello", VT_BSTR, 0},
     };
     for (const Conv& c : good) {
         SCOPED_TRACE(std::string(c.item, c.item + std::char_traits<char16_t>::length(c.item)));
         OPCHANDLE item = client->Handle(c.item);
-        ASSERT_EQ(client->Write(Client::Op::Insert, item, {Text(Sec(1), c.text)}), std::vector<HRESULT>{S_OK});
+        ASSERT_EQ(client->Write(Client::Op::Insert, item, {Text(Sec(1), c.text)}),
+                  std::vector<HRESULT>{S_OK});
         Reply r = client->ReadRaw(Time::At(Sec(1)), Time::At(Sec(1)), 0, false, {item});
         ASSERT_EQ(r.items[0].v.size(), 1u);
         EXPECT_EQ(r.items[0].v[0].vt, c.vt);
@@ -137,13 +147,13 @@ TEST_F(Updates, EntriesThatCannotBeStoredFailAloneAndTheRestIsWritten) {
     In empty{Sec(6), {}, OPC_QUALITY_GOOD};
     VariantInit(&empty.v);
     std::vector<In> in;
-    in.push_back(Text(Sec(1), u"300"));      // Int1: out of range
-    in.push_back(Text(Sec(2), u"abc"));      // Real8: not a number
-    in.push_back(Text(Sec(3), u"-1"));       // UInt1: negative
-    in.push_back(Text(Sec(4), u"7"));        // Real8: fine
-    in.push_back(Real(Sec(5), NAN));         // Real8: cannot be stored
-    in.push_back(std::move(empty));          // Real8: no value at all
-    in.push_back(Text(Sec(7), u"1"));        // generated
+    in.push_back(Text(Sec(1), u"300"));               // Int1: out of range
+    in.push_back(Text(Sec(2), u"abc"));               // Real8: not a number
+    in.push_back(Text(Sec(3), u"-1"));                // UInt1: negative
+    in.push_back(Text(Sec(4), u"7"));                 // Real8: fine
+    in.push_back(Real(Sec(5), NAN));                  // Real8: cannot be stored
+    in.push_back(std::move(empty));                   // Real8: no value at all
+    in.push_back(Text(Sec(7), u"1"));                 // generated
     in.push_back(Text(0x8000000000000000ULL, u"1"));  // no calendar date
     in.push_back(Text(Sec(9), u"9", 0x00FF0044));     // HDA flags from a client are dropped
     HRESULT hr = E_FAIL;
@@ -194,12 +204,14 @@ TEST_F(Updates, ReadModifiedReturnsSupersededValuesNewestFirst) {
     EXPECT_EQ(m.v[1].num, 2);
     EXPECT_EQ(m.v[2].num, 1);
     EXPECT_EQ(m.v[3].num, 5);
-    EXPECT_EQ(m.edit, (std::vector<OPCHDA_EDITTYPE>{OPCHDA_DELETE, OPCHDA_INSERTREPLACE, OPCHDA_REPLACE, OPCHDA_DELETE}));
+    EXPECT_EQ(m.edit, (std::vector<OPCHDA_EDITTYPE>{OPCHDA_DELETE, OPCHDA_INSERTREPLACE, OPCHDA_REPLACE,
+                                                    OPCHDA_DELETE}));
     EXPECT_EQ(m.modTime, (std::vector<Ticks>{m0 + 3, m0 + 2, m0 + 1, m0 + 4}));
     EXPECT_EQ(m.user, std::vector<std::u16string>(4, u"tester"));
 
     HRESULT hr = S_OK;
-    auto page = client->ReadModified(Time::At(Sec(10)), Time::At(Sec(0)), 2, {h, client->Handle(u"Generated.Waves.Sine")}, &hr);
+    auto page = client->ReadModified(Time::At(Sec(10)), Time::At(Sec(0)), 2,
+                                     {h, client->Handle(u"Generated.Waves.Sine")}, &hr);
     EXPECT_EQ(hr, S_FALSE);
     EXPECT_EQ(page[0].code, OPC_S_MOREDATA);
     EXPECT_EQ(page[0].t, (std::vector<Ticks>{Sec(2), Sec(1)}));

@@ -11,7 +11,9 @@ namespace sim {
 
 namespace {
 
-bool IsSpace16(char16_t c) { return c == u' ' || c == u'\t'; }
+bool IsSpace16(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
 
 bool IsForbidden(char16_t c) {
     return c < 0x20 || c == 0x7F || c == u'*' || c == u'?' || c == u'"' || c == u'|' || c == u'\\';
@@ -30,16 +32,44 @@ std::u16string_view Parent(std::u16string_view path) {
 // The span of values a type can hold, as entry limits.
 void TypeSpan(VARTYPE vt, std::optional<double>& lo, std::optional<double>& hi) {
     switch (vt) {
-        case VT_I1: lo = -128; hi = 127; break;
-        case VT_I2: lo = -32768; hi = 32767; break;
-        case VT_I4: lo = -2147483648.0; hi = 2147483647.0; break;
-        case VT_UI1: lo = 0; hi = 255; break;
-        case VT_UI2: lo = 0; hi = 65535; break;
-        case VT_UI4: lo = 0; hi = 4294967295.0; break;
-        case VT_R4: lo = -FLT_MAX; hi = FLT_MAX; break;
-        case VT_R8: lo = -DBL_MAX; hi = DBL_MAX; break;
-        case VT_CY: lo = -922337203685477.5808; hi = 922337203685477.5807; break;
-        default: break;
+        case VT_I1:
+            lo = -128;
+            hi = 127;
+            break;
+        case VT_I2:
+            lo = -32768;
+            hi = 32767;
+            break;
+        case VT_I4:
+            lo = -2147483648.0;
+            hi = 2147483647.0;
+            break;
+        case VT_UI1:
+            lo = 0;
+            hi = 255;
+            break;
+        case VT_UI2:
+            lo = 0;
+            hi = 65535;
+            break;
+        case VT_UI4:
+            lo = 0;
+            hi = 4294967295.0;
+            break;
+        case VT_R4:
+            lo = -FLT_MAX;
+            hi = FLT_MAX;
+            break;
+        case VT_R8:
+            lo = -DBL_MAX;
+            hi = DBL_MAX;
+            break;
+        case VT_CY:
+            lo = -922337203685477.5808;
+            hi = 922337203685477.5807;
+            break;
+        default:
+            break;
     }
 }
 
@@ -158,45 +188,68 @@ struct WritableItem {
     const char16_t* description;
 };
 
-Ticks Seconds(double s) { return static_cast<Ticks>(s * static_cast<double>(kTicksPerSecond) + 0.5); }
+Ticks Seconds(double s) {
+    return static_cast<Ticks>(s * static_cast<double>(kTicksPerSecond) + 0.5);
+}
 
 }  // namespace
 
 AddressSpace AddressSpace::Builtin() {
     static const GeneratedItem kGenerated[] = {
-        {u"Generated.Waves.Sine", VT_R8, Wave::Sine, 100, 0, 60, 1, false, u"", u"Sine wave, one minute period"},
-        {u"Generated.Waves.Sawtooth", VT_R8, Wave::Sawtooth, 50, 50, 30, 1, false, u"", u"Sawtooth 0..100, 30 s period"},
-        {u"Generated.Waves.Square", VT_R8, Wave::Square, 10, 10, 20, 1, true, u"", u"Square wave 0/20, 20 s period"},
-        {u"Generated.Waves.Triangle", VT_R8, Wave::Triangle, 25, 0, 40, 2, false, u"", u"Triangle ±25, 40 s period"},
+        {u"Generated.Waves.Sine", VT_R8, Wave::Sine, 100, 0, 60, 1, false, u"",
+         u"Sine wave, one minute period"},
+        {u"Generated.Waves.Sawtooth", VT_R8, Wave::Sawtooth, 50, 50, 30, 1, false, u"",
+         u"Sawtooth 0..100, 30 s period"},
+        {u"Generated.Waves.Square", VT_R8, Wave::Square, 10, 10, 20, 1, true, u"",
+         u"Square wave 0/20, 20 s period"},
+        {u"Generated.Waves.Triangle", VT_R8, Wave::Triangle, 25, 0, 40, 2, false, u"",
+         u"Triangle ±25, 40 s period"},
         {u"Generated.Waves.Random", VT_R8, Wave::Random, 10, 50, 60, 5, false, u"", u"Uniform random 40..60"},
-        {u"Generated.Waves.FastSine", VT_R4, Wave::Sine, 1, 0, 1, 0.01, false, u"", u"Sine wave, 1 Hz, 100 samples a second"},
-        {u"Generated.Waves.SlowSine", VT_R8, Wave::Sine, 10, 20, 86400, 60, false, u"°C", u"Daily sine 10..30"},
+        {u"Generated.Waves.FastSine", VT_R4, Wave::Sine, 1, 0, 1, 0.01, false, u"",
+         u"Sine wave, 1 Hz, 100 samples a second"},
+        {u"Generated.Waves.SlowSine", VT_R8, Wave::Sine, 10, 20, 86400, 60, false, u"°C",
+         u"Daily sine 10..30"},
         {u"Generated.Types.Int1", VT_I1, Wave::Triangle, 100, 0, 50, 1, false, u"", u"Signed byte"},
         {u"Generated.Types.Int2", VT_I2, Wave::Sine, 30000, 0, 120, 2, false, u"", u"Signed 16-bit integer"},
-        {u"Generated.Types.Int4", VT_I4, Wave::Sawtooth, 1000000, 0, 300, 5, false, u"", u"Signed 32-bit integer"},
+        {u"Generated.Types.Int4", VT_I4, Wave::Sawtooth, 1000000, 0, 300, 5, false, u"",
+         u"Signed 32-bit integer"},
         {u"Generated.Types.UInt1", VT_UI1, Wave::Random, 127.5, 127.5, 60, 1, false, u"", u"Unsigned byte"},
-        {u"Generated.Types.UInt2", VT_UI2, Wave::Sine, 30000, 30000, 90, 3, false, u"", u"Unsigned 16-bit integer"},
-        {u"Generated.Types.UInt4", VT_UI4, Wave::Counter, 0, 0, 3600, 1, true, u"", u"Counter of the seconds in the hour"},
+        {u"Generated.Types.UInt2", VT_UI2, Wave::Sine, 30000, 30000, 90, 3, false, u"",
+         u"Unsigned 16-bit integer"},
+        {u"Generated.Types.UInt4", VT_UI4, Wave::Counter, 0, 0, 3600, 1, true, u"",
+         u"Counter of the seconds in the hour"},
         {u"Generated.Types.Real4", VT_R4, Wave::Sine, 1, 0, 10, 0.5, false, u"", u"Single-precision real"},
         {u"Generated.Types.Real8", VT_R8, Wave::Random, 1000, 0, 60, 1, false, u"", u"Double-precision real"},
         {u"Generated.Types.Currency", VT_CY, Wave::Sawtooth, 500, 500, 600, 10, false, u"EUR", u"Currency"},
         {u"Generated.Types.Boolean", VT_BOOL, Wave::Square, 1, 0, 30, 1, true, u"", u"Boolean, 30 s period"},
-        {u"Generated.Types.Text", VT_BSTR, Wave::States, 0, 0, 120, 15, true, u"", u"Text cycling through machine states"},
-        {u"Generated.Types.Date", VT_DATE, Wave::Clock, 0, 0, 60, 60, false, u"", u"The sample's own date and time"},
-        {u"Generated.Plant.Boiler.Temperature", VT_R8, Wave::Sine, 20, 180, 600, 5, false, u"°C", u"Boiler water temperature"},
-        {u"Generated.Plant.Boiler.Pressure", VT_R8, Wave::Triangle, 1.5, 10, 900, 5, false, u"bar", u"Boiler pressure"},
-        {u"Generated.Plant.Boiler.Level", VT_R4, Wave::Sawtooth, 30, 50, 1800, 10, false, u"%", u"Drum level"},
-        {u"Generated.Plant.Boiler.BurnerOn", VT_BOOL, Wave::Square, 1, 0, 300, 5, true, u"", u"Burner running"},
+        {u"Generated.Types.Text", VT_BSTR, Wave::States, 0, 0, 120, 15, true, u"",
+         u"Text cycling through machine states"},
+        {u"Generated.Types.Date", VT_DATE, Wave::Clock, 0, 0, 60, 60, false, u"",
+         u"The sample's own date and time"},
+        {u"Generated.Plant.Boiler.Temperature", VT_R8, Wave::Sine, 20, 180, 600, 5, false, u"°C",
+         u"Boiler water temperature"},
+        {u"Generated.Plant.Boiler.Pressure", VT_R8, Wave::Triangle, 1.5, 10, 900, 5, false, u"bar",
+         u"Boiler pressure"},
+        {u"Generated.Plant.Boiler.Level", VT_R4, Wave::Sawtooth, 30, 50, 1800, 10, false, u"%",
+         u"Drum level"},
+        {u"Generated.Plant.Boiler.BurnerOn", VT_BOOL, Wave::Square, 1, 0, 300, 5, true, u"",
+         u"Burner running"},
         {u"Generated.Plant.Boiler.State", VT_BSTR, Wave::States, 0, 0, 1200, 60, true, u"", u"Boiler state"},
-        {u"Generated.Plant.Reactor", VT_R8, Wave::Sine, 5, 75, 1200, 10, false, u"°C", u"Reactor temperature"},
-        {u"Generated.Plant.Reactor.Pressure", VT_R8, Wave::Random, 0.2, 3, 60, 10, false, u"bar", u"Reactor pressure"},
-        {u"Generated.Plant.Reactor.Agitator.Speed", VT_I4, Wave::Triangle, 200, 1200, 600, 2, false, u"rpm", u"Agitator speed"},
-        {u"Generated.Plant.Reactor.Agitator.Running", VT_BOOL, Wave::Square, 1, 0, 900, 10, true, u"", u"Agitator running"},
-        {u"Generated.Plant.Line1.Count", VT_UI4, Wave::Counter, 0, 0, 86400, 10, true, u"pcs", u"Pieces produced today"},
+        {u"Generated.Plant.Reactor", VT_R8, Wave::Sine, 5, 75, 1200, 10, false, u"°C",
+         u"Reactor temperature"},
+        {u"Generated.Plant.Reactor.Pressure", VT_R8, Wave::Random, 0.2, 3, 60, 10, false, u"bar",
+         u"Reactor pressure"},
+        {u"Generated.Plant.Reactor.Agitator.Speed", VT_I4, Wave::Triangle, 200, 1200, 600, 2, false, u"rpm",
+         u"Agitator speed"},
+        {u"Generated.Plant.Reactor.Agitator.Running", VT_BOOL, Wave::Square, 1, 0, 900, 10, true, u"",
+         u"Agitator running"},
+        {u"Generated.Plant.Line1.Count", VT_UI4, Wave::Counter, 0, 0, 86400, 10, true, u"pcs",
+         u"Pieces produced today"},
         {u"Generated.Plant.Line1.Speed", VT_R8, Wave::Random, 5, 60, 60, 1, false, u"m/min", u"Line speed"},
-        {u"Generated.Quality.Flaky", VT_R8, Wave::Sine, 10, 0, 120, 1, false, u"", u"Sine with Bad and Uncertain samples",
-         QualityPattern::Flaky},
-        {u"Generated.Quality.Sparse", VT_R8, Wave::Sine, 10, 0, 86400 * 7, 3600, false, u"", u"One sample an hour"},
+        {u"Generated.Quality.Flaky", VT_R8, Wave::Sine, 10, 0, 120, 1, false, u"",
+         u"Sine with Bad and Uncertain samples", QualityPattern::Flaky},
+        {u"Generated.Quality.Sparse", VT_R8, Wave::Sine, 10, 0, 86400 * 7, 3600, false, u"",
+         u"One sample an hour"},
     };
     static const WritableItem kWritable[] = {
         {u"Writable.Int1", VT_I1, false, u"", u"Stored signed byte"},

@@ -9,36 +9,49 @@ namespace sim {
 namespace {
 
 constexpr AggregateInfo kAggregates[] = {
-    {OPCHDA_INTERPOLATIVE, u"Interpolative", u"Value at the start of each interval, interpolated between the values around it"},
+    {OPCHDA_INTERPOLATIVE, u"Interpolative",
+     u"Value at the start of each interval, interpolated between the values around it"},
     {OPCHDA_TOTAL, u"Total", u"Time average times the interval's length in seconds"},
     {OPCHDA_AVERAGE, u"Average", u"Arithmetic mean of the Good values in the interval"},
-    {OPCHDA_TIMEAVERAGE, u"Time Average", u"Area under the interpolated values divided by the interval's length"},
+    {OPCHDA_TIMEAVERAGE, u"Time Average",
+     u"Area under the interpolated values divided by the interval's length"},
     {OPCHDA_COUNT, u"Count", u"Number of Good values in the interval"},
     {OPCHDA_STDEV, u"Standard Deviation", u"Standard deviation of the Good values in the interval"},
-    {OPCHDA_MINIMUMACTUALTIME, u"Minimum Actual Time", u"Smallest Good value in the interval, with its own timestamp"},
+    {OPCHDA_MINIMUMACTUALTIME, u"Minimum Actual Time",
+     u"Smallest Good value in the interval, with its own timestamp"},
     {OPCHDA_MINIMUM, u"Minimum", u"Smallest Good value in the interval"},
-    {OPCHDA_MAXIMUMACTUALTIME, u"Maximum Actual Time", u"Largest Good value in the interval, with its own timestamp"},
+    {OPCHDA_MAXIMUMACTUALTIME, u"Maximum Actual Time",
+     u"Largest Good value in the interval, with its own timestamp"},
     {OPCHDA_MAXIMUM, u"Maximum", u"Largest Good value in the interval"},
     {OPCHDA_START, u"Start", u"First value in the interval, with its own timestamp"},
     {OPCHDA_END, u"End", u"Last value in the interval, with its own timestamp"},
     {OPCHDA_DELTA, u"Delta", u"Last Good value minus the first Good value in the interval"},
-    {OPCHDA_REGSLOPE, u"Regression Line Slope", u"Slope of the least-squares line through the Good values (per second)"},
-    {OPCHDA_REGCONST, u"Regression Line Constant", u"Value of the least-squares line at the start of the interval"},
-    {OPCHDA_REGDEV, u"Regression Line Error", u"Standard deviation of the Good values about the least-squares line"},
+    {OPCHDA_REGSLOPE, u"Regression Line Slope",
+     u"Slope of the least-squares line through the Good values (per second)"},
+    {OPCHDA_REGCONST, u"Regression Line Constant",
+     u"Value of the least-squares line at the start of the interval"},
+    {OPCHDA_REGDEV, u"Regression Line Error",
+     u"Standard deviation of the Good values about the least-squares line"},
     {OPCHDA_VARIANCE, u"Variance", u"Variance of the Good values in the interval"},
     {OPCHDA_RANGE, u"Range", u"Largest minus smallest Good value in the interval"},
     {OPCHDA_DURATIONGOOD, u"Duration Good", u"Seconds of the interval during which the quality was Good"},
     {OPCHDA_DURATIONBAD, u"Duration Bad", u"Seconds of the interval during which the quality was Bad"},
-    {OPCHDA_PERCENTGOOD, u"Percent Good", u"Fraction of the interval during which the quality was Good (1.0 = all of it)"},
-    {OPCHDA_PERCENTBAD, u"Percent Bad", u"Fraction of the interval during which the quality was Bad (1.0 = all of it)"},
+    {OPCHDA_PERCENTGOOD, u"Percent Good",
+     u"Fraction of the interval during which the quality was Good (1.0 = all of it)"},
+    {OPCHDA_PERCENTBAD, u"Percent Bad",
+     u"Fraction of the interval during which the quality was Bad (1.0 = all of it)"},
     {OPCHDA_WORSTQUALITY, u"Worst Quality", u"Worst quality of the values in the interval"},
 };
 
 constexpr DWORD kUncertain = OPC_QUALITY_SUB_NORMAL;
 constexpr std::size_t kChunk = 8192;
 
-double Seconds(Ticks t) { return static_cast<double>(t) / static_cast<double>(kTicksPerSecond); }
-double SignedSeconds(Ticks t, Ticks from) { return t >= from ? Seconds(t - from) : -Seconds(from - t); }
+double Seconds(Ticks t) {
+    return static_cast<double>(t) / static_cast<double>(kTicksPerSecond);
+}
+double SignedSeconds(Ticks t, Ticks from) {
+    return t >= from ? Seconds(t - from) : -Seconds(from - t);
+}
 
 Sample NoData(Ticks t) {
     Sample s;
@@ -55,7 +68,9 @@ Sample Calculated(Ticks t, Value v, bool uncertain) {
     return s;
 }
 
-Value R8(double x) { return Value::Real(VT_R8, x); }
+Value R8(double x) {
+    return Value::Real(VT_R8, x);
+}
 
 // Linear interpolation between two Good samples, as a value of the item's type.
 Value Between(const ItemTraits& traits, const Sample& a, const Sample& b, Ticks t) {
@@ -68,7 +83,9 @@ Value Between(const ItemTraits& traits, const Sample& a, const Sample& b, Ticks 
 
 }  // namespace
 
-std::span<const AggregateInfo> Aggregates() { return kAggregates; }
+std::span<const AggregateInfo> Aggregates() {
+    return kAggregates;
+}
 
 bool IsKnownAggregate(DWORD id) {
     for (const auto& a : kAggregates)
@@ -79,8 +96,14 @@ bool IsKnownAggregate(DWORD id) {
 bool AggregateFitsType(DWORD id, VARTYPE vt) {
     if (IsNumericType(vt)) return true;
     switch (id) {
-        case OPCHDA_INTERPOLATIVE: case OPCHDA_COUNT: case OPCHDA_START: case OPCHDA_END:
-        case OPCHDA_DURATIONGOOD: case OPCHDA_DURATIONBAD: case OPCHDA_PERCENTGOOD: case OPCHDA_PERCENTBAD:
+        case OPCHDA_INTERPOLATIVE:
+        case OPCHDA_COUNT:
+        case OPCHDA_START:
+        case OPCHDA_END:
+        case OPCHDA_DURATIONGOOD:
+        case OPCHDA_DURATIONBAD:
+        case OPCHDA_PERCENTGOOD:
+        case OPCHDA_PERCENTBAD:
         case OPCHDA_WORSTQUALITY:
             return true;
         default:
@@ -174,10 +197,16 @@ enum class Family { Stats, TimeWeighted, Durations };
 
 Family FamilyOf(DWORD aggregate) {
     switch (aggregate) {
-        case OPCHDA_TOTAL: case OPCHDA_TIMEAVERAGE: return Family::TimeWeighted;
-        case OPCHDA_DURATIONGOOD: case OPCHDA_DURATIONBAD: case OPCHDA_PERCENTGOOD: case OPCHDA_PERCENTBAD:
+        case OPCHDA_TOTAL:
+        case OPCHDA_TIMEAVERAGE:
+            return Family::TimeWeighted;
+        case OPCHDA_DURATIONGOOD:
+        case OPCHDA_DURATIONBAD:
+        case OPCHDA_PERCENTGOOD:
+        case OPCHDA_PERCENTBAD:
             return Family::Durations;
-        default: return Family::Stats;
+        default:
+            return Family::Stats;
     }
 }
 
@@ -186,9 +215,15 @@ class Processor {
 public:
     Processor(Series& series, const ItemTraits& traits, DWORD aggregate, std::vector<Interval> intervals,
               bool backward)
-        : m_series(series), m_traits(traits), m_agg(aggregate), m_iv(std::move(intervals)), m_backward(backward),
-          m_acc(m_iv.size()), m_family(FamilyOf(aggregate)),
-          m_regression(aggregate == OPCHDA_REGSLOPE || aggregate == OPCHDA_REGCONST || aggregate == OPCHDA_REGDEV) {}
+        : m_series(series),
+          m_traits(traits),
+          m_agg(aggregate),
+          m_iv(std::move(intervals)),
+          m_backward(backward),
+          m_acc(m_iv.size()),
+          m_family(FamilyOf(aggregate)),
+          m_regression(aggregate == OPCHDA_REGSLOPE || aggregate == OPCHDA_REGCONST ||
+                       aggregate == OPCHDA_REGDEV) {}
 
     std::vector<Sample> Run() {
         const Ticks first = m_iv.front().lo, last = m_iv.back().hi;
@@ -334,7 +369,8 @@ private:
         for (std::size_t k = 0; k < m_iv.size(); ++k) {
             Sample s = Result(m_iv[k], m_acc[k]);
             const bool beforeHistory = !firstGoodInHistory || m_iv[k].lo < *firstGoodInHistory;
-            if ((s.quality & OPCHDA_CALCULATED) && (m_iv[k].partial || beforeHistory)) s.quality |= OPCHDA_PARTIAL;
+            if ((s.quality & OPCHDA_CALCULATED) && (m_iv[k].partial || beforeHistory))
+                s.quality |= OPCHDA_PARTIAL;
             out.push_back(std::move(s));
         }
         if (m_backward) std::reverse(out.begin(), out.end());
@@ -366,10 +402,14 @@ private:
             }
             case OPCHDA_COUNT:
                 return Calculated(stamp, Value::Int(VT_I4, static_cast<std::int64_t>(a.good)), a.skipped);
-            case OPCHDA_DURATIONGOOD: return Calculated(stamp, R8(Seconds(a.goodTicks)), false);
-            case OPCHDA_DURATIONBAD: return Calculated(stamp, R8(Seconds(a.badTicks)), false);
-            case OPCHDA_PERCENTGOOD: return Calculated(stamp, R8(Seconds(a.goodTicks) / len), false);
-            case OPCHDA_PERCENTBAD: return Calculated(stamp, R8(Seconds(a.badTicks) / len), false);
+            case OPCHDA_DURATIONGOOD:
+                return Calculated(stamp, R8(Seconds(a.goodTicks)), false);
+            case OPCHDA_DURATIONBAD:
+                return Calculated(stamp, R8(Seconds(a.badTicks)), false);
+            case OPCHDA_PERCENTGOOD:
+                return Calculated(stamp, R8(Seconds(a.goodTicks) / len), false);
+            case OPCHDA_PERCENTBAD:
+                return Calculated(stamp, R8(Seconds(a.badTicks) / len), false);
             case OPCHDA_WORSTQUALITY:
                 if (a.rawCount == 0) return NoData(stamp);
                 return Calculated(stamp, Value::Int(VT_I4, a.worst), false);
@@ -379,30 +419,42 @@ private:
             case OPCHDA_END:
                 if (a.rawCount == 0) return NoData(stamp);
                 return raw(a.endT, false);
-            default: break;
+            default:
+                break;
         }
         if (a.good == 0) return NoData(stamp);
         const double n = static_cast<double>(a.good);
         switch (m_agg) {
-            case OPCHDA_AVERAGE: return Calculated(stamp, R8(a.mean), a.skipped);
-            case OPCHDA_STDEV: return Calculated(stamp, R8(a.good > 1 ? std::sqrt(a.m2 / (n - 1)) : 0.0), a.skipped);
-            case OPCHDA_VARIANCE: return Calculated(stamp, R8(a.good > 1 ? a.m2 / (n - 1) : 0.0), a.skipped);
-            case OPCHDA_MINIMUMACTUALTIME: return raw(a.minT, a.skipped);
-            case OPCHDA_MAXIMUMACTUALTIME: return raw(a.maxT, a.skipped);
-            case OPCHDA_MINIMUM: return Calculated(stamp, At(a.minT).v, a.skipped);
-            case OPCHDA_MAXIMUM: return Calculated(stamp, At(a.maxT).v, a.skipped);
-            case OPCHDA_DELTA: return Calculated(stamp, R8(a.lastV - a.firstV), a.skipped);
-            case OPCHDA_RANGE: return Calculated(stamp, R8(a.maxV - a.minV), a.skipped);
+            case OPCHDA_AVERAGE:
+                return Calculated(stamp, R8(a.mean), a.skipped);
+            case OPCHDA_STDEV:
+                return Calculated(stamp, R8(a.good > 1 ? std::sqrt(a.m2 / (n - 1)) : 0.0), a.skipped);
+            case OPCHDA_VARIANCE:
+                return Calculated(stamp, R8(a.good > 1 ? a.m2 / (n - 1) : 0.0), a.skipped);
+            case OPCHDA_MINIMUMACTUALTIME:
+                return raw(a.minT, a.skipped);
+            case OPCHDA_MAXIMUMACTUALTIME:
+                return raw(a.maxT, a.skipped);
+            case OPCHDA_MINIMUM:
+                return Calculated(stamp, At(a.minT).v, a.skipped);
+            case OPCHDA_MAXIMUM:
+                return Calculated(stamp, At(a.maxT).v, a.skipped);
+            case OPCHDA_DELTA:
+                return Calculated(stamp, R8(a.lastV - a.firstV), a.skipped);
+            case OPCHDA_RANGE:
+                return Calculated(stamp, R8(a.maxV - a.minV), a.skipped);
             case OPCHDA_REGSLOPE:
             case OPCHDA_REGCONST:
             case OPCHDA_REGDEV: {
                 const double slope = a.m2T > 0 ? a.cTV / a.m2T : 0.0;
                 if (m_agg == OPCHDA_REGSLOPE) return Calculated(stamp, R8(slope), a.skipped);
-                if (m_agg == OPCHDA_REGCONST) return Calculated(stamp, R8(a.mean - slope * a.meanT), a.skipped);
+                if (m_agg == OPCHDA_REGCONST)
+                    return Calculated(stamp, R8(a.mean - slope * a.meanT), a.skipped);
                 const double ssr = std::max(0.0, a.m2 - slope * a.cTV);
                 return Calculated(stamp, R8(a.good > 2 ? std::sqrt(ssr / (n - 2)) : 0.0), a.skipped);
             }
-            default: return NoData(stamp);
+            default:
+                return NoData(stamp);
         }
     }
 

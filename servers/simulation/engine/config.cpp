@@ -44,8 +44,9 @@ Config Config::FromEnvironment(const std::function<const char*(const char*)>& ge
         const char* v = env(name);
         if (!v || !*v) return;
         if (!ParseCount(v, lo, hi, &field))
-            c.problems.push_back(std::string(name) + "='" + v + "' is not a number from " + std::to_string(lo) +
-                                 " to " + std::to_string(hi) + "; using " + std::to_string(field));
+            c.problems.push_back(std::string(name) + "='" + v + "' is not a number from " +
+                                 std::to_string(lo) + " to " + std::to_string(hi) + "; using " +
+                                 std::to_string(field));
     };
     count("VISTREL_SIM_MAX_VALUES", 1, 100'000'000, c.maxValues);
     count("VISTREL_SIM_MAX_CALL_VALUES", 1, 1'000'000'000, c.maxCallValues);

@@ -19,9 +19,13 @@ bool ResolveTime(const TimeArg& arg, Ticks now, std::optional<Ticks>* out) {
     }
     Ticks t = 0;
     switch (ParseRelativeTime(arg.text, now, &t)) {
-        case RelTimeStatus::Empty: return true;
-        case RelTimeStatus::Ok: *out = t; return true;
-        case RelTimeStatus::Invalid: return false;
+        case RelTimeStatus::Empty:
+            return true;
+        case RelTimeStatus::Ok:
+            *out = t;
+            return true;
+        case RelTimeStatus::Invalid:
+            return false;
     }
     return false;
 }
@@ -45,7 +49,8 @@ Engine::Engine(Config config, Ticks startTime) : m_config(std::move(config)), m_
     auto space = std::make_shared<AddressSpace>(AddressSpace::Builtin());
     if (!m_config.itemsFile.empty()) {
         ItemsFileResult r = AddItemsFromFile(m_config.itemsFile, *space);
-        for (const auto& p : r.problems) m_itemProblems.push_back("items file " + m_config.itemsFile + ": " + p);
+        for (const auto& p : r.problems)
+            m_itemProblems.push_back("items file " + m_config.itemsFile + ": " + p);
     }
     m_space = space;
     std::vector<std::u16string> writable;
@@ -110,7 +115,8 @@ HRESULT Engine::ValidateItemId(std::u16string_view id) const {
     return S_OK;
 }
 
-std::vector<HRESULT> Engine::GetItemHandles(std::span<const std::u16string> ids, std::span<const OPCHANDLE> clients,
+std::vector<HRESULT> Engine::GetItemHandles(std::span<const std::u16string> ids,
+                                            std::span<const OPCHANDLE> clients,
                                             std::vector<OPCHANDLE>* servers) {
     std::lock_guard lock(m_mutex);
     std::vector<HRESULT> codes(ids.size(), S_OK);
@@ -197,7 +203,8 @@ ReadCall Engine::ReadRaw(const TimeArg& start, const TimeArg& end, DWORD numValu
 }
 
 ReadCall Engine::ReadProcessed(const TimeArg& start, const TimeArg& end, Ticks interval,
-                               std::span<const OPCHANDLE> handles, std::span<const DWORD> aggregates, Ticks now) {
+                               std::span<const OPCHANDLE> handles, std::span<const DWORD> aggregates,
+                               Ticks now) {
     std::lock_guard lock(m_mutex);
     ReadCall c;
     if (handles.empty() || aggregates.size() != handles.size() || !ResolveTime(start, now, &c.start) ||
@@ -244,8 +251,8 @@ ReadCall Engine::ReadProcessed(const TimeArg& start, const TimeArg& end, Ticks i
             } else {
                 try {
                     auto series = OpenSeries(item);
-                    ItemResult res = sim::ReadProcessed(*series, ItemTraits{item.vt, item.stepped}, aggregates[k],
-                                                        *c.start, *c.end, interval);
+                    ItemResult res = sim::ReadProcessed(*series, ItemTraits{item.vt, item.stepped},
+                                                        aggregates[k], *c.start, *c.end, interval);
                     r.code = res.code;
                     r.samples = std::move(res.samples);
                 } catch (const SeriesError& e) {
@@ -316,8 +323,10 @@ ModifiedCall Engine::ReadModified(const TimeArg& start, const TimeArg& end, DWOR
         c.hr = OPC_E_MAXEXCEEDED;
         return c;
     }
-    std::size_t cap = numValues ? numValues : std::max<std::size_t>(1, std::min(m_config.maxValues,
-                                                                                m_config.maxCallValues / handles.size()));
+    std::size_t cap =
+        numValues
+            ? numValues
+            : std::max<std::size_t>(1, std::min(m_config.maxValues, m_config.maxCallValues / handles.size()));
     m_store->BeginCall();
     const Domain d = MakeDomain(c.start, c.end);
     std::vector<HRESULT> codes;
@@ -358,7 +367,8 @@ AttributeCall Engine::ReadAttribute(const TimeArg& start, const TimeArg& end, OP
         c.hr = OPC_E_INVALIDHANDLE;
         return c;
     }
-    if (attributeIds.empty() || !ResolveTime(start, now, &c.start) || !ResolveTime(end, now, &c.end) || !c.start) {
+    if (attributeIds.empty() || !ResolveTime(start, now, &c.start) || !ResolveTime(end, now, &c.end) ||
+        !c.start) {
         c.hr = E_INVALIDARG;
         return c;
     }
@@ -394,7 +404,8 @@ UpdateCall Engine::Update(EditOp op, std::span<const OPCHANDLE> handles, std::sp
     std::lock_guard lock(m_mutex);
     UpdateCall c;
     const bool withValues = op != EditOp::DeleteAtTime;
-    if (handles.empty() || times.size() != handles.size() || (withValues && qualities.size() != handles.size())) {
+    if (handles.empty() || times.size() != handles.size() ||
+        (withValues && qualities.size() != handles.size())) {
         c.hr = E_INVALIDARG;
         return c;
     }
@@ -446,7 +457,8 @@ UpdateCall Engine::DeleteAtTime(std::span<const OPCHANDLE> handles, std::span<co
     return Update(EditOp::DeleteAtTime, handles, times, {}, {}, now);
 }
 
-UpdateCall Engine::DeleteRaw(const TimeArg& start, const TimeArg& end, std::span<const OPCHANDLE> handles, Ticks now) {
+UpdateCall Engine::DeleteRaw(const TimeArg& start, const TimeArg& end, std::span<const OPCHANDLE> handles,
+                             Ticks now) {
     std::lock_guard lock(m_mutex);
     UpdateCall c;
     if (handles.empty() || !ResolveTime(start, now, &c.start) || !ResolveTime(end, now, &c.end) || !c.start ||

@@ -110,15 +110,15 @@ public:
 
     // Item handles.
     HRESULT ValidateItemId(std::u16string_view id) const;
-    std::vector<HRESULT> GetItemHandles(std::span<const std::u16string> ids, std::span<const OPCHANDLE> clients,
-                                        std::vector<OPCHANDLE>* servers);
+    std::vector<HRESULT> GetItemHandles(std::span<const std::u16string> ids,
+                                        std::span<const OPCHANDLE> clients, std::vector<OPCHANDLE>* servers);
     std::vector<HRESULT> ReleaseItemHandles(std::span<const OPCHANDLE> servers);
 
     // Reads. `now` is the instant relative times resolve against.
     ReadCall ReadRaw(const TimeArg& start, const TimeArg& end, DWORD numValues, bool bounds,
                      std::span<const OPCHANDLE> handles, Ticks now);
-    ReadCall ReadProcessed(const TimeArg& start, const TimeArg& end, Ticks interval, std::span<const OPCHANDLE> handles,
-                           std::span<const DWORD> aggregates, Ticks now);
+    ReadCall ReadProcessed(const TimeArg& start, const TimeArg& end, Ticks interval,
+                           std::span<const OPCHANDLE> handles, std::span<const DWORD> aggregates, Ticks now);
     ReadCall ReadAtTime(std::span<const Ticks> times, std::span<const OPCHANDLE> handles);
     ModifiedCall ReadModified(const TimeArg& start, const TimeArg& end, DWORD numValues,
                               std::span<const OPCHANDLE> handles, Ticks now);
@@ -129,7 +129,8 @@ public:
     UpdateCall Update(EditOp op, std::span<const OPCHANDLE> handles, std::span<const Ticks> times,
                       std::span<const DWORD> qualities, const ValueConverter& convert, Ticks now);
     UpdateCall DeleteAtTime(std::span<const OPCHANDLE> handles, std::span<const Ticks> times, Ticks now);
-    UpdateCall DeleteRaw(const TimeArg& start, const TimeArg& end, std::span<const OPCHANDLE> handles, Ticks now);
+    UpdateCall DeleteRaw(const TimeArg& start, const TimeArg& end, std::span<const OPCHANDLE> handles,
+                         Ticks now);
 
 private:
     struct Handle {

@@ -9,9 +9,13 @@ namespace sim {
 
 namespace {
 
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+char16_t Upper(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+}
 
-bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f'; }
+bool IsSpace(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+}
 
 bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
     return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
@@ -43,11 +47,16 @@ constexpr UnitEntry kUnits[] = {
 
 std::optional<Ticks> Truncate(Ticks now, Keyword k) {
     switch (k) {
-        case Keyword::Now: return now;
-        case Keyword::Second: return now - now % kTicksPerSecond;
-        case Keyword::Minute: return now - now % kTicksPerMinute;
-        case Keyword::Hour: return now - now % kTicksPerHour;
-        case Keyword::Day: return now - now % kTicksPerDay;
+        case Keyword::Now:
+            return now;
+        case Keyword::Second:
+            return now - now % kTicksPerSecond;
+        case Keyword::Minute:
+            return now - now % kTicksPerMinute;
+        case Keyword::Hour:
+            return now - now % kTicksPerHour;
+        case Keyword::Day:
+            return now - now % kTicksPerDay;
         case Keyword::Week: {
             Ticks day = now - now % kTicksPerDay;
             Ticks back = static_cast<Ticks>(DayOfWeek(now)) * kTicksPerDay;
@@ -73,12 +82,18 @@ std::optional<Ticks> Truncate(Ticks now, Keyword k) {
 
 Ticks UnitTicks(Unit u) {
     switch (u) {
-        case Unit::Second: return kTicksPerSecond;
-        case Unit::Minute: return kTicksPerMinute;
-        case Unit::Hour: return kTicksPerHour;
-        case Unit::Day: return kTicksPerDay;
-        case Unit::Week: return 7 * kTicksPerDay;
-        default: return 0;
+        case Unit::Second:
+            return kTicksPerSecond;
+        case Unit::Minute:
+            return kTicksPerMinute;
+        case Unit::Hour:
+            return kTicksPerHour;
+        case Unit::Day:
+            return kTicksPerDay;
+        case Unit::Week:
+            return 7 * kTicksPerDay;
+        default:
+            return 0;
     }
 }
 

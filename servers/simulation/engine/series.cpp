@@ -1,7 +1,6 @@
 // Points from samples, for series without a faster way to give them.
 #include "servers/simulation/engine/series.h"
 
-
 namespace sim {
 
 Point ToPoint(const Sample& s) {

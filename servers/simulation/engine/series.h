@@ -37,7 +37,8 @@ public:
     virtual std::size_t ReadPoints(Ticks lo, Ticks hi, std::size_t max, std::vector<Point>& out);
     // Appends to `out` up to `max` samples with lo <= t <= hi, ascending, or descending when
     // `backward`. Returns how many were appended.
-    virtual std::size_t Read(Ticks lo, Ticks hi, bool backward, std::size_t max, std::vector<Sample>& out) = 0;
+    virtual std::size_t Read(Ticks lo, Ticks hi, bool backward, std::size_t max,
+                             std::vector<Sample>& out) = 0;
     // The latest sample at or before t; with goodOnly, the latest one of Good quality.
     virtual std::optional<Sample> Floor(Ticks t, bool goodOnly) = 0;
     // The earliest sample at or after t; with goodOnly, the earliest one of Good quality.

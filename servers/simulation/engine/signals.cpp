@@ -49,11 +49,21 @@ Sample SampleNumber(const SignalDef& def, VARTYPE vt, std::uint64_t k) {
     const double x = static_cast<double>((t + def.phase % period) % period) / static_cast<double>(period);
     double y = 0;
     switch (def.wave) {
-        case Wave::Sine: y = def.offset + def.amplitude * std::sin(2 * std::numbers::pi * x); break;
-        case Wave::Sawtooth: y = def.offset + def.amplitude * (2 * x - 1); break;
-        case Wave::Square: y = def.offset + (x < 0.5 ? def.amplitude : -def.amplitude); break;
-        case Wave::Triangle: y = def.offset + def.amplitude * (x < 0.5 ? 4 * x - 1 : 3 - 4 * x); break;
-        case Wave::Random: y = def.offset + def.amplitude * (2 * Unit(def.seed, k) - 1); break;
+        case Wave::Sine:
+            y = def.offset + def.amplitude * std::sin(2 * std::numbers::pi * x);
+            break;
+        case Wave::Sawtooth:
+            y = def.offset + def.amplitude * (2 * x - 1);
+            break;
+        case Wave::Square:
+            y = def.offset + (x < 0.5 ? def.amplitude : -def.amplitude);
+            break;
+        case Wave::Triangle:
+            y = def.offset + def.amplitude * (x < 0.5 ? 4 * x - 1 : 3 - 4 * x);
+            break;
+        case Wave::Random:
+            y = def.offset + def.amplitude * (2 * Unit(def.seed, k) - 1);
+            break;
         case Wave::Counter: {
             Ticks perWave = period / def.samplePeriod;
             y = def.offset + static_cast<double>(perWave ? k % perWave : k);
@@ -100,19 +110,41 @@ std::u16string DescribeSignal(const SignalDef& def) {
     auto dur = [&](Ticks t) { return num(static_cast<double>(t) / kTicksPerSecond) + u" s"; };
     std::u16string shape;
     switch (def.wave) {
-        case Wave::Sine: shape = num(def.offset) + u" + " + num(def.amplitude) + u" * sin(2*pi*t/" + dur(def.wavePeriod) + u")"; break;
-        case Wave::Sawtooth: shape = u"sawtooth " + num(def.offset - def.amplitude) + u".." + num(def.offset + def.amplitude) + u", period " + dur(def.wavePeriod); break;
-        case Wave::Square: shape = u"square " + num(def.offset - def.amplitude) + u"/" + num(def.offset + def.amplitude) + u", period " + dur(def.wavePeriod); break;
-        case Wave::Triangle: shape = u"triangle " + num(def.offset - def.amplitude) + u".." + num(def.offset + def.amplitude) + u", period " + dur(def.wavePeriod); break;
-        case Wave::Random: shape = u"uniform random " + num(def.offset - def.amplitude) + u".." + num(def.offset + def.amplitude) + u", seed " + num(static_cast<double>(def.seed)); break;
-        case Wave::Counter: shape = num(def.offset) + u" + sample number within " + dur(def.wavePeriod); break;
-        case Wave::Clock: shape = u"the sample's own time"; break;
-        case Wave::States: shape = u"states cycling every " + dur(def.wavePeriod); break;
+        case Wave::Sine:
+            shape = num(def.offset) + u" + " + num(def.amplitude) + u" * sin(2*pi*t/" + dur(def.wavePeriod) +
+                    u")";
+            break;
+        case Wave::Sawtooth:
+            shape = u"sawtooth " + num(def.offset - def.amplitude) + u".." + num(def.offset + def.amplitude) +
+                    u", period " + dur(def.wavePeriod);
+            break;
+        case Wave::Square:
+            shape = u"square " + num(def.offset - def.amplitude) + u"/" + num(def.offset + def.amplitude) +
+                    u", period " + dur(def.wavePeriod);
+            break;
+        case Wave::Triangle:
+            shape = u"triangle " + num(def.offset - def.amplitude) + u".." + num(def.offset + def.amplitude) +
+                    u", period " + dur(def.wavePeriod);
+            break;
+        case Wave::Random:
+            shape = u"uniform random " + num(def.offset - def.amplitude) + u".." +
+                    num(def.offset + def.amplitude) + u", seed " + num(static_cast<double>(def.seed));
+            break;
+        case Wave::Counter:
+            shape = num(def.offset) + u" + sample number within " + dur(def.wavePeriod);
+            break;
+        case Wave::Clock:
+            shape = u"the sample's own time";
+            break;
+        case Wave::States:
+            shape = u"states cycling every " + dur(def.wavePeriod);
+            break;
     }
     return shape + u"; sampled every " + dur(def.samplePeriod);
 }
 
-std::size_t GeneratedSeries::Read(Ticks lo, Ticks hi, bool backward, std::size_t max, std::vector<Sample>& out) {
+std::size_t GeneratedSeries::Read(Ticks lo, Ticks hi, bool backward, std::size_t max,
+                                  std::vector<Sample>& out) {
     if (hi > kMaxTicks) hi = kMaxTicks;
     if (lo > hi || max == 0) return 0;
     const Ticks p = m_def.samplePeriod;

@@ -30,12 +30,16 @@ private:
     sqlite3_stmt* m_s;
 };
 
-std::int64_t Clamp64(Ticks t) { return static_cast<std::int64_t>(t > kMaxTicks ? kMaxTicks : t); }
+std::int64_t Clamp64(Ticks t) {
+    return static_cast<std::int64_t>(t > kMaxTicks ? kMaxTicks : t);
+}
 std::int64_t Limit(std::size_t n) {
     return n > static_cast<std::size_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(n);
 }
 
-DWORD PackQuality(VARTYPE vt, DWORD quality) { return (static_cast<DWORD>(vt) << 16) | DaPart(quality); }
+DWORD PackQuality(VARTYPE vt, DWORD quality) {
+    return (static_cast<DWORD>(vt) << 16) | DaPart(quality);
+}
 
 int BindValue(sqlite3_stmt* s, int index, const Value& v) {
     if (v.vt == VT_BSTR)
@@ -50,8 +54,9 @@ Value ColumnValue(sqlite3_stmt* s, int index, VARTYPE vt) {
     if (vt == VT_BSTR) {
         const void* p = sqlite3_column_text16(s, index);
         int bytes = sqlite3_column_bytes16(s, index);
-        return Value::Text(p ? std::u16string(static_cast<const char16_t*>(p), static_cast<std::size_t>(bytes) / 2)
-                             : std::u16string());
+        return Value::Text(
+            p ? std::u16string(static_cast<const char16_t*>(p), static_cast<std::size_t>(bytes) / 2)
+              : std::u16string());
     }
     if (IsRealType(vt)) return Value::Real(vt, sqlite3_column_double(s, index));
     return Value::Int(vt, sqlite3_column_int64(s, index));
@@ -67,7 +72,9 @@ Sample RowSample(sqlite3_stmt* s) {
     return r;
 }
 
-std::u16string ToU16(const std::string& s) { return com::Utf8ToUtf16(s); }
+std::u16string ToU16(const std::string& s) {
+    return com::Utf8ToUtf16(s);
+}
 
 }  // namespace
 
@@ -84,11 +91,23 @@ struct StoredColumns {
         const VARTYPE vt = static_cast<VARTYPE>(q[k] >> 16);
         Point p{t[k], DaPart(q[k]), 0, true};
         switch (vt) {
-            case VT_R4: case VT_R8: case VT_DATE: p.x = std::bit_cast<double>(bits[k]); break;
-            case VT_CY: p.x = static_cast<double>(bits[k]) / 10000.0; break;
-            case VT_BOOL: p.x = bits[k] ? 1.0 : 0.0; break;
-            case VT_BSTR: p.numeric = false; break;
-            default: p.x = static_cast<double>(bits[k]); break;
+            case VT_R4:
+            case VT_R8:
+            case VT_DATE:
+                p.x = std::bit_cast<double>(bits[k]);
+                break;
+            case VT_CY:
+                p.x = static_cast<double>(bits[k]) / 10000.0;
+                break;
+            case VT_BOOL:
+                p.x = bits[k] ? 1.0 : 0.0;
+                break;
+            case VT_BSTR:
+                p.numeric = false;
+                break;
+            default:
+                p.x = static_cast<double>(bits[k]);
+                break;
         }
         return p;
     }
@@ -143,7 +162,8 @@ public:
         return std::nullopt;
     }
     std::optional<Sample> Ceil(Ticks t, bool goodOnly) override {
-        for (std::size_t k = static_cast<std::size_t>(std::lower_bound(m_t.begin(), m_t.end(), t) - m_t.begin());
+        for (std::size_t k =
+                 static_cast<std::size_t>(std::lower_bound(m_t.begin(), m_t.end(), t) - m_t.begin());
              k < m_t.size(); ++k)
             if (!goodOnly || IsGood(m_c->q[k])) return m_c->At(k);
         return std::nullopt;
@@ -197,9 +217,12 @@ public:
             const DWORD packed = static_cast<DWORD>(sqlite3_column_int64(*u, 1));
             const VARTYPE vt = static_cast<VARTYPE>(packed >> 16);
             Point p{static_cast<Ticks>(sqlite3_column_int64(*u, 0)), DaPart(packed), 0, vt != VT_BSTR};
-            if (vt == VT_CY) p.x = static_cast<double>(sqlite3_column_int64(*u, 2)) / 10000.0;
-            else if (vt == VT_BOOL) p.x = sqlite3_column_int64(*u, 2) ? 1.0 : 0.0;
-            else if (p.numeric) p.x = sqlite3_column_double(*u, 2);
+            if (vt == VT_CY)
+                p.x = static_cast<double>(sqlite3_column_int64(*u, 2)) / 10000.0;
+            else if (vt == VT_BOOL)
+                p.x = sqlite3_column_int64(*u, 2) ? 1.0 : 0.0;
+            else if (p.numeric)
+                p.x = sqlite3_column_double(*u, 2);
             out.push_back(p);
             ++n;
         }
@@ -234,7 +257,9 @@ Store::Store(StoreOptions options, std::vector<std::u16string> itemIds)
     Open();
 }
 
-Store::~Store() { Close(); }
+Store::~Store() {
+    Close();
+}
 
 void Store::Close() {
     InvalidateAll();
@@ -249,13 +274,22 @@ void Store::Close() {
 
 HRESULT Store::CodeOf(int rc) const {
     switch (rc & 0xFF) {
-        case SQLITE_BUSY: case SQLITE_LOCKED: return kHrLocked;
-        case SQLITE_READONLY: return kHrReadOnly;
-        case SQLITE_CORRUPT: case SQLITE_NOTADB: return kHrCorrupt;
-        case SQLITE_FULL: return kHrDiskFull;
-        case SQLITE_CANTOPEN: return kHrOpenFailed;
-        case SQLITE_NOMEM: return E_OUTOFMEMORY;
-        default: return E_FAIL;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return kHrLocked;
+        case SQLITE_READONLY:
+            return kHrReadOnly;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return kHrCorrupt;
+        case SQLITE_FULL:
+            return kHrDiskFull;
+        case SQLITE_CANTOPEN:
+            return kHrOpenFailed;
+        case SQLITE_NOMEM:
+            return E_OUTOFMEMORY;
+        default:
+            return E_FAIL;
     }
 }
 
@@ -293,13 +327,14 @@ void Store::Open() {
         auto dir = std::filesystem::path(path).parent_path();
         if (!dir.empty()) std::filesystem::create_directories(dir, ec);
         if (ec) {
-            Degrade(StoreState::Unavailable, kHrOpenFailed, "cannot create the folder of the history database " + path +
-                                                                 " (" + ec.message() + ")");
+            Degrade(StoreState::Unavailable, kHrOpenFailed,
+                    "cannot create the folder of the history database " + path + " (" + ec.message() + ")");
             return;
         }
     }
     const int common = SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
-    int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | common, nullptr);
+    int rc =
+        sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | common, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -307,7 +342,8 @@ void Store::Open() {
         if (rc != SQLITE_OK) {
             std::string msg = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
             Close();
-            Degrade(StoreState::Unavailable, CodeOf(rc), "cannot open the history database " + path + " (" + msg + ")");
+            Degrade(StoreState::Unavailable, CodeOf(rc),
+                    "cannot open the history database " + path + " (" + msg + ")");
             return;
         }
     }
@@ -320,12 +356,17 @@ void Store::Open() {
                 Exec("PRAGMA synchronous=NORMAL");
                 Exec("BEGIN IMMEDIATE");
                 try {
-                    Exec("CREATE TABLE IF NOT EXISTS items(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)");
-                    Exec("CREATE TABLE IF NOT EXISTS samples(item INTEGER NOT NULL, time INTEGER NOT NULL, "
-                         "quality INTEGER NOT NULL, value, PRIMARY KEY(item, time)) WITHOUT ROWID");
-                    Exec("CREATE TABLE IF NOT EXISTS modifications(item INTEGER NOT NULL, time INTEGER NOT NULL, "
-                         "modtime INTEGER NOT NULL, edit INTEGER NOT NULL, quality INTEGER NOT NULL, value, "
-                         "user TEXT NOT NULL)");
+                    Exec(
+                        "CREATE TABLE IF NOT EXISTS items(id INTEGER PRIMARY KEY, name TEXT NOT NULL "
+                        "UNIQUE)");
+                    Exec(
+                        "CREATE TABLE IF NOT EXISTS samples(item INTEGER NOT NULL, time INTEGER NOT NULL, "
+                        "quality INTEGER NOT NULL, value, PRIMARY KEY(item, time)) WITHOUT ROWID");
+                    Exec(
+                        "CREATE TABLE IF NOT EXISTS modifications(item INTEGER NOT NULL, time INTEGER NOT "
+                        "NULL, "
+                        "modtime INTEGER NOT NULL, edit INTEGER NOT NULL, quality INTEGER NOT NULL, value, "
+                        "user TEXT NOT NULL)");
                     Exec("CREATE INDEX IF NOT EXISTS modifications_item_time ON modifications(item, time)");
                     Exec("PRAGMA user_version=1");
                     Exec("COMMIT");
@@ -345,7 +386,8 @@ void Store::Open() {
         }
         sqlite3_stmt* s = nullptr;
         bool haveTables = false;
-        if (sqlite3_prepare_v2(m_db, "SELECT 1 FROM sqlite_master WHERE name='samples'", -1, &s, nullptr) == SQLITE_OK)
+        if (sqlite3_prepare_v2(m_db, "SELECT 1 FROM sqlite_master WHERE name='samples'", -1, &s, nullptr) ==
+            SQLITE_OK)
             haveTables = sqlite3_step(s) == SQLITE_ROW;
         sqlite3_finalize(s);
         if (haveTables) {
@@ -353,7 +395,8 @@ void Store::Open() {
             RegisterItems();
         }
         if (readOnly)
-            Degrade(StoreState::ReadOnly, kHrReadOnly, "the history database " + path + " is read-only: updates are refused");
+            Degrade(StoreState::ReadOnly, kHrReadOnly,
+                    "the history database " + path + " is read-only: updates are refused");
         else
             Degrade(StoreState::Ok, S_OK, "");
     } catch (const SeriesError& e) {
@@ -361,11 +404,14 @@ void Store::Open() {
         Close();
         if (e.code() == kHrLocked) {
             m_retryOpen = true;
-            Degrade(StoreState::Unavailable, kHrLocked, "the history database " + path + " is locked by another process");
+            Degrade(StoreState::Unavailable, kHrLocked,
+                    "the history database " + path + " is locked by another process");
         } else if (e.code() == kHrCorrupt) {
-            Degrade(StoreState::Unavailable, kHrCorrupt, "the history database " + path + " is corrupt (" + msg + ")");
+            Degrade(StoreState::Unavailable, kHrCorrupt,
+                    "the history database " + path + " is corrupt (" + msg + ")");
         } else {
-            Degrade(StoreState::Unavailable, e.code(), "the history database " + path + " cannot be used (" + msg + ")");
+            Degrade(StoreState::Unavailable, e.code(),
+                    "the history database " + path + " cannot be used (" + msg + ")");
         }
     }
 }
@@ -383,25 +429,35 @@ void Store::Prepare() {
     m_selectAt = prep("SELECT time, quality, value FROM samples WHERE item=?1 AND time=?2");
     m_update = prep("UPDATE samples SET quality=?3, value=?4 WHERE item=?1 AND time=?2");
     m_deleteAt = prep("DELETE FROM samples WHERE item=?1 AND time=?2");
-    m_insertMod = prep("INSERT INTO modifications(item, time, modtime, edit, quality, value, user) "
-                       "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    m_modRange = prep("INSERT INTO modifications(item, time, modtime, edit, quality, value, user) "
-                      "SELECT item, time, ?4, 4, quality, value, ?5 FROM samples WHERE item=?1 AND time BETWEEN ?2 AND ?3");
+    m_insertMod = prep(
+        "INSERT INTO modifications(item, time, modtime, edit, quality, value, user) "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    m_modRange = prep(
+        "INSERT INTO modifications(item, time, modtime, edit, quality, value, user) "
+        "SELECT item, time, ?4, 4, quality, value, ?5 FROM samples WHERE item=?1 AND time BETWEEN ?2 AND ?3");
     m_deleteRange = prep("DELETE FROM samples WHERE item=?1 AND time BETWEEN ?2 AND ?3");
-    m_readAsc = prep("SELECT time, quality, value FROM samples WHERE item=?1 AND time BETWEEN ?2 AND ?3 "
-                     "ORDER BY time LIMIT ?4");
-    m_readDesc = prep("SELECT time, quality, value FROM samples WHERE item=?1 AND time BETWEEN ?2 AND ?3 "
-                      "ORDER BY time DESC LIMIT ?4");
-    m_floorAny = prep("SELECT time, quality, value FROM samples WHERE item=?1 AND time<=?2 ORDER BY time DESC LIMIT 1");
-    m_floorGood = prep("SELECT time, quality, value FROM samples WHERE item=?1 AND time<=?2 AND (quality & 192)=192 "
-                       "ORDER BY time DESC LIMIT 1");
-    m_ceilAny = prep("SELECT time, quality, value FROM samples WHERE item=?1 AND time>=?2 ORDER BY time LIMIT 1");
-    m_ceilGood = prep("SELECT time, quality, value FROM samples WHERE item=?1 AND time>=?2 AND (quality & 192)=192 "
-                      "ORDER BY time LIMIT 1");
-    m_modsAsc = prep("SELECT time, quality, value, modtime, edit, user FROM modifications "
-                     "WHERE item=?1 AND time BETWEEN ?2 AND ?3 ORDER BY time, modtime DESC, rowid DESC LIMIT ?4");
-    m_modsDesc = prep("SELECT time, quality, value, modtime, edit, user FROM modifications "
-                      "WHERE item=?1 AND time BETWEEN ?2 AND ?3 ORDER BY time DESC, modtime DESC, rowid DESC LIMIT ?4");
+    m_readAsc = prep(
+        "SELECT time, quality, value FROM samples WHERE item=?1 AND time BETWEEN ?2 AND ?3 "
+        "ORDER BY time LIMIT ?4");
+    m_readDesc = prep(
+        "SELECT time, quality, value FROM samples WHERE item=?1 AND time BETWEEN ?2 AND ?3 "
+        "ORDER BY time DESC LIMIT ?4");
+    m_floorAny = prep(
+        "SELECT time, quality, value FROM samples WHERE item=?1 AND time<=?2 ORDER BY time DESC LIMIT 1");
+    m_floorGood = prep(
+        "SELECT time, quality, value FROM samples WHERE item=?1 AND time<=?2 AND (quality & 192)=192 "
+        "ORDER BY time DESC LIMIT 1");
+    m_ceilAny =
+        prep("SELECT time, quality, value FROM samples WHERE item=?1 AND time>=?2 ORDER BY time LIMIT 1");
+    m_ceilGood = prep(
+        "SELECT time, quality, value FROM samples WHERE item=?1 AND time>=?2 AND (quality & 192)=192 "
+        "ORDER BY time LIMIT 1");
+    m_modsAsc = prep(
+        "SELECT time, quality, value, modtime, edit, user FROM modifications "
+        "WHERE item=?1 AND time BETWEEN ?2 AND ?3 ORDER BY time, modtime DESC, rowid DESC LIMIT ?4");
+    m_modsDesc = prep(
+        "SELECT time, quality, value, modtime, edit, user FROM modifications "
+        "WHERE item=?1 AND time BETWEEN ?2 AND ?3 ORDER BY time DESC, modtime DESC, rowid DESC LIMIT ?4");
     m_loadAll = prep("SELECT time, quality, value FROM samples WHERE item=?1 ORDER BY time LIMIT ?2");
     m_dataVersion = prep("PRAGMA data_version");
 }

@@ -56,8 +56,8 @@ enum class EditOp { Insert, Replace, InsertReplace, DeleteAtTime };
 struct Edit {
     std::int64_t key = -1;  // from Key()
     Ticks t = 0;
-    DWORD quality = 0;  // DA quality (low 16 bits kept)
-    Value v;            // not used by DeleteAtTime
+    DWORD quality = 0;    // DA quality (low 16 bits kept)
+    Value v;              // not used by DeleteAtTime
     HRESULT code = S_OK;  // in: S_OK to process, a failure to skip; out: the entry's result
 };
 
@@ -122,7 +122,6 @@ public:
     struct Stmt;  // a prepared statement (opaque)
 
 private:
-
     void Open();
     void Close();
     void Degrade(StoreState state, HRESULT code, std::string why);

@@ -8,9 +8,9 @@
 namespace sim {
 
 struct CivilTime {
-    int year = 1601;   // 1601..30828
-    int month = 1;     // 1..12
-    int day = 1;       // 1..31
+    int year = 1601;      // 1601..30828
+    int month = 1;        // 1..12
+    int day = 1;          // 1..31
     Ticks timeOfDay = 0;  // ticks since midnight
 };
 

@@ -57,7 +57,9 @@ bool IsSupportedType(VARTYPE vt);
 bool IsIntegerType(VARTYPE vt);  // I1..UI4, BOOL and CY keep their value in Value::i
 bool IsRealType(VARTYPE vt);     // R4, R8, DATE
 // Types whose values take part in numeric aggregates (all supported types but BSTR).
-inline bool IsNumericType(VARTYPE vt) { return IsIntegerType(vt) || IsRealType(vt); }
+inline bool IsNumericType(VARTYPE vt) {
+    return IsIntegerType(vt) || IsRealType(vt);
+}
 
 // The number a value stands for in calculations: CY in currency units, BOOL true as 1, DATE in days.
 // Empty for text and empty values.
@@ -78,10 +80,16 @@ struct Sample {
 };
 
 // Quality helpers over the DA part (low byte) of a quality word.
-inline bool IsGood(DWORD quality) { return (quality & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD; }
-inline bool IsBad(DWORD quality) { return (quality & OPC_QUALITY_MASK) == OPC_QUALITY_BAD; }
+inline bool IsGood(DWORD quality) {
+    return (quality & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD;
+}
+inline bool IsBad(DWORD quality) {
+    return (quality & OPC_QUALITY_MASK) == OPC_QUALITY_BAD;
+}
 // The DA part of a quality word (the low 16 bits, of which the low byte is used).
-inline DWORD DaPart(DWORD quality) { return quality & 0xFFFF; }
+inline DWORD DaPart(DWORD quality) {
+    return quality & 0xFFFF;
+}
 
 // Ordering of DA quality classes from worst to best: Bad (and the unused class 0x80) 0,
 // Uncertain 1, Good 2.

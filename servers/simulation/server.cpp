@@ -156,13 +156,9 @@ HRESULT SimServer::GetItemHandles(DWORD dwCount, LPWSTR* pszItemID, OPCHANDLE* p
     if (!pphServer || !ppErrors || dwCount == 0 || !pszItemID || !phClient) return E_INVALIDARG;
     return Guard([&] {
         std::vector<std::u16string> ids(dwCount);
-        std::vector<bool> nullId(dwCount, false);
-        for (DWORD k = 0; k < dwCount; ++k) {
-            if (pszItemID[k])
-                ids[k] = pszItemID[k];
-            else
-                nullId[k] = true;  // handled as an empty (malformed) ID
-        }
+        // A NULL ID is taken as the empty (malformed) ID.
+        for (DWORD k = 0; k < dwCount; ++k)
+            if (pszItemID[k]) ids[k] = pszItemID[k];
         std::vector<OPCHANDLE> servers;
         std::vector<HRESULT> codes = m_engine->GetItemHandles(ids, std::span(phClient, dwCount), &servers);
         auto* handles = TaskArrayOf<OPCHANDLE>(dwCount);

@@ -9,12 +9,21 @@
 namespace ui {
 
 QFont PaneFont() {
+    (void)DialogFont();  // installs the font substitutions
     QFont f(QStringLiteral("Times New Roman"));
     f.setPointSize(10);
     return f;
 }
 
 QFont DialogFont() {
+    // Prefer fonts metric-compatible with the dialogs' designed font, so texts fit their boxes.
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                                   {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+        QFont::insertSubstitutions(QStringLiteral("Times New Roman"), {QStringLiteral("Liberation Serif")});
+        return true;
+    }();
+    (void)substituted;
     QFont f(QStringLiteral("MS Sans Serif"));
     f.setStyleHint(QFont::SansSerif);
     f.setPointSize(8);

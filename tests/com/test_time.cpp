@@ -277,7 +277,7 @@ TEST_F(Time, EmptyClockMembersMeanTheSystem) {
     (void)com::CurrentBiasMinutes();
 }
 
-// Part 5.1's way in (scan, calendar check, local to UTC) and Part 4.2's way out (UTC to local,
+// The dialogs' way in (scan, calendar check, local to UTC) and the output's way out (UTC to local,
 // split, format): a moment entered and read back shows the same clock time, whatever the bias.
 bool TimeTextToFileTime(std::u16string_view text, FILETIME* utc) {
     SYSTEMTIME st{};

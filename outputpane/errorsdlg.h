@@ -1,0 +1,43 @@
+// CErrorsEncounteredDlg: the items a server refused while items were being added. It only lists; the
+// accepted items have been added already.
+#pragma once
+
+#include <QDialog>
+
+#include "com/types.h"
+
+class QTreeWidget;
+
+class CErrorsEncounteredDlg final : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int IDC_ERRORS_LIST = 1003;
+    static constexpr char16_t kCompletedText[] =
+        u"The operation completed successfully, but errors were encountered for some items";
+    static constexpr char16_t kMayNotHaveText[] =
+        u"The operation may not have been completed successfully for these items";
+    static constexpr char16_t kInvalidItemIdText[] = u"The item definition does not conform to the servers syntax";
+    static constexpr char16_t kUnknownErrorText[] = u"Unknown Error";
+
+    explicit CErrorsEncounteredDlg(QWidget* parent = nullptr);
+
+    // Set by the caller before showing; none of them is owned.
+    // The per-item errors as GetItemHandles returned them: a task-memory block, read no further than
+    // it reaches.
+    const HRESULT* m_pErrors = nullptr;
+    // The item IDs passed to GetItemHandles, same order.
+    const LPCWSTR* m_pszItemIDs = nullptr;
+    LONG m_nCount = 0;
+
+    QTreeWidget* GetList() const { return m_pList; }
+
+    // Fills the list from the members (once; showing the dialog calls it).
+    void OnInitDialog();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QTreeWidget* m_pList;
+    bool m_bInitialised = false;
+};

@@ -1,0 +1,143 @@
+#include "outputpane/mytabctrl.h"
+
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QStyleOptionTabWidgetFrame>
+#include <QStylePainter>
+#include <QTabBar>
+#include <algorithm>
+
+#include "outputpane/outputlist.h"
+#include "outputpane/outputpane.h"
+#include "resources/uikit.h"
+
+namespace {
+// Tabs no taller than the row above the "Return value: " line, as the labels' offsets assume.
+class CCompactTabBar final : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int index) const override {
+        QSize size = QTabBar::tabSizeHint(index);
+        const int room = CMyTabCtrl::kLabelTop - 2;
+        size.setHeight(std::max(std::min(size.height(), room), fontMetrics().height() + 4));
+        return size;
+    }
+};
+
+// A tab caption is an item ID: '&' is a character of it, not a mnemonic marker. An ID longer than
+// any tab can show is cut (the tab elides it anyway), so that laying out the tabs stays quick; the
+// whole ID stays with the tab.
+constexpr qsizetype kMaxCaption = 256;
+QString CaptionText(const QString& itemId) {
+    QString s = itemId.size() > kMaxCaption ? itemId.left(kMaxCaption) + QChar(0x2026) : itemId;
+    return s.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+}  // namespace
+
+CMyTabCtrl::CMyTabCtrl(QWidget* parent, const QRect& geometry)
+    : QWidget(parent), m_font(ui::PaneFont()), m_pTabBar(new CCompactTabBar(this)), m_pValueList(nullptr) {
+    setGeometry(geometry);
+    setObjectName(QStringLiteral("IDC_TAB_CTRL"));
+    setProperty("controlId", IDC_TAB_CTRL);
+    setFont(m_font);
+
+    m_pTabBar->setFont(m_font);
+    m_pTabBar->setDrawBase(false);
+    m_pTabBar->setUsesScrollButtons(true);
+    m_pTabBar->setElideMode(Qt::ElideRight);
+    m_pTabBar->setExpanding(false);
+    m_pTabBar->setGeometry(0, 0, width(), m_pTabBar->sizeHint().height());
+    connect(m_pTabBar, &QTabBar::currentChanged, this, &CMyTabCtrl::OnSelChange);
+
+    m_pValueList = new COutputList(this);
+    m_pValueList->setFont(m_font);
+    m_pValueList->setGeometry(rect().adjusted(kListLeft, kListTop, -kListRight, -kListBottom));
+    const int third = m_pValueList->ClientWidth() / 3;
+    m_pValueList->InsertColumn(0, QStringLiteral("Value"), third);
+    m_pValueList->InsertColumn(1, QStringLiteral("Timestamp"), third);
+    m_pValueList->InsertColumn(2, QStringLiteral("Quality"), third);
+}
+
+CMyTabCtrl::~CMyTabCtrl() {
+    // The tab bar outlives this part of the object; nothing it does while going may reach the pane.
+    m_pTabBar->disconnect(this);
+    m_pPane = nullptr;
+}
+
+int CMyTabCtrl::InsertItem(int nItem, const QString& caption) {
+    const QSignalBlocker quiet(m_pTabBar);
+    const int at = m_pTabBar->insertTab(nItem, CaptionText(caption));
+    m_pTabBar->setTabData(at, caption);
+    return at;
+}
+
+int CMyTabCtrl::GetItemCount() const { return m_pTabBar->count(); }
+
+QString CMyTabCtrl::GetItemText(int nItem) const { return m_pTabBar->tabData(nItem).toString(); }
+
+int CMyTabCtrl::GetCurSel() const { return m_pTabBar->currentIndex(); }
+
+void CMyTabCtrl::SetCurSel(int nItem) {
+    const QSignalBlocker quiet(m_pTabBar);
+    m_pTabBar->setCurrentIndex(nItem);
+}
+
+QRect CMyTabCtrl::LabelRect(int nLeft) const {
+    return QRect(QPoint(nLeft, kLabelTop), QPoint(width() - kLabelRightMargin - 1, kLabelBottom - 1));
+}
+
+QLabel* CMyTabCtrl::MakeLabel(int nId, const char* name, int nLeft, const QString& text) {
+    auto* label = new QLabel(this);
+    label->setObjectName(QLatin1String(name));
+    label->setProperty("controlId", nId);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(m_font);
+    label->setText(text);
+    label->setGeometry(LabelRect(nLeft));
+    label->show();
+    return label;
+}
+
+void CMyTabCtrl::SetReturnLabel(const QString& text) {
+    ClearReturnLabel();
+    m_pCaptionLabel = MakeLabel(IDC_CAPTION_LABEL, "IDC_CAPTION_LABEL", kCaptionLeft, QStringLiteral("Return value: "));
+    m_pResultLabel = MakeLabel(IDC_RESULT_LABEL, "IDC_RESULT_LABEL", kResultLeft, text);
+}
+
+void CMyTabCtrl::ClearReturnLabel() {
+    delete m_pCaptionLabel;
+    m_pCaptionLabel = nullptr;
+    delete m_pResultLabel;
+    m_pResultLabel = nullptr;
+}
+
+void CMyTabCtrl::OnSelChange(int /*nIndex*/) {
+    if (m_pPane) m_pPane->ShowTabResults();
+}
+
+void CMyTabCtrl::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_pTabBar->setGeometry(0, 0, width(), m_pTabBar->sizeHint().height());
+    m_pValueList->setGeometry(rect().adjusted(kListLeft, kListTop, -kListRight, -kListBottom));
+    m_pValueList->FitFirstThreeColumns();
+    // The labels keep their place but follow the right edge, so a long text is not cut at the width
+    // the control had when they were made.
+    if (m_pCaptionLabel) m_pCaptionLabel->setGeometry(LabelRect(kCaptionLeft));
+    if (m_pResultLabel) m_pResultLabel->setGeometry(LabelRect(kResultLeft));
+}
+
+void CMyTabCtrl::paintEvent(QPaintEvent*) {
+    // The page frame under the tabs.
+    QStylePainter painter(this);
+    QStyleOptionTabWidgetFrame option;
+    option.initFrom(this);
+    option.shape = QTabBar::RoundedNorth;
+    option.tabBarSize = m_pTabBar->sizeHint();
+    option.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+    const int overlap = style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, this);
+    option.rect = rect().adjusted(0, std::max(m_pTabBar->sizeHint().height() - overlap, 0), 0, 0);
+    option.tabBarRect = m_pTabBar->geometry();
+    painter.drawPrimitive(QStyle::PE_FrameTabWidget, option);
+}

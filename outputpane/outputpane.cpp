@@ -1,0 +1,128 @@
+#include "outputpane/outputpane.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "outputpane/mytabctrl.h"
+#include "outputpane/outputlist.h"
+#include "outputpane/valuerows.h"
+#include "resources/uikit.h"
+
+COutputPane::COutputPane(QWidget* parent) : QWidget(parent) {}
+
+COutputPane::~COutputPane() { DestroyLayouts(); }
+
+bool COutputPane::IsForwardedCommand(int nId) {
+    return std::find(kForwardedCommands.begin(), kForwardedCommands.end(), nId) != kForwardedCommands.end();
+}
+
+bool COutputPane::IsCommandEnabled(int nId) const {
+    if (!IsForwardedCommand(nId)) return false;
+    if (nId == ID_OPTIONS || nId == ID_CONNECT || nId == ID_CONNECT_REMOTE) return true;
+    return m_pServerPane != nullptr && m_pServerPane->IsCommandEnabled(nId);
+}
+
+bool COutputPane::OnCommand(int nId) {
+    if (m_pServerPane == nullptr || !IsCommandEnabled(nId)) return false;
+    m_pServerPane->OnCommand(nId);
+    return true;
+}
+
+QRect COutputPane::ResultArea() const {
+    const QRect area = rect().adjusted(kAreaLeft, kAreaTop, -kAreaRight, -kAreaBottom);
+    return QRect(area.topLeft(), QSize(std::max(area.width(), 0), std::max(area.height(), 0)));
+}
+
+void COutputPane::DestroyLayouts() {
+    delete std::exchange(m_pTabCtrl, nullptr);
+    delete std::exchange(m_pResultList, nullptr);
+}
+
+void COutputPane::CreateItemTabs() {
+    const QRect area = ResultArea();
+    DestroyLayouts();
+
+    auto* tabs = new CMyTabCtrl(this, area);
+    tabs->setFont(ui::PaneFont());
+    tabs->SetOwningPane(this);
+    if (m_pServerPane) {
+        int k = 0;
+        for (const std::u16string& itemId : m_pServerPane->GetSelectedItemIds())
+            tabs->InsertItem(k++, ui::ToQString(itemId));
+    }
+    tabs->SetCurSel(tabs->GetItemCount() > 0 ? 0 : -1);
+    tabs->show();
+    m_pTabCtrl = tabs;
+}
+
+void COutputPane::ShowTabResults() {
+    if (!m_pTabCtrl) return;
+    COutputList* list = m_pTabCtrl->GetValueList();
+    list->DeleteAllItems();
+
+    const int i = m_pTabCtrl->GetCurSel();
+    const OPCHDA_ITEM* values = m_pServerPane ? m_pServerPane->GetLastItemValues() : nullptr;
+    const HRESULT* errors = m_pServerPane ? m_pServerPane->GetLastErrors() : nullptr;
+    if (values == nullptr || errors == nullptr || i < 0) {
+        // The result set behind these tabs has been released: nothing to show.
+        m_pTabCtrl->ClearReturnLabel();
+        return;
+    }
+    if (static_cast<DWORD>(i) >= m_pServerPane->GetLastResultCount()) {
+        m_pTabCtrl->SetReturnLabel(QString::fromUtf16(kNoResultForItem));
+        return;
+    }
+
+    const QString status = FormatResultCode(errors[i]);
+    const DWORD count = values[i].dwCount;
+    const DWORD limit = m_pServerPane->GetMaxDisplayItems();
+    QString text;
+    if (limit < count)
+        text = status + QStringLiteral(" (display limited to ") + QString::number(limit) + QStringLiteral(" of ") +
+               QString::number(count) + QStringLiteral(" items)");
+    else if (count == 0)
+        text = status;
+    else
+        text = status + QStringLiteral(" (returned ") + QString::number(count) + QStringLiteral(" items)");
+    m_pTabCtrl->SetReturnLabel(text);
+
+    list->SetRowSource(CValueTabRows::Capture(values[i], limit));
+}
+
+void COutputPane::CreateResultList() {
+    const QRect area = ResultArea();
+    DestroyLayouts();
+
+    auto* list = new COutputList(this);
+    list->setFont(ui::PaneFont());
+    list->setGeometry(area);
+    list->show();
+    m_pResultList = list;
+}
+
+void COutputPane::InsertAttributeColumns() {
+    if (!m_pResultList) return;
+    const int width = m_pResultList->ClientWidth() / 3;
+    m_pResultList->InsertColumn(0, QStringLiteral("Attribute"), width);
+    m_pResultList->InsertColumn(1, QStringLiteral("Value"), width);
+    m_pResultList->InsertColumn(2, QStringLiteral("Timestamp"), width);
+}
+
+void COutputPane::InsertUpdateColumns() {
+    if (!m_pResultList) return;
+    const int width = m_pResultList->ClientWidth() / 4;
+    m_pResultList->InsertColumn(0, QStringLiteral("Tag"), width);
+    m_pResultList->InsertColumn(1, QStringLiteral("Value"), width);
+    m_pResultList->InsertColumn(2, QStringLiteral("Timestamp"), width);
+    m_pResultList->InsertColumn(3, QStringLiteral("Error Code"), width);
+}
+
+void COutputPane::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const QRect area = ResultArea();
+    if (m_pTabCtrl) m_pTabCtrl->setGeometry(area);
+    if (m_pResultList) {
+        m_pResultList->setGeometry(area);
+        m_pResultList->FitFirstThreeColumns();
+    }
+}

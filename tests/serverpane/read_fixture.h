@@ -79,6 +79,18 @@ inline ULONGLONG Ticks(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
 }
 constexpr ULONGLONG kHour = 36'000'000'000ULL;
 
+// The texts of a list of the output pane, row by row.
+inline QList<QStringList> ListRows(COutputList* list) {
+    QList<QStringList> out;
+    if (!list) return out;
+    for (int r = 0; r < list->GetItemCount(); ++r) {
+        QStringList row;
+        for (int c = 0; c < list->GetColumnCount(); ++c) row << list->GetItemText(r, c);
+        out << row;
+    }
+    return out;
+}
+
 class ReadTest : public vistrel_test::StoreTest {
 protected:
     void SetUp() override {
@@ -176,18 +188,10 @@ protected:
         QLabel* l = output->GetTabCtrl() ? output->GetTabCtrl()->GetResultLabel() : nullptr;
         return l ? l->text() : QStringLiteral("<no label>");
     }
-    static QList<QStringList> Rows(COutputList* list) {
-        QList<QStringList> out;
-        if (!list) return out;
-        for (int r = 0; r < list->GetItemCount(); ++r) {
-            QStringList row;
-            for (int c = 0; c < list->GetColumnCount(); ++c) row << list->GetItemText(r, c);
-            out << row;
-        }
-        return out;
+    QList<QStringList> TabRows() const {
+        return ListRows(output->GetTabCtrl() ? output->GetTabCtrl()->GetValueList() : nullptr);
     }
-    QList<QStringList> TabRows() const { return Rows(output->GetTabCtrl() ? output->GetTabCtrl()->GetValueList() : nullptr); }
-    QList<QStringList> ResultRows() const { return Rows(output->GetResultList()); }
+    QList<QStringList> ResultRows() const { return ListRows(output->GetResultList()); }
 
     std::vector<hdatest::RecordedCall> CallsTo(const std::string& method) const {
         return (*control)->CallsTo(method);

@@ -1,0 +1,302 @@
+// The reads end to end through the main window against the simulation historian: connect from the
+// toolbar's server box, add three items with the Add Items dialog, write a known history with the
+// server's own update interface, then read it back from menu, toolbar and the item list's context menu
+// and compare what the output pane shows with what was stored.
+#include <QMenu>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include "app/brindlexapp.h"
+#include "app/editbar.h"
+#include "app/mainframe.h"
+#include "dialogs/additem.h"
+#include "dialogs/readattimedlg.h"
+#include "dialogs/readattributedlg.h"
+#include "dialogs/readprocesseddlg.h"
+#include "outputpane/textforms.h"
+#include "serverpane/commandids.h"
+#include "tests/serverpane/read_fixture.h"
+
+namespace {
+
+using namespace readtest;
+
+const std::u16string kItems[] = {u"Writable.Real8", u"Writable.Int4", u"Writable.Text"};
+
+// What was written: per item five values at local 10:00, 10:10, 10:20, 10:40 and 10:50 on
+// 2009/02/24 (UTC+1), the fourth of them Uncertain.
+struct Sample {
+    int minute;
+    double value;
+    DWORD quality;
+};
+constexpr Sample kSamples[] = {{0, 1, 0xC0}, {10, 2, 0xC0}, {20, 3, 0xC0}, {40, 4, 0x40}, {50, 5, 0xC0}};
+ULONGLONG LocalTicks(int hour, int minute, int second = 0) { return Ticks(2009, 2, 24, hour - 1, minute, second); }
+
+class ReadsThroughTheWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(store.isValid());
+        env.emplace("VISTREL_CLASS_STORE", store.path().toStdString());
+        simDb.emplace("VISTREL_SIM_DB", (store.path() + "/history.db").toStdString());
+        com::ResetRuntimeForTests();
+        ASSERT_EQ(com::RegisterServerLibrary(SIM_PLUGIN_PATH), S_OK);
+        com::SetFixedNow(Ticks(2009, 2, 24, 13, 5, 7));
+        com::SetFixedBiasMinutes(-60);
+        theApp = std::make_unique<CBrindlexHDAApp>();
+        ASSERT_TRUE(theApp->InitInstance());
+        frame = theApp->GetMainWnd();
+        pane = frame->GetServerPane();
+        output = frame->GetOutputPane();
+        frame->resize(1000, 680);
+        ConnectAndAddItems();
+    }
+    void TearDown() override {
+        theApp.reset();
+        com::ResetClock();
+        com::ResetRuntimeForTests();
+    }
+
+    void ConnectAndAddItems() {
+        QComboBox* box = frame->GetServerCombo();
+        const int entry = box->findText("Brindlex.OPC.Simulation", Qt::MatchStartsWith);
+        ASSERT_GE(entry, 0);
+        box->setCurrentIndex(entry);
+        QTest::mouseClick(ToolButton(ID_SERVER_CONNECT), Qt::LeftButton);
+        ASSERT_EQ(pane->m_mapServers.size(), 1u) << U8(messages.seen.empty() ? u"" : messages.seen[0].text);
+        messages.seen.clear();
+
+        Arm<CAddItem>([](CAddItem& d) {
+            for (const std::u16string& id : kItems) {
+                d.GetItemIdEdit()->setText(ui::ToQString(id));
+                d.GetAddButton()->click();
+            }
+            Press(&d, IDOK);
+        });
+        QTest::mouseClick(ToolButton(ID_SERVER_ADDITEMS), Qt::LeftButton);
+        ASSERT_EQ(pane->GetItemList()->count(), 3);
+        server = pane->FindServer(pane->GetSelectedServerKey());
+        ASSERT_NE(server, nullptr);
+        WriteHistory();
+    }
+
+    // The history of every item, through the server's own update interface.
+    void WriteHistory() {
+        ASSERT_NE(server->m_pSyncUpdate, nullptr);
+        std::vector<OPCHANDLE> handles;
+        std::vector<FILETIME> times;
+        std::vector<VARIANT> values;
+        std::vector<DWORD> qualities;
+        for (const std::u16string& id : kItems) {
+            for (const Sample& s : kSamples) {
+                handles.push_back(server->GetItemServerHandle(id));
+                times.push_back(U64ToFileTime(LocalTicks(10, s.minute)));
+                VARIANT v;
+                VariantInit(&v);
+                v.vt = VT_R8;
+                v.dblVal = s.value;
+                if (id == u"Writable.Text") {
+                    v.vt = VT_BSTR;
+                    v.bstrVal = SysAllocString(ui::ToU16(QStringLiteral("v%1").arg(s.value)).c_str());
+                }
+                values.push_back(v);
+                qualities.push_back(s.quality);
+            }
+        }
+        HRESULT* errors = nullptr;
+        ASSERT_EQ(server->m_pSyncUpdate->Insert(static_cast<DWORD>(handles.size()), handles.data(), times.data(),
+                                                 values.data(), qualities.data(), &errors),
+                  S_OK);
+        CoTaskMemFree(errors);
+        for (VARIANT& v : values) VariantClear(&v);
+    }
+
+    QToolButton* ToolButton(int id) {
+        return qobject_cast<QToolButton*>(frame->GetEditBar()->widgetForAction(frame->GetCommandAction(id)));
+    }
+    void SelectRows(std::initializer_list<int> rows) {
+        COPCItemListCtrl* list = pane->GetItemList();
+        list->clearSelection();
+        for (int r : rows) list->item(r)->setSelected(true);
+    }
+    // The item list's context menu, and a pick from it; `armDialog` arms the driver of the dialog the
+    // pick opens (armed once the menu is up, so that it finds the dialog and not the menu).
+    void FromContextMenu(const QString& text, const std::function<void()>& armDialog) {
+        COPCItemListCtrl* list = pane->GetItemList();
+        QTimer::singleShot(0, [text, armDialog] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_NE(menu, nullptr);
+            for (QAction* a : menu->actions())
+                if (a->text() == text) menu->setActiveAction(a);
+            armDialog();
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        const QRect r = list->visualItemRect(list->selectedItems().value(0));
+        QTest::mouseClick(list->viewport(), Qt::RightButton, {}, r.center());
+    }
+    QAction* MenuAction(const QString& text) {
+        for (QAction* a : frame->GetFunctionMenu()->actions())
+            if (a->text() == text) return a;
+        return nullptr;
+    }
+
+    QStringList TabCaptions() const {
+        QStringList out;
+        if (CMyTabCtrl* tabs = output->GetTabCtrl())
+            for (int i = 0; i < tabs->GetItemCount(); ++i) out << tabs->GetItemText(i);
+        return out;
+    }
+    QList<QStringList> TabRows(int tab) const {
+        output->GetTabCtrl()->GetTabBar()->setCurrentIndex(tab);
+        return ListRows(output->GetTabCtrl()->GetValueList());
+    }
+    QString ResultLabel() const { return output->GetTabCtrl()->GetResultLabel()->text(); }
+    // The same read made directly on the server, in the output pane's text forms.
+    QList<QStringList> Direct(const OPCHDA_ITEM& item) const {
+        QList<QStringList> rows;
+        for (DWORD j = 0; j < item.dwCount; ++j)
+            rows << QStringList{COutputPane::FormatVariant(item.pvDataValues[j]), FormatTimestamp(item.pftTimeStamps[j]),
+                                COutputPane::FormatQuality(item.pdwQualities[j])};
+        return rows;
+    }
+
+    QTemporaryDir store;
+    std::optional<vistrel_test::ScopedEnv> env, simDb;
+    MessageRecorder messages;
+    std::unique_ptr<CBrindlexHDAApp> theApp;
+    CMainFrame* frame = nullptr;
+    CServerPane* pane = nullptr;
+    COutputPane* output = nullptr;
+    CHDAServer* server = nullptr;
+};
+
+TEST_F(ReadsThroughTheWindow, ReadRawFromTheToolbarShowsTheHistoryAsStored) {
+    // The item list is sorted: Writable.Int4, Writable.Real8, Writable.Text.
+    SelectRows({0, 1, 2});
+    Arm<CReadRawDlg>([](CReadRawDlg& d) {
+        SetMoment(&d, IDC_START_DATE, IDC_START_TIME, IDC_START_MS, QDate(2009, 2, 24), QTime(10, 0, 0), 0);
+        SetMoment(&d, IDC_END_DATE, IDC_END_TIME, IDC_END_MS, QDate(2009, 2, 24), QTime(11, 0, 0), 0);
+        dlg::GetDlgItem<QCheckBox>(&d, IDC_GET_BOUNDS)->setChecked(false);
+        Press(&d, IDOK);
+    });
+    QTest::mouseClick(ToolButton(ID_FUNCTION_READRAW), Qt::LeftButton);
+    ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
+    EXPECT_EQ(TabCaptions(), (QStringList{"Writable.Int4", "Writable.Real8", "Writable.Text"}));
+
+    const QList<QStringList> real8 = TabRows(1);
+    EXPECT_EQ(ResultLabel(), "OK (returned 5 items)");
+    ASSERT_EQ(real8.size(), 5);
+    EXPECT_EQ(real8[0], (QStringList{"1", "2009/02/24 10:00:00.000", "Good, Non-specific : Raw"}));
+    EXPECT_EQ(real8[3], (QStringList{"4", "2009/02/24 10:40:00.000", "Uncertain, Non-Specific : Raw"}));
+    EXPECT_EQ(TabRows(2)[4], (QStringList{"v5", "2009/02/24 10:50:00.000", "Good, Non-specific : Raw"}));
+
+    // Every tab as the server gives it to anyone who asks.
+    OPCHDA_TIME start{FALSE, nullptr, U64ToFileTime(LocalTicks(10, 0))};
+    OPCHDA_TIME end{FALSE, nullptr, U64ToFileTime(LocalTicks(11, 0))};
+    DWORD count = 0;
+    OPCHANDLE* handles = pane->GetSelectedItemHandles(1, &count);
+    OPCHDA_ITEM* values = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(server->m_pSyncRead->ReadRaw(&start, &end, 0, FALSE, count, handles, &values, &errors), S_OK);
+    for (int tab = 0; tab < 3; ++tab) EXPECT_EQ(TabRows(tab), Direct(values[tab])) << tab;
+    pane->SetLastResults(values, errors, count);  // released with the pane
+    CoTaskMemFree(handles);
+}
+
+TEST_F(ReadsThroughTheWindow, ReadProcessedFromTheMenuAveragesEachHalfHour) {
+    SelectRows({1, 2});  // Writable.Real8, Writable.Text
+    Arm<CReadProcessedDlg>([](CReadProcessedDlg& d) {
+        SetMoment(&d, IDC_START_DATE, IDC_START_TIME, IDC_START_MS, QDate(2009, 2, 24), QTime(10, 0, 0), 0);
+        SetMoment(&d, IDC_END_DATE, IDC_END_TIME, IDC_END_MS, QDate(2009, 2, 24), QTime(11, 0, 0), 0);
+        dlg::GetDlgItem<QLineEdit>(&d, IDC_RESAMPLE_INTERVAL)->setText("30");
+        dlg::GetDlgItem<QComboBox>(&d, IDC_RESAMPLE_UNITS)->setCurrentIndex(2);  // Minutes
+        d.m_pAggregateCombo->setCurrentIndex(d.m_pAggregateCombo->findText("Average"));
+        ASSERT_GE(d.m_pAggregateCombo->currentIndex(), 0);
+        Press(&d, IDC_SET_ALL_ITEMS);
+        Press(&d, IDOK);
+    });
+    QAction* action = MenuAction("Read &Processed");
+    ASSERT_NE(action, nullptr);
+    ASSERT_TRUE(action->isEnabled());
+    action->trigger();
+    ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
+    EXPECT_EQ(TabCaptions(), (QStringList{"Writable.Real8", "Writable.Text"}));
+    // Good values only: 1, 2, 3 in the first half hour; 5 in the second, made Uncertain by the 4.
+    const QList<QStringList> real8 = TabRows(0);
+    ASSERT_EQ(real8.size(), 2);
+    EXPECT_EQ(real8[0][0], "2");
+    EXPECT_EQ(real8[0][1], "2009/02/24 10:00:00.000");
+    EXPECT_EQ(real8[1][0], "5");
+    EXPECT_EQ(real8[1][1], "2009/02/24 10:30:00.000");
+    EXPECT_TRUE(real8[1][2].startsWith("Uncertain")) << real8[1][2].toStdString();
+    // A text item has no average: the item's own code says so.
+    TabRows(1);
+    EXPECT_EQ(ResultLabel(), "Not Available");
+}
+
+TEST_F(ReadsThroughTheWindow, ReadAtTimeFromTheContextMenuReadsThreeInstantsNewestFirst) {
+    SelectRows({1});  // Writable.Real8
+    FromContextMenu("Read At &Time", [] {
+        Arm<CReadAtTimeDlg>([](CReadAtTimeDlg& d) {
+            for (int minute : {10, 15, 45}) {
+                SetMoment(&d, IDC_TIMESTAMP_DATE, IDC_TIMESTAMP_TIME, IDC_TIMESTAMP_MS, QDate(2009, 2, 24),
+                          QTime(10, minute, 0), 0);
+                Press(&d, IDC_ADD_TIMESTAMP);
+            }
+            Press(&d, IDOK);
+        });
+    });
+    ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
+    EXPECT_EQ(TabCaptions(), (QStringList{"Writable.Real8"}));
+    const QList<QStringList> rows = TabRows(0);
+    ASSERT_EQ(rows.size(), 3);
+    // 10:45 lies between 3 at 10:20 and 5 at 10:50 (the Uncertain 4 between them is skipped).
+    EXPECT_EQ(rows[0][0], "4.66666666666667");
+    EXPECT_EQ(rows[0][1], "2009/02/24 10:45:00.000");
+    EXPECT_TRUE(rows[0][2].startsWith("Uncertain")) << rows[0][2].toStdString();
+    EXPECT_EQ(rows[1], (QStringList{"2.5", "2009/02/24 10:15:00.000", rows[1][2]}));
+    EXPECT_TRUE(rows[1][2].endsWith(" : Interpolated Value")) << rows[1][2].toStdString();
+    EXPECT_EQ(rows[2], (QStringList{"2", "2009/02/24 10:10:00.000", "Good, Non-specific : Raw"}));
+}
+
+TEST_F(ReadsThroughTheWindow, ReadAttributeFromTheMenuWhileTheOutputPaneIsActiveNamesEveryRow) {
+    SelectRows({1});
+    frame->SetActivePane(output);
+    Arm<CReadAttributeDlg>([](CReadAttributeDlg& d) { Press(&d, IDOK); });
+    QAction* action = MenuAction("Read &Attribute");
+    ASSERT_NE(action, nullptr);
+    frame->UpdateCommandUI();
+    ASSERT_TRUE(action->isEnabled());
+    action->trigger();
+    ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
+    ASSERT_NE(output->GetResultList(), nullptr);
+    const QList<QStringList> rows = ListRows(output->GetResultList());
+    ASSERT_EQ(rows.size(), 19);
+    auto row = [&](const QString& name) {
+        for (const QStringList& r : rows)
+            if (r[0] == name) return r;
+        return QStringList{};
+    };
+    const QString now = "2009/02/24 14:05:07.000";
+    EXPECT_EQ(row("Data Type"), (QStringList{"Data Type", "5", now}));  // VT_R8
+    EXPECT_EQ(row("ItemID"), (QStringList{"ItemID", "Real8", now}));  // the name within its branch
+    EXPECT_EQ(row("Derive Equation"), (QStringList{"Derive Equation", "No Data", "No Data"}));
+    for (const QStringList& r : rows) EXPECT_NE(r[0], "Unknown Attribute");
+}
+
+TEST_F(ReadsThroughTheWindow, ReadCommandsFollowTheSelection) {
+    for (int id : {ID_FUNCTION_READRAW, ID_FUNCTION_READPROCESSED, ID_FUNCTION_READATTRIBUTE, ID_FUNCTION_READATTIME}) {
+        pane->GetItemList()->clearSelection();
+        frame->UpdateCommandUI();
+        EXPECT_FALSE(ToolButton(id)->isEnabled()) << id;
+        SelectRows({0});
+        frame->UpdateCommandUI();
+        EXPECT_TRUE(ToolButton(id)->isEnabled()) << id;
+        SelectRows({0, 2});
+        frame->UpdateCommandUI();
+        EXPECT_EQ(ToolButton(id)->isEnabled(), id != ID_FUNCTION_READATTRIBUTE) << id;
+    }
+}
+
+}  // namespace

@@ -492,8 +492,12 @@ void CAddItem::OnSelChangedTree() {
         return;
     }
     FillLeaves();
-    // Sub-branches are asked for once, on the first selection.
-    if (!pNode->data(0, kFilledRole).toBool() && pNode->childCount() == 0) FillBranches(OPCHDA_BRANCH, pNode);
+    // Sub-branches are asked for once, on the first selection, and shown at once: a branch shows no
+    // expand button before it was asked, so the user would not know to open it.
+    if (!pNode->data(0, kFilledRole).toBool() && pNode->childCount() == 0) {
+        FillBranches(OPCHDA_BRANCH, pNode);
+        if (pNode->childCount() > 0) pNode->setExpanded(true);
+    }
 }
 
 // ---- Item IDs ----

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -105,6 +106,14 @@ void SelectEntries(QListWidget* list, const QStringList& texts) {
     list->clearSelection();
     for (int i = 0; i < list->count(); ++i)
         if (texts.contains(list->item(i)->text())) list->item(i)->setSelected(true);
+}
+
+// When VISTREL_SHOTS names a directory, saves a picture of the widget there (to look at, not to compare).
+void Shot(QWidget* w, const char* name) {
+    const QString dir = qEnvironmentVariable("VISTREL_SHOTS");
+    if (dir.isEmpty()) return;
+    QDir().mkpath(dir);
+    w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QLatin1String(".png"));
 }
 
 // Acts on the next modal window once it is up (and closes it if the action left it open).
@@ -486,6 +495,37 @@ TEST_F(AddItemTest, RunsModallyAndEscapeCancels) {
     EXPECT_EQ(m_dlg->exec(), QDialog::Rejected);
     EXPECT_TRUE(*ran);
     EXPECT_TRUE(CallsTo("IOPCHDA_Server::GetItemHandles").empty());
+}
+
+// The whole road on screen: browse three levels down, add, validate. With VISTREL_SHOTS set, pictures
+// of each step are saved there to look at.
+TEST_F(AddItemTest, OnScreenBrowseThreeLevelsDownAddAndValidate) {
+    Control()->SetAddressSpace({u"Plant.Area1.Line3.Temperature", u"Plant.Area1.Line3.Pressure",
+                                u"Plant.Area1.Line3.Flow.Rate", u"Plant.Area1.Line4.Level", u"Plant.Area2.Flow",
+                                u"Plant.Status", u"Utilities.Power", u"Sinusoid"},
+                               u'.');
+    CAddItem& dlg = Open();
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    Shot(&dlg, "additem-1-open");
+    QTreeWidgetItem* line3 = Browse({"Plant", "Area1", "Line3"});
+    ASSERT_NE(line3, nullptr);
+    for (QTreeWidgetItem* n = line3; n; n = n->parent()) EXPECT_TRUE(n->isExpanded()) << n->text(0).toStdString();
+    EXPECT_EQ(Texts(Leaves()), (QStringList{"Pressure", "Temperature"}));
+    EXPECT_EQ(Children(Tree(), line3), (QStringList{"Flow"}));
+    QApplication::processEvents();
+    Shot(&dlg, "additem-2-browsed");
+    SelectEntries(Leaves(), {"Pressure", "Temperature"});
+    dlg.OnAddToTagList();
+    Type("Sinusoid");
+    Type("");
+    QApplication::processEvents();
+    Shot(&dlg, "additem-3-added");
+    dlg.OnValidate();
+    EXPECT_EQ(Images(Tags()), (std::vector<int>{2, 1, 1, 1}));
+    QApplication::processEvents();
+    Shot(&dlg, "additem-4-validated");
+    dlg.hide();
 }
 
 TEST_F(AddItemTest, TheServerPaneOpensItForTheSelectedServerAndListsWhatWasRegistered) {

@@ -197,7 +197,6 @@ CAddItem::CAddItem(QWidget* pParent)
 
     m_pOk = new QPushButton(QStringLiteral("OK"), pClient);
     dlg::SetCtrlId(m_pOk, IDOK);
-    m_pOk->setAutoDefault(false);
     at.Place(m_pOk, 344, 212, 50, 14);
 
     BuildMenus();

@@ -402,6 +402,41 @@ TEST_F(AddItemTest, DeleteAsksFirstAndRemovesOnlyTheSelectedEntriesOnYes) {
     EXPECT_TRUE(Control()->Calls().empty());
 }
 
+TEST_F(AddItemTest, RightClicksOpenTheBrowsePopupOverTheLeavesAndTheDeletePopupOverTheTags) {
+    Open();
+    Browse({"Plant", "Area1"});
+    Type("t.one");
+    Type("t.two");
+    SelectEntries(Tags(), {"t.one"});
+    QMenu* shown = nullptr;
+    auto pick = [&](int nId) {
+        QTimer::singleShot(0, [&, nId] {
+            shown = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!shown) return;
+            if (nId)
+                for (QAction* a : shown->actions())
+                    if (a->data().toInt() == nId) a->trigger();
+            shown->close();
+        });
+    };
+    pick(0);
+    emit Leaves()->customContextMenuRequested(QPoint(4, 4));
+    EXPECT_EQ(shown, Dlg().GetPopup(0));
+
+    // The commands of a popup reach the dialog as from its menu bar.
+    shown = nullptr;
+    SelectEntries(Leaves(), {"Temperature"});
+    pick(CAddItem::ID_BROWSE_ADDTOTAGLIST);
+    emit Leaves()->customContextMenuRequested(QPoint(4, 4));
+    EXPECT_EQ(shown, Dlg().GetPopup(0));
+    shown = nullptr;
+    pick(CAddItem::ID_DELETE_SELECTED);
+    emit Tags()->customContextMenuRequested(QPoint(4, 4));
+    EXPECT_EQ(shown, Dlg().GetPopup(2));
+    EXPECT_EQ(messages.Texts(), (U16s{u"Delete All Selected Items?"}));
+    EXPECT_EQ(Texts(Tags()), (QStringList{"Plant.Area1.Temperature", "t.two"}));
+}
+
 // ---- OK: the handle request ----
 
 TEST_F(AddItemTest, OkAsksForHandlesOfTheWholeListAndRegistersWhatTheServerAccepted) {

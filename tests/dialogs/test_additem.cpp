@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
@@ -602,6 +603,77 @@ TEST_F(AddItemTest, TheServerPaneOpensItForTheSelectedServerAndListsWhatWasRegis
     frame.pane = nullptr;
     pane.reset();
 }
+
+#ifdef SIM_PLUGIN_PATH
+// The whole road against the simulation historian: connect, browse three levels down, add, validate,
+// register, and see the items in the pane's list.
+TEST_F(AddItemTest, TheSimulationHistorianEndToEnd) {
+    const std::string command = std::string(VISTREL_REGSVR_PATH) + " --store '" + m_dir + "' '" + SIM_PLUGIN_PATH +
+                                "' > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    vistrel_test::ScopedEnv db("VISTREL_SIM_DB", std::string(":memory:"));
+
+    FakeFrame frame;
+    auto pane = std::make_unique<CServerPane>();
+    pane->m_pMainFrame = &frame;
+    frame.pane = pane.get();
+    frame.combo.addItem(QStringLiteral("Brindlex.OPC.Simulation"));
+    frame.combo.setCurrentIndex(0);
+    pane->OnConnect();
+    ASSERT_EQ(pane->m_mapServers.size(), 1u) << (messages.seen.empty() ? "" : U8(messages.seen[0].text));
+
+    QStringList refused;
+    auto ran = OnNextModal([&](QWidget* w) {
+        auto* dlg = qobject_cast<CAddItem*>(w);
+        ASSERT_NE(dlg, nullptr);
+        QTreeWidget* tree = dlg->GetBrowseTree();
+        EXPECT_EQ(Children(tree), (QStringList{"Generated", "Writable"}));
+        QTreeWidgetItem* node = nullptr;
+        for (const char* name : {"Generated", "Plant", "Boiler"}) {
+            node = Child(tree, node, QString::fromUtf8(name));
+            ASSERT_NE(node, nullptr) << name;
+            tree->setCurrentItem(node);
+        }
+        EXPECT_EQ(Texts(dlg->GetLeavesList()), (QStringList{"BurnerOn", "Level", "Pressure", "State", "Temperature"}));
+        SelectEntries(dlg->GetLeavesList(), {"Pressure", "Temperature"});
+        dlg->OnAddToTagList();
+        for (const char* id : {"Generated.Plant.Reactor", "No.Such.Item"}) {
+            dlg->GetItemIdEdit()->setText(QString::fromUtf8(id));
+            dlg->OnAddItemId();
+        }
+        dlg->OnValidate();
+        EXPECT_EQ(Images(dlg->GetTagList()), (std::vector<int>{1, 1, 1, 2}));
+        dlg->show();
+        QApplication::processEvents();
+        Shot(dlg, "additem-sim-validated");
+        OnNextModal([&](QWidget* e) {
+            if (auto* errors = qobject_cast<CErrorsEncounteredDlg*>(e)) {
+                QTreeWidget* list = errors->GetList();
+                for (int r = 0; r < list->topLevelItemCount(); ++r)
+                    refused << list->topLevelItem(r)->text(0) + "|" + list->topLevelItem(r)->text(1) + "|" +
+                                   list->topLevelItem(r)->text(2);
+                Shot(errors, "additem-sim-refused");
+            }
+        });
+        dlg::GetDlgItem<QPushButton>(dlg, 1)->click();
+    });
+    pane->OnAddItems();
+    EXPECT_TRUE(*ran);
+    EXPECT_EQ(refused, (QStringList{"No.Such.Item|C0040007|Unknown Error"}));
+    QStringList rows;
+    for (int i = 0; i < pane->GetItemList()->count(); ++i) rows << pane->GetItemList()->item(i)->text();
+    EXPECT_EQ(rows, (QStringList{"Generated.Plant.Boiler.Pressure", "Generated.Plant.Boiler.Temperature",
+                                 "Generated.Plant.Reactor"}));
+    const CHDAServer* server = pane->FindServer(u"Brindlex.OPC.Simulation");
+    ASSERT_NE(server, nullptr);
+    bool found = false;
+    EXPECT_NE(server->GetItemServerHandle(u"Generated.Plant.Reactor", &found), 0u);
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(messages.seen.empty()) << U8(messages.seen.empty() ? u"" : messages.seen[0].text);
+    frame.pane = nullptr;
+    pane.reset();
+}
+#endif
 
 // ---- Misbehaving servers ----
 

@@ -495,7 +495,12 @@ void CAddItem::OnSelChangedTree() {
     // expand button before it was asked, so the user would not know to open it.
     if (!pNode->data(0, kFilledRole).toBool() && pNode->childCount() == 0) {
         FillBranches(OPCHDA_BRANCH, pNode);
-        if (pNode->childCount() > 0) pNode->setExpanded(true);
+        if (pNode->childCount() > 0) {
+            pNode->setExpanded(true);
+            // As many of them in view as fit, the branch itself kept in view.
+            m_pBrowseTree->scrollToItem(pNode->child(pNode->childCount() - 1));
+            m_pBrowseTree->scrollToItem(pNode);
+        }
     }
 }
 

@@ -65,6 +65,7 @@ BOOL CEditBar::CreateEditBar(QMainWindow* pParent, BOOL bToolTips,
         addAction(pAction);
     }
     connect(this, &QToolBar::orientationChanged, this, &CEditBar::OnOrientationChanged);
+    connect(this, &QToolBar::topLevelChanged, this, &CEditBar::OnFloatingChanged);
     ShowHorizontal();
     return TRUE;
 }
@@ -86,4 +87,8 @@ void CEditBar::OnOrientationChanged(Qt::Orientation orientation) {
         ShowVertical();
     else if (orientation == Qt::Horizontal && m_bVertical)
         ShowHorizontal();
+}
+
+void CEditBar::OnFloatingChanged(bool bFloating) {
+    if (bFloating && orientation() == Qt::Vertical) setOrientation(Qt::Horizontal);
 }

@@ -26,6 +26,9 @@ public:
     QComboBox* m_pServerCombo = nullptr;  // owned
     BOOL m_bVertical = 0;
 
+    // A floating bar is laid out horizontally, like a bar docked at the top or bottom.
+    void OnFloatingChanged(bool bFloating);
+
     QAction* GetServerBoxSlot() const { return m_pComboSlot; }
     QAction* GetVerticalSlot() const { return m_pButtonSlot; }
 

@@ -15,6 +15,7 @@
 #include "app/commands.h"
 #include "app/editbar.h"
 #include "app/lockkeys.h"
+#include "outputpane/outputpane.h"
 #include "resources/icons_main.h"
 #include "serverpane/commandids.h"
 #include "serverpane/opcitemctrls.h"
@@ -95,13 +96,10 @@ BOOL CMainFrame::OnCreateClient() {
     m_pServerPane = new CServerPane(m_wndSplitter);
     m_pServerPane->resize(kServerPaneWidth, kServerPaneWidth);
 
-    // PLACEHOLDER (output pane): a blank pane stands in the right column until COutputPane is wired
-    // here; commands issued while it is active reach the server pane as the output pane forwards them.
-    auto* pOutput = new QWidget(m_wndSplitter);
-    pOutput->setObjectName(QStringLiteral("OutputPane"));
-    pOutput->setFocusPolicy(Qt::StrongFocus);
-    pOutput->setAutoFillBackground(true);
-    m_pOutputPane = pOutput;
+    m_pOutputPane = new COutputPane(m_wndSplitter);
+    m_pOutputPane->setObjectName(QStringLiteral("OutputPane"));
+    m_pOutputPane->setFocusPolicy(Qt::StrongFocus);
+    m_pOutputPane->resize(0, 0);  // it takes the remaining width
 
     m_wndSplitter->addWidget(m_pServerPane);
     m_wndSplitter->addWidget(m_pOutputPane);
@@ -109,6 +107,7 @@ BOOL CMainFrame::OnCreateClient() {
     m_wndSplitter->setStretchFactor(1, 1);
     m_wndSplitter->setSizes({kServerPaneWidth, std::max(0, width() - kServerPaneWidth)});
 
+    m_pOutputPane->SetServerPane(m_pServerPane);
     m_pServerPane->SetOutputPane(m_pOutputPane);
     m_pServerPane->m_pMainFrame = this;
     setCentralWidget(m_wndSplitter);
@@ -297,8 +296,12 @@ bool CMainFrame::HasCommandHandler(int nId) const {
 
 bool CMainFrame::IsCommandEnabled(int nId) const {
     if (!HasCommandHandler(nId)) return false;
-    // Both panes carry the pane commands with the same rules, so the server pane answers for either.
-    if (m_pServerPane && m_pServerPane->HasCommandHandler(nId)) return m_pServerPane->IsCommandEnabled(nId);
+    // Both panes carry the pane commands with the same rules; the active one answers.
+    if (m_pServerPane && m_pServerPane->HasCommandHandler(nId)) {
+        if (m_pActivePane == m_pOutputPane && COutputPane::IsForwardedCommand(nId))
+            return m_pOutputPane->IsCommandEnabled(nId);
+        return m_pServerPane->IsCommandEnabled(nId);
+    }
     return true;
 }
 
@@ -306,8 +309,10 @@ void CMainFrame::RouteCommand(int nId) {
     if (m_bClosing || !IsCommandEnabled(nId)) return;  // no handler, or disabled: ignored
     if (m_pServerPane && m_pServerPane->HasCommandHandler(nId)) {
         // The active pane takes it; the output pane forwards every command to the server pane.
-        IOutputPaneHost* pHost = m_pServerPane;
-        pHost->OnCommand(nId);
+        if (m_pActivePane == m_pOutputPane && COutputPane::IsForwardedCommand(nId))
+            m_pOutputPane->OnCommand(nId);
+        else
+            static_cast<IOutputPaneHost*>(m_pServerPane)->OnCommand(nId);
         return;
     }
     switch (nId) {

@@ -12,6 +12,7 @@
 
 class CBrindlexHDAApp;
 class CEditBar;
+class COutputPane;
 class CServerPane;
 class QLabel;
 class QSplitter;
@@ -41,7 +42,7 @@ public:
     QWidget* GetActivePane() const { return m_pActivePane; }
     void SetActivePane(QWidget* pPane);
     CServerPane* GetServerPane() const { return m_pServerPane; }
-    QWidget* GetOutputPane() const { return m_pOutputPane; }
+    COutputPane* GetOutputPane() const { return m_pOutputPane; }
     CEditBar* GetEditBar() const { return m_pToolBar; }
     QSplitter* GetSplitter() const { return m_wndSplitter; }
     QLabel* GetMessagePane() const { return m_pMessagePane; }
@@ -67,7 +68,7 @@ private:
     void ActivateOtherPane();
 
     CBrindlexHDAApp* m_pApp;
-    QWidget* m_pOutputPane = nullptr;  // not owned
+    COutputPane* m_pOutputPane = nullptr;  // not owned
     QWidget* m_pActivePane = nullptr;
     QMenu* m_pFunctionMenu = nullptr;
     QLabel* m_pMessagePane = nullptr;

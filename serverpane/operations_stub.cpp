@@ -1,9 +1,8 @@
-// The history operations, the server status and the options of the server pane. These bodies do
-// nothing yet; the files that carry out each operation replace this one.
+// The history operations and the server status of the server pane. These bodies do nothing yet; the
+// files that carry out each operation replace this one.
 #include "serverpane/serverpane.h"
 
 void CServerPane::OnServerStatus() {}
-void CServerPane::OnOptions() {}
 void CServerPane::OnReadRaw() {}
 void CServerPane::OnReadProcessed() {}
 void CServerPane::OnReadAttribute() {}

@@ -13,6 +13,7 @@
 #include "com/text.h"
 #include "hda/discovery.h"
 #include "hda/messages.h"
+#include "outputpane/options.h"
 #include "resources/icons_main.h"
 #include "resources/uikit.h"
 #include "serverpane/commandids.h"
@@ -147,6 +148,11 @@ IOPCHDA_Server* CServerPane::GetAddItemsServer() const {
     return pServer ? pServer->m_pServer : nullptr;
 }
 
+IOPCHDA_Server* CServerPane::GetCurrentHdaServer() const {
+    const CHDAServer* pServer = FindServer(m_strCurrentServer);
+    return pServer ? pServer->m_pServer : nullptr;
+}
+
 IItemListView* CServerPane::GetItemListView() {
     return m_pItemList;
 }
@@ -257,6 +263,12 @@ void CServerPane::OnDisconnect() {
 
 void CServerPane::OnConnectRemote() {
     RunAddRemoteServerDialog();
+}
+
+// ---- Options ----
+
+void CServerPane::OnOptions() {
+    RunOptionsDialog(this);
 }
 
 // ---- Items ----

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dialogs/additemhost.h"
+#include "dialogs/dialoghost.h"
 #include "hda/hdaserver.h"
 #include "hda/opchda.h"
 #include "hda/serverowner.h"
@@ -19,18 +20,20 @@
 #include "serverpane/mainframelink.h"
 
 class COPCItemTreeCtrl;
+class COutputPane;
 class COPCItemListCtrl;
 class QTreeWidgetItem;
 
-class CServerPane : public QWidget, public IOutputPaneHost, public IHDAServerOwner, public IAddItemHost {
+class CServerPane : public QWidget, public IOutputPaneHost, public IDialogHost, public IHDAServerOwner,
+                    public IAddItemHost {
     Q_OBJECT
 public:
     explicit CServerPane(QWidget* pParent = nullptr);
     ~CServerPane() override;
 
     // Links made by the main frame.
-    void SetOutputPane(QWidget* pOutputPane) { m_pOutputPane = pOutputPane; }
-    QWidget* GetOutputPane() const { return m_pOutputPane; }
+    void SetOutputPane(COutputPane* pOutputPane) { m_pOutputPane = pOutputPane; }
+    COutputPane* GetOutputPane() const { return m_pOutputPane; }
     // Joins COM, fixes security and fills the toolbar's server box (once, from the frame's creation).
     void InitComAndDiscoverServers();
 
@@ -98,6 +101,9 @@ public:
     const HRESULT* GetLastErrors() const override { return LastErrors; }
     DWORD GetLastResultCount() const override;
 
+    // IDialogHost (GetSelectedItemIds above serves both)
+    IOPCHDA_Server* GetCurrentHdaServer() const override;
+
     // IHDAServerOwner
     IItemListView* GetItemListView() override;
     const void* GetMessageOwner() const override { return static_cast<const QWidget*>(this); }
@@ -115,7 +121,7 @@ public:
     DWORD* m_pAttributeIds = nullptr;
     std::u16string m_strRemoteProgId;
     QTreeWidgetItem* m_hAddItemsServer = nullptr;
-    QWidget* m_pOutputPane = nullptr;  // not owned
+    COutputPane* m_pOutputPane = nullptr;  // not owned
     std::u16string m_strCurrentServer;
     OPCHDA_ITEM* LastItemValues = nullptr;
     HRESULT* LastErrors = nullptr;

@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSplitter>
@@ -20,6 +21,8 @@
 #include "app/editbar.h"
 #include "app/mainframe.h"
 #include "com/objbase.h"
+#include "outputpane/options.h"
+#include "outputpane/outputpane.h"
 #include "resources/uikit.h"
 #include "serverpane/commandids.h"
 #include "serverpane/opcitemctrls.h"
@@ -215,6 +218,16 @@ TEST_F(MainFrameTest, AVerticalDockSwapsTheServerBoxForADisabledButtonAndBack) {
     EXPECT_EQ(box->count(), 2);
     EXPECT_EQ(box->currentIndex(), 1);
     EXPECT_EQ(box->currentText(), "Second.Server");
+
+    // Floating off a vertical dock lays the bar out horizontally, with the box.
+    frame->addToolBar(Qt::RightToolBarArea, bar);
+    QApplication::processEvents();
+    ASSERT_TRUE(bar->m_bVertical);
+    bar->OnFloatingChanged(true);
+    QApplication::processEvents();
+    EXPECT_EQ(bar->orientation(), Qt::Horizontal);
+    EXPECT_FALSE(bar->m_bVertical);
+    EXPECT_TRUE(bar->GetServerBoxSlot()->isVisible());
 }
 
 TEST_F(MainFrameTest, TheStatusBarShowsReadyPromptsAndTheLockIndicators) {
@@ -264,7 +277,7 @@ TEST_F(MainFrameTest, EnablingIsTheSameWhicheverPaneIsActive) {
         for (int id : paneCommands) s << frame->GetCommandAction(id)->isEnabled();
         return s;
     };
-    for (QWidget* active : {static_cast<QWidget*>(pane), frame->GetOutputPane()}) {
+    for (QWidget* active : {static_cast<QWidget*>(pane), static_cast<QWidget*>(frame->GetOutputPane())}) {
         frame->SetActivePane(active);
         ASSERT_EQ(frame->GetActivePane(), active);
         pane->GetItemList()->item(0)->setSelected(true);
@@ -343,6 +356,21 @@ TEST_F(MainFrameTest, AboutShowsTheProductAndVersionAndClosesWithOk) {
     EXPECT_EQ(title, "About BrindlexOPC HDA Vistrel");
     EXPECT_TRUE(lines.contains("BrindlexOPC HDA Vistrel Version 1.1"));
     EXPECT_TRUE(okIsDefault);
+}
+
+TEST_F(MainFrameTest, OptionsOpensWithTheDisplayLimitFromEitherPane) {
+    for (QWidget* active : {static_cast<QWidget*>(pane), static_cast<QWidget*>(frame->GetOutputPane())}) {
+        frame->SetActivePane(active);
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            auto* dlg = qobject_cast<COptions*>(QApplication::activeModalWidget());
+            if (!dlg) return;
+            shown = dlg->GetEdit()->text();
+            dlg->reject();
+        });
+        frame->RouteCommand(ID_FILE_OPTIONS);
+        EXPECT_EQ(shown, "1000");
+    }
 }
 
 TEST_F(MainFrameTest, NewDocumentKeepsTheCaption) {
@@ -435,5 +463,44 @@ TEST_F(MainFrameWithServers, ClosingTheMainWindowReleasesEveryServer) {
     EXPECT_EQ(noAsync->OutstandingReferences(), 0);
     EXPECT_EQ(full->LiveObjects() + noAsync->LiveObjects(), 0);
 }
+
+#ifdef VISTREL_SIMULATION_PATH
+// The simulation historian, registered as scripts/run.sh registers it.
+class MainFrameWithSimulation : public MainFrameTest {
+protected:
+    void Register() override {
+        qputenv("VISTREL_SIM_DB", (store.path() + "/simulation.db").toUtf8());
+        ASSERT_EQ(com::RegisterServerLibrary(VISTREL_SIMULATION_PATH), S_OK);
+    }
+    void TearDown() override {
+        MainFrameTest::TearDown();
+        qunsetenv("VISTREL_SIM_DB");
+    }
+};
+
+TEST_F(MainFrameWithSimulation, TheHistorianIsListedFirstAndConnectsWithItsOwnImage) {
+    QComboBox* box = frame->GetServerCombo();
+    ASSERT_GE(box->count(), 1);
+    EXPECT_TRUE(box->itemText(0).startsWith("Brindlex.OPC.Simulation")) << box->itemText(0).toStdString();
+    EXPECT_EQ(box->currentIndex(), 0);
+
+    frame->RouteCommand(ID_SERVER_CONNECT);
+    EXPECT_TRUE(messages->seen.empty()) << U8(messages->seen.empty() ? u"" : messages->seen[0].text);
+    COPCItemTreeCtrl* tree = pane->GetServerTree();
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem* node = tree->topLevelItem(0)->child(0);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(COPCItemTreeCtrl::GetItemImage(node), IMAGE_BRINDLEX_SERVER);
+    CHDAServer* server = pane->FindServer(ui::ToU16(box->itemText(0)));
+    ASSERT_NE(server, nullptr);
+    EXPECT_NE(server->m_pSyncRead, nullptr);
+    EXPECT_NE(server->m_pSyncUpdate, nullptr);
+    EXPECT_NE(server->m_pAsyncRead, nullptr);
+
+    frame->RouteCommand(ID_SERVER_DISCONNECT);
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
+    EXPECT_TRUE(pane->m_mapServers.empty());
+}
+#endif
 
 }  // namespace

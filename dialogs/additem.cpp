@@ -60,7 +60,8 @@ void SetEntryText(Entry* pEntry, const std::u16string& strText) {
         pEntry->setText(0, ui::ToQString(shown));
         pEntry->setData(0, kTextRole, ui::ToQString(strText));
         if (shown.size() != strText.size())
-            pEntry->setToolTip(0, ui::ToQString(com::FormatW(u"%s (%u characters)", {shown, strText.size()})));
+            pEntry->setToolTip(0,
+                               ui::ToQString(com::FormatW(u"%s (%u characters)", {shown, strText.size()})));
     } else {
         pEntry->setText(ui::ToQString(shown));
         pEntry->setData(kTextRole, ui::ToQString(strText));
@@ -128,11 +129,14 @@ private:
     std::size_t m_n = 0;
 };
 
-DWORD ToDword(std::size_t n) { return static_cast<DWORD>(std::min<std::size_t>(n, 0xFFFFFFFFu)); }
+DWORD ToDword(std::size_t n) {
+    return static_cast<DWORD>(std::min<std::size_t>(n, 0xFFFFFFFFu));
+}
 }  // namespace
 
 CAddItem::CAddItem(QWidget* pParent)
-    : QDialog(pParent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    : QDialog(pParent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("Insert Item"));
     setFont(ui::DialogFont());
 
@@ -197,7 +201,6 @@ CAddItem::CAddItem(QWidget* pParent)
 
     m_pOk = new QPushButton(QStringLiteral("OK"), pClient);
     dlg::SetCtrlId(m_pOk, IDOK);
-    m_pOk->setAutoDefault(false);
     at.Place(m_pOk, 344, 212, 50, 14);
 
     BuildMenus();
@@ -220,7 +223,8 @@ CAddItem::CAddItem(QWidget* pParent)
 CAddItem::~CAddItem() {
     // The controls go after this object's own part is gone: nothing they signal on the way out (a
     // list clears its model, the tree its selection) may reach it.
-    for (QObject* p : std::initializer_list<QObject*>{m_pTagList->model(), m_pTagList, m_pLeavesList, m_pBrowseTree})
+    for (QObject* p :
+         std::initializer_list<QObject*>{m_pTagList->model(), m_pTagList, m_pLeavesList, m_pBrowseTree})
         disconnect(p, nullptr, this, nullptr);
     ReleaseBrowser();
 }
@@ -238,22 +242,28 @@ void CAddItem::BuildMenus() {
     add(m_pBrowseMenu, QStringLiteral("&Edit Item ID"), ID_BROWSE_EDITITEMID, &CAddItem::OnEditItemId,
         QStringLiteral("Edit the tag id"));
     add(m_pBrowseMenu, QStringLiteral("&Add To Tag List"), ID_BROWSE_ADDTOTAGLIST, &CAddItem::OnAddToTagList);
-    add(m_pBrowseMenu, QStringLiteral("A&dd All Items To List"), ID_BROWSE_ADDALLITEMS, &CAddItem::OnAddAllItems);
+    add(m_pBrowseMenu, QStringLiteral("A&dd All Items To List"), ID_BROWSE_ADDALLITEMS,
+        &CAddItem::OnAddAllItems);
     m_pItemMenu = m_pMenuBar->addMenu(QStringLiteral("&Item"));
     add(m_pItemMenu, QStringLiteral("&Validate"), ID_ITEM_VALIDATE, &CAddItem::OnValidate,
         QStringLiteral("Validate selected items"));
     m_pDeleteMenu = m_pMenuBar->addMenu(QStringLiteral("  "));
-    add(m_pDeleteMenu, QStringLiteral("Delete Selected Items"), ID_DELETE_SELECTED, &CAddItem::OnDeleteSelected);
+    add(m_pDeleteMenu, QStringLiteral("Delete Selected Items"), ID_DELETE_SELECTED,
+        &CAddItem::OnDeleteSelected);
     for (QMenu* pMenu : {m_pBrowseMenu, m_pItemMenu, m_pDeleteMenu})
         connect(pMenu, &QMenu::aboutToShow, this, &CAddItem::UpdateCommands);
 }
 
 QMenu* CAddItem::GetPopup(int nIndex) const {
     switch (nIndex) {
-        case 0: return m_pBrowseMenu;
-        case 1: return m_pItemMenu;
-        case 2: return m_pDeleteMenu;
-        default: return nullptr;
+        case 0:
+            return m_pBrowseMenu;
+        case 1:
+            return m_pItemMenu;
+        case 2:
+            return m_pDeleteMenu;
+        default:
+            return nullptr;
     }
 }
 
@@ -344,12 +354,14 @@ BOOL CAddItem::CreateBrowser() {
 
     if (FAILED(hr)) {
         if (pBrowser) pBrowser->Release();  // a failing server should give none; if it did, it is ours
-        hda::ShowMessage(this, com::FormatW(u"Unable to get browser: GetBrowser returns %x", {hr}), kOopsCaption);
+        hda::ShowMessage(this, com::FormatW(u"Unable to get browser: GetBrowser returns %x", {hr}),
+                         kOopsCaption);
         return FALSE;
     }
     if (!pBrowser) {
-        hda::ShowMessage(this, com::FormatW(u"Unable to get browser: CreateBrowse returned %x without a browser", {hr}),
-                         kOopsCaption);
+        hda::ShowMessage(
+            this, com::FormatW(u"Unable to get browser: CreateBrowse returned %x without a browser", {hr}),
+            kOopsCaption);
         return FALSE;
     }
     m_pBrowser = pBrowser;
@@ -370,11 +382,13 @@ bool CAddItem::EnumerateNames(OPCHDA_BROWSETYPE dwBrowseType, std::vector<std::u
     if (hr != S_OK) {
         // S_FALSE (nothing here) and other success codes list nothing; a failure is said.
         if (pEnum) pEnum->Release();
-        if (FAILED(hr)) *pProblem = com::FormatW(u"Unable to list the %s here: GetEnum returns 0x%X", {what, hr});
+        if (FAILED(hr))
+            *pProblem = com::FormatW(u"Unable to list the %s here: GetEnum returns 0x%X", {what, hr});
         return !FAILED(hr);
     }
     if (!pEnum) {
-        *pProblem = com::FormatW(u"Unable to list the %s here: GetEnum returned 0x%X without a list", {what, hr});
+        *pProblem =
+            com::FormatW(u"Unable to list the %s here: GetEnum returned 0x%X without a list", {what, hr});
         return false;
     }
 
@@ -390,14 +404,16 @@ bool CAddItem::EnumerateNames(OPCHDA_BROWSETYPE dwBrowseType, std::vector<std::u
             dlg::ServerString(psz, &name);
             CoTaskMemFree(psz);
             if (bFull) {
-                *pProblem = com::FormatW(u"The server lists more than %u %s here; only the first %u are shown.",
-                                         {m_nMaxBrowseNames, what, m_nMaxBrowseNames});
+                *pProblem =
+                    com::FormatW(u"The server lists more than %u %s here; only the first %u are shown.",
+                                 {m_nMaxBrowseNames, what, m_nMaxBrowseNames});
                 break;
             }
             pNames->push_back(std::move(name));
         } else if (hrNext == S_OK) {
             *pProblem = com::FormatW(
-                u"The server's list of %s ended early: Next returned S_OK without a name. The %u received are "
+                u"The server's list of %s ended early: Next returned S_OK without a name. The %u received "
+                u"are "
                 u"shown.",
                 {what, ToDword(pNames->size())});
             break;
@@ -492,8 +508,17 @@ void CAddItem::OnSelChangedTree() {
         return;
     }
     FillLeaves();
-    // Sub-branches are asked for once, on the first selection.
-    if (!pNode->data(0, kFilledRole).toBool() && pNode->childCount() == 0) FillBranches(OPCHDA_BRANCH, pNode);
+    // Sub-branches are asked for once, on the first selection, and shown at once: a branch shows no
+    // expand button before it was asked, so the user would not know to open it.
+    if (!pNode->data(0, kFilledRole).toBool() && pNode->childCount() == 0) {
+        FillBranches(OPCHDA_BRANCH, pNode);
+        if (pNode->childCount() > 0) {
+            pNode->setExpanded(true);
+            // As many of them in view as fit, the branch itself kept in view.
+            m_pBrowseTree->scrollToItem(pNode->child(pNode->childCount() - 1));
+            m_pBrowseTree->scrollToItem(pNode);
+        }
+    }
 }
 
 // ---- Item IDs ----
@@ -545,7 +570,8 @@ void CAddItem::OnAddToTagList() {
 
 void CAddItem::OnAddAllItems() {
     std::vector<std::u16string> leaves;
-    for (int i = 0, n = m_pLeavesList->count(); i < n; ++i) leaves.push_back(EntryText(m_pLeavesList->item(i)));
+    for (int i = 0, n = m_pLeavesList->count(); i < n; ++i)
+        leaves.push_back(EntryText(m_pLeavesList->item(i)));
     for (const std::u16string& leaf : leaves) {
         std::u16string itemId;
         if (ResolveItemId(leaf, &itemId)) InsertTag(itemId, TAG_IMAGE_ENTERED);
@@ -626,11 +652,12 @@ void CAddItem::OnValidate() {
     }
     CoTaskMemFree(pErrors);
     if (nAnswered < n)
-        hda::ShowMessage(this,
-                         com::FormatW(u"ValidateItemIDs returned 0x%X with results for %u of %u item IDs; the "
-                                      u"others are shown as not validated.",
-                                      {hr, nAnswered, n}),
-                         kErrorCaption, hda::MsgIcon::Exclamation);
+        hda::ShowMessage(
+            this,
+            com::FormatW(u"ValidateItemIDs returned 0x%X with results for %u of %u item IDs; the "
+                         u"others are shown as not validated.",
+                         {hr, nAnswered, n}),
+            kErrorCaption, hda::MsgIcon::Exclamation);
 }
 
 void CAddItem::OnDeleteSelected() {
@@ -702,11 +729,12 @@ void CAddItem::OnOK() {
         dlg.exec();
     }
     if (nUnanswered > 0)
-        hda::ShowMessage(this,
-                         com::FormatW(u"GetItemHandles returned 0x%X without a server handle or a result for %u of "
-                                      u"%u item IDs; those were not registered.",
-                                      {hr, nUnanswered, n}),
-                         kErrorCaption, hda::MsgIcon::Exclamation);
+        hda::ShowMessage(
+            this,
+            com::FormatW(u"GetItemHandles returned 0x%X without a server handle or a result for %u of "
+                         u"%u item IDs; those were not registered.",
+                         {hr, nUnanswered, n}),
+            kErrorCaption, hda::MsgIcon::Exclamation);
     CoTaskMemFree(phServer);
     CoTaskMemFree(pErrors);
     accept();

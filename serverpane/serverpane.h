@@ -25,10 +25,7 @@ class COPCItemListCtrl;
 class CReadRawDlg;
 class QTreeWidgetItem;
 
-class CServerPane : public QWidget,
-                    public IOutputPaneHost,
-                    public IDialogHost,
-                    public IHDAServerOwner,
+class CServerPane : public QWidget, public IOutputPaneHost, public IDialogHost, public IHDAServerOwner,
                     public IAddItemHost {
     Q_OBJECT
 public:

@@ -464,4 +464,43 @@ TEST_F(MainFrameWithServers, ClosingTheMainWindowReleasesEveryServer) {
     EXPECT_EQ(full->LiveObjects() + noAsync->LiveObjects(), 0);
 }
 
+#ifdef VISTREL_SIMULATION_PATH
+// The simulation historian, registered as scripts/run.sh registers it.
+class MainFrameWithSimulation : public MainFrameTest {
+protected:
+    void Register() override {
+        qputenv("VISTREL_SIM_DB", (store.path() + "/simulation.db").toUtf8());
+        ASSERT_EQ(com::RegisterServerLibrary(VISTREL_SIMULATION_PATH), S_OK);
+    }
+    void TearDown() override {
+        MainFrameTest::TearDown();
+        qunsetenv("VISTREL_SIM_DB");
+    }
+};
+
+TEST_F(MainFrameWithSimulation, TheHistorianIsListedFirstAndConnectsWithItsOwnImage) {
+    QComboBox* box = frame->GetServerCombo();
+    ASSERT_GE(box->count(), 1);
+    EXPECT_TRUE(box->itemText(0).startsWith("Brindlex.OPC.Simulation")) << box->itemText(0).toStdString();
+    EXPECT_EQ(box->currentIndex(), 0);
+
+    frame->RouteCommand(ID_SERVER_CONNECT);
+    EXPECT_TRUE(messages->seen.empty()) << U8(messages->seen.empty() ? u"" : messages->seen[0].text);
+    COPCItemTreeCtrl* tree = pane->GetServerTree();
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem* node = tree->topLevelItem(0)->child(0);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(COPCItemTreeCtrl::GetItemImage(node), IMAGE_BRINDLEX_SERVER);
+    CHDAServer* server = pane->FindServer(ui::ToU16(box->itemText(0)));
+    ASSERT_NE(server, nullptr);
+    EXPECT_NE(server->m_pSyncRead, nullptr);
+    EXPECT_NE(server->m_pSyncUpdate, nullptr);
+    EXPECT_NE(server->m_pAsyncRead, nullptr);
+
+    frame->RouteCommand(ID_SERVER_DISCONNECT);
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
+    EXPECT_TRUE(pane->m_mapServers.empty());
+}
+#endif
+
 }  // namespace

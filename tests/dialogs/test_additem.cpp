@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -12,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,8 +26,8 @@
 #include "dialogs/dlgkit.h"
 #include "outputpane/errorsdlg.h"
 #include "resources/uikit.h"
-#include "tests/com/store_fixture.h"
 #include "serverpane/opcitemctrls.h"
+#include "tests/com/store_fixture.h"
 #include "tests/plugins/recording_control.h"
 #include "tests/serverpane/fake_frame.h"
 #include "tests/serverpane/message_recorder.h"
@@ -52,7 +54,9 @@ public:
     }
 };
 
-std::string U8s(const std::u16string& s) { return U8(s); }
+std::string U8s(const std::u16string& s) {
+    return U8(s);
+}
 
 // The browse calls of a log, one short line each.
 Strings BrowseCalls(const std::vector<RecordedCall>& calls) {
@@ -105,6 +109,14 @@ void SelectEntries(QListWidget* list, const QStringList& texts) {
     list->clearSelection();
     for (int i = 0; i < list->count(); ++i)
         if (texts.contains(list->item(i)->text())) list->item(i)->setSelected(true);
+}
+
+// When VISTREL_SHOTS names a directory, saves a picture of the widget there (to look at, not to compare).
+void Shot(QWidget* w, const char* name) {
+    const QString dir = qEnvironmentVariable("VISTREL_SHOTS");
+    if (dir.isEmpty()) return;
+    QDir().mkpath(dir);
+    w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QLatin1String(".png"));
 }
 
 // Acts on the next modal window once it is up (and closes it if the action left it open).
@@ -213,7 +225,8 @@ TEST_F(AddItemTest, OpensWithItsControlsMenusAndTheRootBranches) {
         for (QAction* a : dlg.GetPopup(popup)->actions()) out << a->text() + "=" + a->data().toString();
         return out;
     };
-    EXPECT_EQ(entries(0), (QStringList{"&Edit Item ID=32784", "&Add To Tag List=32783", "A&dd All Items To List=32782"}));
+    EXPECT_EQ(entries(0),
+              (QStringList{"&Edit Item ID=32784", "&Add To Tag List=32783", "A&dd All Items To List=32782"}));
     EXPECT_EQ(entries(1), (QStringList{"&Validate=32781"}));
     EXPECT_EQ(entries(2), (QStringList{"Delete Selected Items=32786"}));
     EXPECT_EQ(dlg.GetCommand(CAddItem::ID_BROWSE_EDITITEMID)->statusTip(), "Edit the tag id");
@@ -221,7 +234,8 @@ TEST_F(AddItemTest, OpensWithItsControlsMenusAndTheRootBranches) {
     EXPECT_FALSE(dlg.GetCommand(CAddItem::ID_ITEM_VALIDATE)->isEnabled());
 
     // One browser with the "*" item ID filter, then the root's branches one name at a time.
-    EXPECT_EQ(Browsed(), (Strings{"CreateBrowse(1; 13 1 vt8 '*')", "GetEnum(1)", "Next(1)", "Next(1)", "Next(1)"}));
+    EXPECT_EQ(Browsed(),
+              (Strings{"CreateBrowse(1; 13 1 vt8 '*')", "GetEnum(1)", "Next(1)", "Next(1)", "Next(1)"}));
     EXPECT_EQ(Children(Tree()), (QStringList{"Plant", "Utilities"}));
     EXPECT_EQ(Leaves()->count(), 0);  // leaves come with a selection
     EXPECT_TRUE(messages.seen.empty());
@@ -239,8 +253,8 @@ TEST_F(AddItemTest, ABranchThreeLevelsDownIsReachedFromTheRootAndFilledOnce) {
     Control()->ClearCalls();
     Select(Child(Tree(), b, "C"));
     EXPECT_EQ(Browsed(), (Strings{"Change(1,'')", "Change(3,'A')", "Change(2,'B')", "Change(2,'C')",  // walk
-                                  "GetEnum(4)", "Next(1)", "Next(1)", "Next(1)",                      // leaves
-                                  "GetEnum(1)"}));  // no sub-branches: S_FALSE, nothing to read
+                                  "GetEnum(4)", "Next(1)", "Next(1)", "Next(1)",  // leaves
+                                  "GetEnum(1)"}));                // no sub-branches: S_FALSE, nothing to read
     EXPECT_EQ(Texts(Leaves()), (QStringList{"Leaf1", "Leaf2"}));  // sorted
 
     // Back to B: its leaves are read again, its sub-branches are not asked for again.
@@ -286,8 +300,8 @@ TEST_F(AddItemTest, LeavesAreResolvedByGetItemIdAtTheSelectedBranch) {
 
     // All items: every leaf, selected or not; the same ID twice is kept twice.
     Dlg().OnAddAllItems();
-    EXPECT_EQ(Texts(Tags()), (QStringList{"Plant.Area1.Pressure", "Plant.Area1.Pressure", "Plant.Area1.Temperature",
-                                          "Plant.Area1.Temperature"}));
+    EXPECT_EQ(Texts(Tags()), (QStringList{"Plant.Area1.Pressure", "Plant.Area1.Pressure",
+                                          "Plant.Area1.Temperature", "Plant.Area1.Temperature"}));
     EXPECT_TRUE(messages.seen.empty());
 }
 
@@ -303,7 +317,8 @@ TEST_F(AddItemTest, ALeafTheServerCannotResolveIsNamedAndTheOthersStillCome) {
     Type("Typed");
     SelectEntries(Leaves(), {"Pressure", "Temperature"});
     Dlg().OnAddToTagList();
-    ASSERT_EQ(messages.Texts(), (U16s{u"PressureError getting tagname", u"TemperatureError getting tagname"}));
+    ASSERT_EQ(messages.Texts(),
+              (U16s{u"PressureError getting tagname", u"TemperatureError getting tagname"}));
     EXPECT_EQ(messages.seen[0].caption, u"BrindlexOPC HDA Vistrel");
     EXPECT_EQ(messages.seen[0].buttons, hda::MsgButtons::Ok);
     EXPECT_EQ(Texts(Tags()), (QStringList{"Typed"}));
@@ -342,7 +357,7 @@ TEST_F(AddItemTest, ValidateMarksEveryEntryAndLeavesTheListAloneWhenTheCallFails
     CAddItem& dlg = Open();
     Control()->ClearCalls();
     dlg.GetCommand(CAddItem::ID_ITEM_VALIDATE)->trigger();  // disabled: nothing happens
-    dlg.OnValidate();                                         // empty: nothing happens
+    dlg.OnValidate();                                       // empty: nothing happens
     EXPECT_TRUE(Control()->Calls().empty());
 
     Type("b.ok");
@@ -393,6 +408,41 @@ TEST_F(AddItemTest, DeleteAsksFirstAndRemovesOnlyTheSelectedEntriesOnYes) {
     EXPECT_TRUE(Control()->Calls().empty());
 }
 
+TEST_F(AddItemTest, RightClicksOpenTheBrowsePopupOverTheLeavesAndTheDeletePopupOverTheTags) {
+    Open();
+    Browse({"Plant", "Area1"});
+    Type("t.one");
+    Type("t.two");
+    SelectEntries(Tags(), {"t.one"});
+    QMenu* shown = nullptr;
+    auto pick = [&](int nId) {
+        QTimer::singleShot(0, [&, nId] {
+            shown = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!shown) return;
+            if (nId)
+                for (QAction* a : shown->actions())
+                    if (a->data().toInt() == nId) a->trigger();
+            shown->close();
+        });
+    };
+    pick(0);
+    emit Leaves()->customContextMenuRequested(QPoint(4, 4));
+    EXPECT_EQ(shown, Dlg().GetPopup(0));
+
+    // The commands of a popup reach the dialog as from its menu bar.
+    shown = nullptr;
+    SelectEntries(Leaves(), {"Temperature"});
+    pick(CAddItem::ID_BROWSE_ADDTOTAGLIST);
+    emit Leaves()->customContextMenuRequested(QPoint(4, 4));
+    EXPECT_EQ(shown, Dlg().GetPopup(0));
+    shown = nullptr;
+    pick(CAddItem::ID_DELETE_SELECTED);
+    emit Tags()->customContextMenuRequested(QPoint(4, 4));
+    EXPECT_EQ(shown, Dlg().GetPopup(2));
+    EXPECT_EQ(messages.Texts(), (U16s{u"Delete All Selected Items?"}));
+    EXPECT_EQ(Texts(Tags()), (QStringList{"Plant.Area1.Temperature", "t.two"}));
+}
+
 // ---- OK: the handle request ----
 
 TEST_F(AddItemTest, OkAsksForHandlesOfTheWholeListAndRegistersWhatTheServerAccepted) {
@@ -431,7 +481,7 @@ TEST_F(AddItemTest, OkAsksForHandlesOfTheWholeListAndRegistersWhatTheServerAccep
     EXPECT_EQ(h[0].itemIds, (U16s{u"Bad", u"Plant.Status", u"Refused.Softly", u"Sinusoid"}));
     EXPECT_EQ(h[0].clientHandles, (std::vector<OPCHANDLE>{0, 0, 0, 0}));
     EXPECT_EQ(host.added, (std::vector<std::pair<std::u16string, OPCHANDLE>>{{u"Plant.Status", 101},
-                                                                               {u"Sinusoid", 103}}));
+                                                                             {u"Sinusoid", 103}}));
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_TRUE(CallsTo("IOPCHDA_Server::ReleaseItemHandles").empty());
     EXPECT_TRUE(messages.seen.empty());
@@ -448,7 +498,8 @@ TEST_F(AddItemTest, OkWithAnEmptyListCallsNothingAndAFailedRequestRegistersNothi
     dlg.setResult(QDialog::Rejected);
     Type("x");
     Type("x");  // the same ID twice goes twice; the registry keeps the first
-    Control()->Hooks().GetItemHandles = [](DWORD, LPWSTR*, OPCHANDLE*, OPCHANDLE** pphServer, HRESULT** ppErrors) {
+    Control()->Hooks().GetItemHandles = [](DWORD, LPWSTR*, OPCHANDLE*, OPCHANDLE** pphServer,
+                                           HRESULT** ppErrors) {
         *pphServer = TaskArray<OPCHANDLE>({7, 8});  // a failing server's arrays are released all the same
         *ppErrors = nullptr;
         return E_FAIL;
@@ -486,6 +537,38 @@ TEST_F(AddItemTest, RunsModallyAndEscapeCancels) {
     EXPECT_EQ(m_dlg->exec(), QDialog::Rejected);
     EXPECT_TRUE(*ran);
     EXPECT_TRUE(CallsTo("IOPCHDA_Server::GetItemHandles").empty());
+}
+
+// The whole road on screen: browse three levels down, add, validate. With VISTREL_SHOTS set, pictures
+// of each step are saved there to look at.
+TEST_F(AddItemTest, OnScreenBrowseThreeLevelsDownAddAndValidate) {
+    Control()->SetAddressSpace(
+        {u"Plant.Area1.Line3.Temperature", u"Plant.Area1.Line3.Pressure", u"Plant.Area1.Line3.Flow.Rate",
+         u"Plant.Area1.Line4.Level", u"Plant.Area2.Flow", u"Plant.Status", u"Utilities.Power", u"Sinusoid"},
+        u'.');
+    CAddItem& dlg = Open();
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    Shot(&dlg, "additem-1-open");
+    QTreeWidgetItem* line3 = Browse({"Plant", "Area1", "Line3"});
+    ASSERT_NE(line3, nullptr);
+    for (QTreeWidgetItem* n = line3; n; n = n->parent())
+        EXPECT_TRUE(n->isExpanded()) << n->text(0).toStdString();
+    EXPECT_EQ(Texts(Leaves()), (QStringList{"Pressure", "Temperature"}));
+    EXPECT_EQ(Children(Tree(), line3), (QStringList{"Flow"}));
+    QApplication::processEvents();
+    Shot(&dlg, "additem-2-browsed");
+    SelectEntries(Leaves(), {"Pressure", "Temperature"});
+    dlg.OnAddToTagList();
+    Type("Sinusoid");
+    Type("");
+    QApplication::processEvents();
+    Shot(&dlg, "additem-3-added");
+    dlg.OnValidate();
+    EXPECT_EQ(Images(Tags()), (std::vector<int>{2, 1, 1, 1}));
+    QApplication::processEvents();
+    Shot(&dlg, "additem-4-validated");
+    dlg.hide();
 }
 
 TEST_F(AddItemTest, TheServerPaneOpensItForTheSelectedServerAndListsWhatWasRegistered) {
@@ -528,6 +611,78 @@ TEST_F(AddItemTest, TheServerPaneOpensItForTheSelectedServerAndListsWhatWasRegis
     pane.reset();
 }
 
+#ifdef SIM_PLUGIN_PATH
+// The whole road against the simulation historian: connect, browse three levels down, add, validate,
+// register, and see the items in the pane's list.
+TEST_F(AddItemTest, TheSimulationHistorianEndToEnd) {
+    const std::string command =
+        std::string(VISTREL_REGSVR_PATH) + " --store '" + m_dir + "' '" + SIM_PLUGIN_PATH + "' > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    vistrel_test::ScopedEnv db("VISTREL_SIM_DB", std::string(":memory:"));
+
+    FakeFrame frame;
+    auto pane = std::make_unique<CServerPane>();
+    pane->m_pMainFrame = &frame;
+    frame.pane = pane.get();
+    frame.combo.addItem(QStringLiteral("Brindlex.OPC.Simulation"));
+    frame.combo.setCurrentIndex(0);
+    pane->OnConnect();
+    ASSERT_EQ(pane->m_mapServers.size(), 1u) << (messages.seen.empty() ? "" : U8(messages.seen[0].text));
+
+    QStringList refused;
+    auto ran = OnNextModal([&](QWidget* w) {
+        auto* dlg = qobject_cast<CAddItem*>(w);
+        ASSERT_NE(dlg, nullptr);
+        QTreeWidget* tree = dlg->GetBrowseTree();
+        EXPECT_EQ(Children(tree), (QStringList{"Generated", "Writable"}));
+        QTreeWidgetItem* node = nullptr;
+        for (const char* name : {"Generated", "Plant", "Boiler"}) {
+            node = Child(tree, node, QString::fromUtf8(name));
+            ASSERT_NE(node, nullptr) << name;
+            tree->setCurrentItem(node);
+        }
+        EXPECT_EQ(Texts(dlg->GetLeavesList()),
+                  (QStringList{"BurnerOn", "Level", "Pressure", "State", "Temperature"}));
+        SelectEntries(dlg->GetLeavesList(), {"Pressure", "Temperature"});
+        dlg->OnAddToTagList();
+        for (const char* id : {"Generated.Plant.Reactor", "No.Such.Item"}) {
+            dlg->GetItemIdEdit()->setText(QString::fromUtf8(id));
+            dlg->OnAddItemId();
+        }
+        dlg->OnValidate();
+        EXPECT_EQ(Images(dlg->GetTagList()), (std::vector<int>{1, 1, 1, 2}));
+        dlg->show();
+        QApplication::processEvents();
+        Shot(dlg, "additem-sim-validated");
+        OnNextModal([&](QWidget* e) {
+            if (auto* errors = qobject_cast<CErrorsEncounteredDlg*>(e)) {
+                QTreeWidget* list = errors->GetList();
+                for (int r = 0; r < list->topLevelItemCount(); ++r)
+                    refused << list->topLevelItem(r)->text(0) + "|" + list->topLevelItem(r)->text(1) + "|" +
+                                   list->topLevelItem(r)->text(2);
+                Shot(errors, "additem-sim-refused");
+            }
+        });
+        dlg::GetDlgItem<QPushButton>(dlg, 1)->click();
+    });
+    pane->OnAddItems();
+    EXPECT_TRUE(*ran);
+    EXPECT_EQ(refused, (QStringList{"No.Such.Item|C0040007|Unknown Error"}));
+    QStringList rows;
+    for (int i = 0; i < pane->GetItemList()->count(); ++i) rows << pane->GetItemList()->item(i)->text();
+    EXPECT_EQ(rows, (QStringList{"Generated.Plant.Boiler.Pressure", "Generated.Plant.Boiler.Temperature",
+                                 "Generated.Plant.Reactor"}));
+    const CHDAServer* server = pane->FindServer(u"Brindlex.OPC.Simulation");
+    ASSERT_NE(server, nullptr);
+    bool found = false;
+    EXPECT_NE(server->GetItemServerHandle(u"Generated.Plant.Reactor", &found), 0u);
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(messages.seen.empty()) << U8(messages.seen.empty() ? u"" : messages.seen[0].text);
+    frame.pane = nullptr;
+    pane.reset();
+}
+#endif
+
 // ---- Misbehaving servers ----
 
 TEST_F(AddItemTest, WithoutABrowserTheDialogStillAddsTypedItems) {
@@ -564,8 +719,9 @@ TEST_F(AddItemTest, AnEnumeratorThatClaimsANameWithoutOneEndsTheListAndIsNamed) 
     for (ULONG claimed : {1u, 0u}) {
         SCOPED_TRACE(claimed);
         messages.seen.clear();
-        Control()->Hooks().EnumNext = [claimed](OPCHDA_BROWSETYPE, ULONG call, const std::vector<std::u16string>& names,
-                                                ULONG, LPOLESTR* rgelt, ULONG* fetched) -> HRESULT {
+        Control()->Hooks().EnumNext = [claimed](OPCHDA_BROWSETYPE, ULONG call,
+                                                const std::vector<std::u16string>& names, ULONG,
+                                                LPOLESTR* rgelt, ULONG* fetched) -> HRESULT {
             rgelt[0] = call == 0 ? TaskString(names[0]) : nullptr;
             *fetched = call == 0 ? 1 : claimed;
             return S_OK;
@@ -575,9 +731,10 @@ TEST_F(AddItemTest, AnEnumeratorThatClaimsANameWithoutOneEndsTheListAndIsNamed) 
         EXPECT_EQ(Browsed(), (Strings{"CreateBrowse(1; 13 1 vt8 '*')", "GetEnum(1)", "Next(1)", "Next(1)"}));
         EXPECT_EQ(Children(Tree()), (QStringList{"Plant"}));
         ASSERT_EQ(messages.seen.size(), 1u);
-        EXPECT_EQ(messages.seen[0].text,
-                  u"The server's list of branches ended early: Next returned S_OK without a name. The 1 received "
-                  u"are shown.");
+        EXPECT_EQ(
+            messages.seen[0].text,
+            u"The server's list of branches ended early: Next returned S_OK without a name. The 1 received "
+            u"are shown.");
         Browse({"Plant"});  // the leaves' list is cut the same way
         EXPECT_EQ(Texts(Leaves()), (QStringList{"Status"}));
         EXPECT_EQ(messages.seen.size(), 3u);  // leaves, then Plant's branches
@@ -588,8 +745,9 @@ TEST_F(AddItemTest, AnEnumeratorThatClaimsANameWithoutOneEndsTheListAndIsNamed) 
 TEST_F(AddItemTest, AnEnumeratorThatNeverEndsIsStoppedAndSaysSo) {
     ULONG calls = 0;
     // The names of the list over and over again.
-    Control()->Hooks().EnumNext = [&calls](OPCHDA_BROWSETYPE, ULONG call, const std::vector<std::u16string>& names,
-                                           ULONG, LPOLESTR* rgelt, ULONG* fetched) -> HRESULT {
+    Control()->Hooks().EnumNext = [&calls](OPCHDA_BROWSETYPE, ULONG call,
+                                           const std::vector<std::u16string>& names, ULONG, LPOLESTR* rgelt,
+                                           ULONG* fetched) -> HRESULT {
         ++calls;
         rgelt[0] = TaskString(names[call % names.size()]);
         *fetched = 1;
@@ -600,7 +758,8 @@ TEST_F(AddItemTest, AnEnumeratorThatNeverEndsIsStoppedAndSaysSo) {
     EXPECT_EQ(calls, 100001u);  // the limit, and one more to know there is more
     EXPECT_EQ(Tree()->topLevelItemCount(), 100000);
     ASSERT_EQ(messages.seen.size(), 1u);
-    EXPECT_EQ(messages.seen[0].text, u"The server lists more than 100000 branches here; only the first 100000 are shown.");
+    EXPECT_EQ(messages.seen[0].text,
+              u"The server lists more than 100000 branches here; only the first 100000 are shown.");
     EXPECT_EQ(messages.seen[0].caption, u"Error");
 
     // The leaves list the same way (a lower limit keeps the test short).
@@ -609,7 +768,8 @@ TEST_F(AddItemTest, AnEnumeratorThatNeverEndsIsStoppedAndSaysSo) {
     Select(Tree()->topLevelItem(0));
     EXPECT_EQ(Leaves()->count(), 50);
     EXPECT_EQ(calls, 51u * 2);  // leaves and sub-branches
-    EXPECT_EQ(messages.Texts().back(), u"The server lists more than 50 branches here; only the first 50 are shown.");
+    EXPECT_EQ(messages.Texts().back(),
+              u"The server lists more than 50 branches here; only the first 50 are shown.");
     EXPECT_EQ(messages.Texts()[1], u"The server lists more than 50 items here; only the first 50 are shown.");
 }
 
@@ -664,28 +824,32 @@ TEST_F(AddItemTest, HandlesWithoutArraysRegisterNothingAndShortArraysOnlyWhatThe
     Type("a");
     Type("b");
     Type("c");
-    Control()->Hooks().GetItemHandles = [](DWORD, LPWSTR*, OPCHANDLE*, OPCHANDLE** pphServer, HRESULT** ppErrors) {
+    Control()->Hooks().GetItemHandles = [](DWORD, LPWSTR*, OPCHANDLE*, OPCHANDLE** pphServer,
+                                           HRESULT** ppErrors) {
         *pphServer = nullptr;
         *ppErrors = TaskArray<HRESULT>({S_OK, S_OK, S_OK});
         return S_OK;
     };
     dlg.OnOK();
     EXPECT_TRUE(host.added.empty());
-    EXPECT_EQ(messages.Texts(), (U16s{u"GetItemHandles returned 0x0 without a server handle or a result for 3 of 3 "
-                                      u"item IDs; those were not registered."}));
+    EXPECT_EQ(messages.Texts(),
+              (U16s{u"GetItemHandles returned 0x0 without a server handle or a result for 3 of 3 "
+                    u"item IDs; those were not registered."}));
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
 
     // Two handles and one result for three IDs: "a" alone is both answered and accepted.
     messages.seen.clear();
-    Control()->Hooks().GetItemHandles = [](DWORD, LPWSTR*, OPCHANDLE*, OPCHANDLE** pphServer, HRESULT** ppErrors) {
+    Control()->Hooks().GetItemHandles = [](DWORD, LPWSTR*, OPCHANDLE*, OPCHANDLE** pphServer,
+                                           HRESULT** ppErrors) {
         *pphServer = TaskArray<OPCHANDLE>({41, 42});
         *ppErrors = TaskArray<HRESULT>({S_OK});
         return S_OK;
     };
     dlg.OnOK();
     EXPECT_EQ(host.added, (std::vector<std::pair<std::u16string, OPCHANDLE>>{{u"a", 41}}));
-    EXPECT_EQ(messages.Texts(), (U16s{u"GetItemHandles returned 0x0 without a server handle or a result for 2 of 3 "
-                                      u"item IDs; those were not registered."}));
+    EXPECT_EQ(messages.Texts(),
+              (U16s{u"GetItemHandles returned 0x0 without a server handle or a result for 2 of 3 "
+                    u"item IDs; those were not registered."}));
 
     // Validate with a short result array marks only what it reaches.
     messages.seen.clear();
@@ -695,8 +859,9 @@ TEST_F(AddItemTest, HandlesWithoutArraysRegisterNothingAndShortArraysOnlyWhatThe
     };
     dlg.OnValidate();
     EXPECT_EQ(Images(Tags()), (std::vector<int>{2, 0, 0}));
-    EXPECT_EQ(messages.Texts(), (U16s{u"ValidateItemIDs returned 0x1 with results for 1 of 3 item IDs; the others are "
-                                      u"shown as not validated."}));
+    EXPECT_EQ(messages.Texts(),
+              (U16s{u"ValidateItemIDs returned 0x1 with results for 1 of 3 item IDs; the others are "
+                    u"shown as not validated."}));
 }
 
 TEST_F(AddItemTest, FailedListingsAndARefusedMoveAreSaidAndShowNothingWrong) {
@@ -712,7 +877,8 @@ TEST_F(AddItemTest, FailedListingsAndARefusedMoveAreSaidAndShowNothingWrong) {
     Select(Child(Tree(), Child(Tree(), nullptr, "Plant"), "Area2"));
     EXPECT_EQ(Browsed(), (Strings{"Change(1,'')", "Change(3,'Plant')", "Change(2,'Area2')"}));
     EXPECT_EQ(Leaves()->count(), 0);
-    EXPECT_EQ(messages.Texts(), (U16s{u"Unable to browse to 'Area2': ChangeBrowsePosition returns 0x80004005"}));
+    EXPECT_EQ(messages.Texts(),
+              (U16s{u"Unable to browse to 'Area2': ChangeBrowsePosition returns 0x80004005"}));
     Control()->Hooks().ChangeBrowsePosition = nullptr;
 
     // GetEnum fails, or succeeds without a list.
@@ -725,8 +891,9 @@ TEST_F(AddItemTest, FailedListingsAndARefusedMoveAreSaidAndShowNothingWrong) {
     Select(utilities);
     EXPECT_EQ(Leaves()->count(), 0);
     EXPECT_EQ(utilities->childCount(), 0);
-    EXPECT_EQ(messages.Texts(), (U16s{u"Unable to list the items here: GetEnum returns 0xC0041001",
-                                      u"Unable to list the branches here: GetEnum returned 0x0 without a list"}));
+    EXPECT_EQ(messages.Texts(),
+              (U16s{u"Unable to list the items here: GetEnum returns 0xC0041001",
+                    u"Unable to list the branches here: GetEnum returned 0x0 without a list"}));
 
     // Not answered, so asked again on the next selection.
     Control()->Hooks().GetEnum = nullptr;

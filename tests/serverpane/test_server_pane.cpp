@@ -315,7 +315,15 @@ TEST_F(ServerPaneTest, AddItemsRemembersTheServerItIsOpenFor) {
     File(u"10.1.1.1", u"A.Server");
     File(u"", u"B.Server");
     Select(Node(0, 0));
+    QString opened;  // the Add Items dialog runs modally; closed at once
+    QTimer::singleShot(0, [&] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            opened = w->windowTitle();
+            w->close();
+        }
+    });
     pane->OnAddItems();
+    EXPECT_EQ(opened, "Insert Item");
     EXPECT_EQ(pane->m_hAddItemsServer, Node(0, 0));
     EXPECT_EQ(pane->m_strCurrentServer, u"10.1.1.1A.Server");
     EXPECT_EQ(pane->GetAddItemsServer(), nullptr);  // filed without a server interface

@@ -84,7 +84,6 @@ void ReportOutOfMemory(const CServerPane& pane) {
     hda::ShowMessage(Owner(pane), u"Out of Memory!!!", kErrorCaption, hda::MsgIcon::Exclamation);
 }
 
-
 // The selected items' handles for one call (n = 1), with their count; null when nothing is selected
 // or the selected server is gone.
 TaskMemPtr<OPCHANDLE> SelectedHandles(const CServerPane& pane, DWORD* pdwCount) {
@@ -110,10 +109,11 @@ void ShowValueRead(CServerPane& pane, std::u16string_view strMethod, HRESULT hr,
         const char16_t* pszMissing = !pValues && !pErrors ? u"values and result codes"
                                      : !pValues           ? u"values"
                                                           : u"result codes";
-        hda::ShowMessage(Owner(pane),
-                         com::FormatW(u"%s returned 0x%X but no %s: the server sent nothing that can be shown.",
-                                      {strMethod, hr, pszMissing}),
-                         kErrorCaption, hda::MsgIcon::Exclamation);
+        hda::ShowMessage(
+            Owner(pane),
+            com::FormatW(u"%s returned 0x%X but no %s: the server sent nothing that can be shown.",
+                         {strMethod, hr, pszMissing}),
+            kErrorCaption, hda::MsgIcon::Exclamation);
         return;
     }
     COutputPane* pOutput = pane.GetOutputPane();
@@ -193,8 +193,9 @@ void CServerPane::OnReadProcessed() {
 
     OPCHDA_ITEM* pValues = nullptr;
     HRESULT* pErrors = nullptr;
-    const HRESULT hr = pServer->m_pSyncRead->ReadProcessed(start.get(), end.get(), dlg.m_ftResampleInterval, dwCount,
-                                                           pHandles.get(), pAggregates.get(), &pValues, &pErrors);
+    const HRESULT hr =
+        pServer->m_pSyncRead->ReadProcessed(start.get(), end.get(), dlg.m_ftResampleInterval, dwCount,
+                                            pHandles.get(), pAggregates.get(), &pValues, &pErrors);
     ShowValueRead(*this, u"ReadProcessed", hr, pValues, pErrors, dwCount);
 }
 
@@ -275,9 +276,10 @@ void CServerPane::OnReadAttribute() {
     if (!m_pAttributeValues) {
         hda::ShowMessage(
             Owner(*this),
-            com::FormatW(u"ReadAttribute returned 0x%X but no attribute values: the server sent nothing that can "
-                         u"be shown.",
-                         {hr}),
+            com::FormatW(
+                u"ReadAttribute returned 0x%X but no attribute values: the server sent nothing that can "
+                u"be shown.",
+                {hr}),
             kErrorCaption, hda::MsgIcon::Exclamation);
         return;
     }
@@ -315,7 +317,8 @@ void CServerPane::OnReadAttribute() {
                                ? COutputPane::FormatVariant(attribute.vAttributeValues[0])
                                : strNotReturned);
         pList->SetItemText(nRow, 2,
-                           com::TaskMemCount(attribute.ftTimeStamps) > 0 ? FormatTimestamp(attribute.ftTimeStamps[0])
-                                                                         : strNotReturned);
+                           com::TaskMemCount(attribute.ftTimeStamps) > 0
+                               ? FormatTimestamp(attribute.ftTimeStamps[0])
+                               : strNotReturned);
     }
 }

@@ -24,7 +24,8 @@ public:
         for (std::size_t i = 0; i < m_values.size();) {
             VARIANT* p = m_values[i].p;
             DWORD dwClaimed = 0;
-            for (; i < m_values.size() && m_values[i].p == p; ++i) dwClaimed = std::max(dwClaimed, m_values[i].dwCount);
+            for (; i < m_values.size() && m_values[i].p == p; ++i)
+                dwClaimed = std::max(dwClaimed, m_values[i].dwCount);
             const SIZE_T n = std::min<SIZE_T>(dwClaimed, com::TaskMemCount(p));
             for (SIZE_T j = 0; j < n; ++j) VariantClear(&p[j]);
             m_plain.push_back(p);

@@ -40,7 +40,8 @@ struct PreparedAnswer {
 
     void Build() {
         pValues = hdatest::TaskArray<OPCHDA_ITEM>(kItems);
-        for (DWORD i = 0; i < kItems; ++i) pValues[i] = hdatest::MakeItem(i + 1, kValues, hdatest::kStatusNowTicks, i);
+        for (DWORD i = 0; i < kItems; ++i)
+            pValues[i] = hdatest::MakeItem(i + 1, kValues, hdatest::kStatusNowTicks, i);
         pErrors = hdatest::TaskArray<HRESULT>(kItems);
     }
 };
@@ -67,7 +68,8 @@ struct Bench {
         pane->AddServerToTree(u"", u"HdaTest.Recording.1");
         pane->m_strCurrentServer = u"HdaTest.Recording.1";
         for (DWORD i = 0; i < kItems; ++i)
-            pServer->AddItemToServer(u"Bench.Item" + std::u16string(1, static_cast<char16_t>(u'1' + i)), i + 1);
+            pServer->AddItemToServer(u"Bench.Item" + std::u16string(1, static_cast<char16_t>(u'1' + i)),
+                                     i + 1);
         pane->GetItemList()->selectAll();
 
         if (FAILED(hdatest::GetControl(hdatest::CLSID_HdaTestRecording, &control))) return false;

@@ -14,10 +14,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
+#include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QTest>
 #include <functional>
 #include <map>
 #include <memory>
@@ -62,7 +62,9 @@ void Arm(std::function<void(D&)> act, bool* pRan = nullptr) {
     });
 }
 
-inline void Press(QWidget* d, int id) { dlg::GetDlgItem<QPushButton>(d, id)->click(); }
+inline void Press(QWidget* d, int id) {
+    dlg::GetDlgItem<QPushButton>(d, id)->click();
+}
 inline void SetMoment(QWidget* d, int dateId, int timeId, int msId, QDate date, QTime time, int ms) {
     dlg::GetDlgItem<QDateEdit>(d, dateId)->setDate(date);
     dlg::GetDlgItem<QTimeEdit>(d, timeId)->setTime(time);
@@ -71,8 +73,9 @@ inline void SetMoment(QWidget* d, int dateId, int timeId, int msId, QDate date, 
 
 // UTC ticks of a calendar moment.
 inline ULONGLONG Ticks(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
-    SYSTEMTIME st{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d), static_cast<WORD>(h),
-                  static_cast<WORD>(mi), static_cast<WORD>(s), static_cast<WORD>(ms)};
+    SYSTEMTIME st{static_cast<WORD>(y), static_cast<WORD>(mo), 0,
+                  static_cast<WORD>(d), static_cast<WORD>(h),  static_cast<WORD>(mi),
+                  static_cast<WORD>(s), static_cast<WORD>(ms)};
     FILETIME ft{};
     EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
     return FileTimeToU64(ft);
@@ -138,8 +141,8 @@ protected:
         std::vector<OPCHANDLE> clients(names.size(), 0);
         OPCHANDLE* handles = nullptr;
         HRESULT* errors = nullptr;
-        EXPECT_EQ(server->m_pServer->GetItemHandles(static_cast<DWORD>(names.size()), names.data(), clients.data(),
-                                                    &handles, &errors),
+        EXPECT_EQ(server->m_pServer->GetItemHandles(static_cast<DWORD>(names.size()), names.data(),
+                                                    clients.data(), &handles, &errors),
                   S_OK);
         pane->m_strCurrentServer = key;
         for (std::size_t i = 0; i < names.size(); ++i) {

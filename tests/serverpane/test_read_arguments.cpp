@@ -53,7 +53,8 @@ TEST_F(ReadArguments, ReadRawSendsTheTicksAsTheBoxesSayWithTheHandlesInListOrder
         bool bounds;
     } cases[] = {{true, true, "0", true}, {false, true, "5", false}, {true, false, "4294967295", true}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "start " << c.useStart << " end " << c.useEnd << " max " << c.max);
+        SCOPED_TRACE(::testing::Message()
+                     << "start " << c.useStart << " end " << c.useEnd << " max " << c.max);
         (*control)->ClearCalls();
         ReadRaw([&](CReadRawDlg& d) {
             FillRange(&d);
@@ -84,7 +85,8 @@ TEST_F(ReadArguments, ReadRawShowsOneTabPerItemInListOrderAndKeepsTheResultSet) 
     ClickRows({u"Plant.Area2.Flow", u"Plant.Area1.Temperature", u"Plant.Area1.Pressure"});
     ReadRaw([](CReadRawDlg& d) { FillRange(&d); });
 
-    EXPECT_EQ(TabCaptions(), (QStringList{"Plant.Area1.Pressure", "Plant.Area1.Temperature", "Plant.Area2.Flow"}));
+    EXPECT_EQ(TabCaptions(),
+              (QStringList{"Plant.Area1.Pressure", "Plant.Area1.Temperature", "Plant.Area2.Flow"}));
     ASSERT_NE(pane->LastItemValues, nullptr);
     ASSERT_NE(pane->LastErrors, nullptr);
     EXPECT_EQ(pane->GetLastResultCount(), 3u);
@@ -102,7 +104,8 @@ TEST_F(ReadArguments, TheWaitCursorIsUpDuringTheCallAndTheNormalOneOverTheDialog
     Connect(0, {u"Plant.Status"});
     ClickRows({u"Plant.Status"});
     int overDialog = -2, duringCall = -2;
-    Hooks().ReadRaw = [&](OPCHDA_TIME*, OPCHDA_TIME*, DWORD, BOOL, DWORD, OPCHANDLE*, OPCHDA_ITEM**, HRESULT**) {
+    Hooks().ReadRaw = [&](OPCHDA_TIME*, OPCHDA_TIME*, DWORD, BOOL, DWORD, OPCHANDLE*, OPCHDA_ITEM**,
+                          HRESULT**) {
         duringCall = CursorShape();
         return E_FAIL;
     };
@@ -253,7 +256,8 @@ TEST_F(ReadArguments, ReadProcessedSendsOneAggregatePerHandleInListOrder) {
     EXPECT_EQ(call.aggregates,
               (std::vector<DWORD>{OPCHDA_AVERAGE, static_cast<DWORD>(OPCHDA_MAXIMUM), OPCHDA_AVERAGE}));
     EXPECT_EQ(pane->m_strCurrentServer, u"HdaTest.Recording.1");
-    EXPECT_EQ(TabCaptions(), (QStringList{"Plant.Area1.Pressure", "Plant.Area1.Temperature", "Plant.Area2.Flow"}));
+    EXPECT_EQ(TabCaptions(),
+              (QStringList{"Plant.Area1.Pressure", "Plant.Area1.Temperature", "Plant.Area2.Flow"}));
     EXPECT_EQ(ResultLabel(), "OK (returned 1 items)");
     EXPECT_TRUE(messages.seen.empty());
 
@@ -280,9 +284,9 @@ TEST_F(ReadArguments, ReadAtTimeSendsTheMomentsNewestFirst) {
     const auto calls = CallsTo("IOPCHDA_SyncRead::ReadAtTime");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].numTimeStamps, 3u);
-    EXPECT_EQ(calls[0].timestamps, (std::vector<ULONGLONG>{Ticks(2009, 2, 24, 11, 0, 0, 5),
-                                                           Ticks(2009, 2, 24, 10, 0, 0, 5),
-                                                           Ticks(2009, 2, 24, 9, 0, 0, 5)}));
+    EXPECT_EQ(calls[0].timestamps,
+              (std::vector<ULONGLONG>{Ticks(2009, 2, 24, 11, 0, 0, 5), Ticks(2009, 2, 24, 10, 0, 0, 5),
+                                      Ticks(2009, 2, 24, 9, 0, 0, 5)}));
     EXPECT_EQ(calls[0].count, 2u);
     EXPECT_EQ(calls[0].serverHandles, Handles({u"Plant.Area1.Temperature", u"Plant.Status"}));
     EXPECT_EQ(TabCaptions(), (QStringList{"Plant.Area1.Temperature", "Plant.Status"}));
@@ -302,7 +306,9 @@ TEST_F(ReadArguments, ReadAttributeSendsTheTickedIdsInTreeOrderAtNow) {
     // Data Type, Description, Eng Units, Item ID: the second is left out.
     Arm<CReadAttributeDlg>([](CReadAttributeDlg& d) {
         EXPECT_EQ(CursorShape(), Qt::ArrowCursor);
-        dlg::GetDlgItem<QTreeWidget>(&d, IDC_ATTRIBUTE_TREE)->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+        dlg::GetDlgItem<QTreeWidget>(&d, IDC_ATTRIBUTE_TREE)
+            ->topLevelItem(1)
+            ->setCheckState(0, Qt::Unchecked);
         Press(&d, IDOK);
     });
     const long baseline = com::LiveTaskMemBlocks();
@@ -318,9 +324,9 @@ TEST_F(ReadArguments, ReadAttributeSendsTheTickedIdsInTreeOrderAtNow) {
     // The tabs gave way to the attribute list; the server's values are stamped with its "now".
     EXPECT_EQ(output->GetTabCtrl(), nullptr);
     const QString now = "2009/02/24 14:05:07.250";  // kStatusNowTicks in UTC+1
-    EXPECT_EQ(ResultRows(), (QList<QStringList>{{"Data Type", "5", now},
-                                                {"Eng Units", "units", now},
-                                                {"Item ID", "Plant.Status", now}}));
+    EXPECT_EQ(ResultRows(),
+              (QList<QStringList>{
+                  {"Data Type", "5", now}, {"Eng Units", "units", now}, {"Item ID", "Plant.Status", now}}));
     // Nothing stays behind: no result set, no attribute arrays, no list of the server's attributes.
     EXPECT_EQ(pane->LastItemValues, nullptr);
     EXPECT_EQ(pane->LastErrors, nullptr);
@@ -337,8 +343,9 @@ TEST_F(ReadArguments, ReadAttributeNamesRowsByTheLastEqualIdAndShowsNoDataAndUnk
                                    VARTYPE** ppTypes) {
         *pdwCount = 4;
         *ppIds = hdatest::TaskArray<DWORD>({1, 2, 3, 2});
-        *ppNames = hdatest::TaskArray<LPWSTR>({hdatest::TaskString(u"One"), hdatest::TaskString(u"Two"),
-                                               hdatest::TaskString(u"Three"), hdatest::TaskString(u"Two again")});
+        *ppNames =
+            hdatest::TaskArray<LPWSTR>({hdatest::TaskString(u"One"), hdatest::TaskString(u"Two"),
+                                        hdatest::TaskString(u"Three"), hdatest::TaskString(u"Two again")});
         *ppDescs = hdatest::TaskArray<LPWSTR>(4);
         *ppTypes = hdatest::TaskArray<VARTYPE>(4);
         return S_OK;
@@ -404,8 +411,8 @@ TEST_F(ReadArguments, TheLastResultSetGoesWithThePane) {
     const long before = com::LiveTaskMemBlocks();
     Connect(0, {u"Plant.Status", u"Sinusoid"});
     ClickRows({u"Plant.Status", u"Sinusoid"});
-    Hooks().ReadRaw = [](OPCHDA_TIME*, OPCHDA_TIME*, DWORD, BOOL, DWORD dwNum, OPCHANDLE*, OPCHDA_ITEM** ppValues,
-                         HRESULT** ppErrors) {
+    Hooks().ReadRaw = [](OPCHDA_TIME*, OPCHDA_TIME*, DWORD, BOOL, DWORD dwNum, OPCHANDLE*,
+                         OPCHDA_ITEM** ppValues, HRESULT** ppErrors) {
         // Text values: their strings go with the result set too.
         *ppValues = hdatest::TaskArray<OPCHDA_ITEM>(dwNum);
         for (DWORD i = 0; i < dwNum; ++i) {

@@ -27,9 +27,8 @@ protected:
     }
     void Answer(ReadRawAnswer answer) {
         Hooks().ReadRaw = [answer](OPCHDA_TIME*, OPCHDA_TIME*, DWORD, BOOL, DWORD dwNum, OPCHANDLE*,
-                                   OPCHDA_ITEM** ppValues, HRESULT** ppErrors) {
-            return answer(dwNum, ppValues, ppErrors);
-        };
+                                   OPCHDA_ITEM** ppValues,
+                                   HRESULT** ppErrors) { return answer(dwNum, ppValues, ppErrors); };
     }
     // Read Raw, then the blocks left are only those of the result set on screen: releasing it
     // brings the count back.
@@ -57,7 +56,8 @@ TEST_F(MisbehavingServer, SuccessWithoutOneOfTheArraysIsReportedAndKeepsTheOldTa
         std::u16string text;
     } cases[] = {
         {false, true, u"ReadRaw returned 0x0 but no values: the server sent nothing that can be shown."},
-        {true, false, u"ReadRaw returned 0x0 but no result codes: the server sent nothing that can be shown."},
+        {true, false,
+         u"ReadRaw returned 0x0 but no result codes: the server sent nothing that can be shown."},
         {false, false,
          u"ReadRaw returned 0x0 but no values and result codes: the server sent nothing that can be shown."},
     };
@@ -148,7 +148,8 @@ TEST_F(MisbehavingServer, CountsLargerThanTheArraysAndMissingArraysShowAsNotRetu
                                              {kNotReturned, kNotReturned, kNotReturned},
                                              {kNotReturned, kNotReturned, kNotReturned},
                                              {kNotReturned, kNotReturned, kNotReturned}}));
-    EXPECT_EQ(TabRowsOf(1), (QList<QStringList>{{"3", kNotReturned, kNotReturned}, {"4", kNotReturned, kNotReturned}}));
+    EXPECT_EQ(TabRowsOf(1),
+              (QList<QStringList>{{"3", kNotReturned, kNotReturned}, {"4", kNotReturned, kNotReturned}}));
     EXPECT_EQ(ResultLabel(), "More Data Exists (returned 2 items)");
     pane->ReleaseLastResults();
     EXPECT_EQ(com::LiveTaskMemBlocks(), baseline);
@@ -166,8 +167,8 @@ TEST_F(MisbehavingServer, ValuesOfTypesOutsideTheTableShowAsTheirKindAndAreRelea
     static LONG referenced = 42;
     CountedObject::destroyed = 0;
     Answer([](DWORD, OPCHDA_ITEM** ppValues, HRESULT** ppErrors) {
-        const VARTYPE types[] = {VT_I8, VT_DATE, VT_ERROR, VT_ARRAY | VT_R8, VT_BYREF | VT_I4, VT_UNKNOWN,
-                                 VT_DECIMAL, 0x7FFF, VT_BSTR, VT_NULL};
+        const VARTYPE types[] = {VT_I8,      VT_DATE,    VT_ERROR, VT_ARRAY | VT_R8, VT_BYREF | VT_I4,
+                                 VT_UNKNOWN, VT_DECIMAL, 0x7FFF,   VT_BSTR,          VT_NULL};
         const DWORD n = static_cast<DWORD>(std::size(types));
         *ppValues = TaskArray<OPCHDA_ITEM>(1);
         (*ppValues)[0] = MakeItem(1, n);
@@ -187,8 +188,8 @@ TEST_F(MisbehavingServer, ValuesOfTypesOutsideTheTableShowAsTheirKindAndAreRelea
     ReadRaw();
     QStringList shown;
     for (const QStringList& row : TabRows()) shown << row[0];
-    EXPECT_EQ(shown, (QStringList{"Unknown", "Ack - Date", "Ack - Error value", "Unknown", "Unknown", "Unknown",
-                                  "Unknown", "Unknown", "text", "Unknown"}));
+    EXPECT_EQ(shown, (QStringList{"Unknown", "Ack - Date", "Ack - Error value", "Unknown", "Unknown",
+                                  "Unknown", "Unknown", "Unknown", "text", "Unknown"}));
     EXPECT_EQ(CountedObject::destroyed, 0);
     pane->ReleaseLastResults();
     EXPECT_EQ(CountedObject::destroyed, 1);
@@ -218,7 +219,8 @@ TEST_F(MisbehavingServer, AFailedCallThatStillHandsArraysBackLeavesNothingAlloca
         *ppErrors = TaskArray<HRESULT>(n);
         return E_OUTOFMEMORY;
     });
-    Hooks().ReadAtTime = [](DWORD, FILETIME*, DWORD n, OPCHANDLE*, OPCHDA_ITEM** ppValues, HRESULT** ppErrors) {
+    Hooks().ReadAtTime = [](DWORD, FILETIME*, DWORD n, OPCHANDLE*, OPCHDA_ITEM** ppValues,
+                            HRESULT** ppErrors) {
         *ppValues = TaskArray<OPCHDA_ITEM>(n);
         for (DWORD i = 0; i < n; ++i) (*ppValues)[i] = MakeItem(i, 1);
         *ppErrors = TaskArray<HRESULT>(n);
@@ -239,16 +241,17 @@ TEST_F(MisbehavingServer, AFailedCallThatStillHandsArraysBackLeavesNothingAlloca
 
 TEST_F(MisbehavingServer, ReadProcessedWithoutValuesIsReportedLikeTheOthers) {
     ClickRows({u"A"});
-    Hooks().ReadProcessed = [](OPCHDA_TIME*, OPCHDA_TIME*, FILETIME, DWORD n, OPCHANDLE*, DWORD*, OPCHDA_ITEM**,
-                               HRESULT** ppErrors) {
+    Hooks().ReadProcessed = [](OPCHDA_TIME*, OPCHDA_TIME*, FILETIME, DWORD n, OPCHANDLE*, DWORD*,
+                               OPCHDA_ITEM**, HRESULT** ppErrors) {
         *ppErrors = TaskArray<HRESULT>(n);
         return S_FALSE;
     };
     const long baseline = com::LiveTaskMemBlocks();
     Arm<CReadProcessedDlg>([](CReadProcessedDlg& d) { Press(&d, IDOK); });
     pane->OnReadProcessed();
-    EXPECT_EQ(messages.Texts(),
-              (Texts{u"ReadProcessed returned 0x1 but no values: the server sent nothing that can be shown."}));
+    EXPECT_EQ(
+        messages.Texts(),
+        (Texts{u"ReadProcessed returned 0x1 but no values: the server sent nothing that can be shown."}));
     EXPECT_EQ(com::LiveTaskMemBlocks(), baseline);
 }
 
@@ -303,8 +306,8 @@ protected:
 };
 
 TEST_F(MisbehavingAttributes, ShortAnswersShowWhatCameAndNameTheRest) {
-    Hooks().ReadAttribute = [](OPCHDA_TIME*, OPCHDA_TIME*, OPCHANDLE, DWORD, DWORD*, OPCHDA_ATTRIBUTE** ppValues,
-                               HRESULT** ppErrors) {
+    Hooks().ReadAttribute = [](OPCHDA_TIME*, OPCHDA_TIME*, OPCHANDLE, DWORD, DWORD*,
+                               OPCHDA_ATTRIBUTE** ppValues, HRESULT** ppErrors) {
         // One record for two ids: three values claimed, one timestamp and no value array.
         *ppValues = TaskArray<OPCHDA_ATTRIBUTE>(1);
         (*ppValues)[0].dwAttributeID = 5;
@@ -361,9 +364,11 @@ TEST_F(MisbehavingAttributes, SuccessWithoutRecordsIsReportedAndFailuresReleaseW
         return E_FAIL;
     };
     ReadAttribute();
-    EXPECT_EQ(messages.Texts(),
-              (Texts{u"ReadAttribute returned 0x0 but no attribute values: the server sent nothing that can be shown.",
-                     u"ReadAttribute Failed, Function returned: 0x80004005"}));
+    EXPECT_EQ(
+        messages.Texts(),
+        (Texts{
+            u"ReadAttribute returned 0x0 but no attribute values: the server sent nothing that can be shown.",
+            u"ReadAttribute Failed, Function returned: 0x80004005"}));
     EXPECT_EQ(TabCaptions(), (QStringList{"B"}));
     EXPECT_EQ(com::LiveTaskMemBlocks(), baseline);
 }

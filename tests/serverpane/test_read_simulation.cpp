@@ -32,7 +32,9 @@ struct Sample {
     DWORD quality;
 };
 constexpr Sample kSamples[] = {{0, 1, 0xC0}, {10, 2, 0xC0}, {20, 3, 0xC0}, {40, 4, 0x40}, {50, 5, 0xC0}};
-ULONGLONG LocalTicks(int hour, int minute, int second = 0) { return Ticks(2009, 2, 24, hour - 1, minute, second); }
+ULONGLONG LocalTicks(int hour, int minute, int second = 0) {
+    return Ticks(2009, 2, 24, hour - 1, minute, second);
+}
 
 class ReadsThroughTheWindow : public ::testing::Test {
 protected:
@@ -105,8 +107,8 @@ protected:
             }
         }
         HRESULT* errors = nullptr;
-        ASSERT_EQ(server->m_pSyncUpdate->Insert(static_cast<DWORD>(handles.size()), handles.data(), times.data(),
-                                                 values.data(), qualities.data(), &errors),
+        ASSERT_EQ(server->m_pSyncUpdate->Insert(static_cast<DWORD>(handles.size()), handles.data(),
+                                                times.data(), values.data(), qualities.data(), &errors),
                   S_OK);
         CoTaskMemFree(errors);
         for (VARIANT& v : values) VariantClear(&v);
@@ -156,7 +158,8 @@ protected:
     QList<QStringList> Direct(const OPCHDA_ITEM& item) const {
         QList<QStringList> rows;
         for (DWORD j = 0; j < item.dwCount; ++j)
-            rows << QStringList{COutputPane::FormatVariant(item.pvDataValues[j]), FormatTimestamp(item.pftTimeStamps[j]),
+            rows << QStringList{COutputPane::FormatVariant(item.pvDataValues[j]),
+                                FormatTimestamp(item.pftTimeStamps[j]),
                                 COutputPane::FormatQuality(item.pdwQualities[j])};
         return rows;
     }
@@ -280,13 +283,14 @@ TEST_F(ReadsThroughTheWindow, ReadAttributeFromTheMenuWhileTheOutputPaneIsActive
     };
     const QString now = "2009/02/24 14:05:07.000";
     EXPECT_EQ(row("Data Type"), (QStringList{"Data Type", "5", now}));  // VT_R8
-    EXPECT_EQ(row("ItemID"), (QStringList{"ItemID", "Real8", now}));  // the name within its branch
+    EXPECT_EQ(row("ItemID"), (QStringList{"ItemID", "Real8", now}));    // the name within its branch
     EXPECT_EQ(row("Derive Equation"), (QStringList{"Derive Equation", "No Data", "No Data"}));
     for (const QStringList& r : rows) EXPECT_NE(r[0], "Unknown Attribute");
 }
 
 TEST_F(ReadsThroughTheWindow, ReadCommandsFollowTheSelection) {
-    for (int id : {ID_FUNCTION_READRAW, ID_FUNCTION_READPROCESSED, ID_FUNCTION_READATTRIBUTE, ID_FUNCTION_READATTIME}) {
+    for (int id : {ID_FUNCTION_READRAW, ID_FUNCTION_READPROCESSED, ID_FUNCTION_READATTRIBUTE,
+                   ID_FUNCTION_READATTIME}) {
         pane->GetItemList()->clearSelection();
         frame->UpdateCommandUI();
         EXPECT_FALSE(ToolButton(id)->isEnabled()) << id;

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -81,6 +82,14 @@ inline ULONGLONG Ticks(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
     return FileTimeToU64(ft);
 }
 constexpr ULONGLONG kHour = 36'000'000'000ULL;
+
+// When VISTREL_SHOTS names a directory, saves a picture of the widget there (to look at, not to compare).
+inline void Shot(QWidget* w, const char* name) {
+    const QString dir = qEnvironmentVariable("VISTREL_SHOTS");
+    if (dir.isEmpty() || !w) return;
+    QDir().mkpath(dir);
+    w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QLatin1String(".png"));
+}
 
 // The texts of a list of the output pane, row by row.
 inline QList<QStringList> ListRows(COutputList* list) {

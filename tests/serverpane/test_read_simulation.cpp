@@ -74,6 +74,7 @@ protected:
                 d.GetItemIdEdit()->setText(ui::ToQString(id));
                 d.GetAddButton()->click();
             }
+            Shot(&d, "1-additems");
             Press(&d, IDOK);
         });
         QTest::mouseClick(ToolButton(ID_SERVER_ADDITEMS), Qt::LeftButton);
@@ -181,9 +182,11 @@ TEST_F(ReadsThroughTheWindow, ReadRawFromTheToolbarShowsTheHistoryAsStored) {
         SetMoment(&d, IDC_START_DATE, IDC_START_TIME, IDC_START_MS, QDate(2009, 2, 24), QTime(10, 0, 0), 0);
         SetMoment(&d, IDC_END_DATE, IDC_END_TIME, IDC_END_MS, QDate(2009, 2, 24), QTime(11, 0, 0), 0);
         dlg::GetDlgItem<QCheckBox>(&d, IDC_GET_BOUNDS)->setChecked(false);
+        Shot(&d, "2-readraw-dialog");
         Press(&d, IDOK);
     });
     QTest::mouseClick(ToolButton(ID_FUNCTION_READRAW), Qt::LeftButton);
+    Shot(frame, "3-readraw-result");
     ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
     EXPECT_EQ(TabCaptions(), (QStringList{"Writable.Int4", "Writable.Real8", "Writable.Text"}));
 
@@ -217,6 +220,7 @@ TEST_F(ReadsThroughTheWindow, ReadProcessedFromTheMenuAveragesEachHalfHour) {
         d.m_pAggregateCombo->setCurrentIndex(d.m_pAggregateCombo->findText("Average"));
         ASSERT_GE(d.m_pAggregateCombo->currentIndex(), 0);
         Press(&d, IDC_SET_ALL_ITEMS);
+        Shot(&d, "4-readprocessed-dialog");
         Press(&d, IDOK);
     });
     QAction* action = MenuAction("Read &Processed");
@@ -224,6 +228,7 @@ TEST_F(ReadsThroughTheWindow, ReadProcessedFromTheMenuAveragesEachHalfHour) {
     ASSERT_TRUE(action->isEnabled());
     action->trigger();
     ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
+    Shot(frame, "5-readprocessed-result");
     EXPECT_EQ(TabCaptions(), (QStringList{"Writable.Real8", "Writable.Text"}));
     // Good values only: 1, 2, 3 in the first half hour; 5 in the second, made Uncertain by the 4.
     const QList<QStringList> real8 = TabRows(0);
@@ -247,11 +252,13 @@ TEST_F(ReadsThroughTheWindow, ReadAtTimeFromTheContextMenuReadsThreeInstantsNewe
                           QTime(10, minute, 0), 0);
                 Press(&d, IDC_ADD_TIMESTAMP);
             }
+            Shot(&d, "6-readattime-dialog");
             Press(&d, IDOK);
         });
     });
     ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
     EXPECT_EQ(TabCaptions(), (QStringList{"Writable.Real8"}));
+    Shot(frame, "7-readattime-result");
     const QList<QStringList> rows = TabRows(0);
     ASSERT_EQ(rows.size(), 3);
     // 10:45 lies between 3 at 10:20 and 5 at 10:50 (the Uncertain 4 between them is skipped).
@@ -266,7 +273,10 @@ TEST_F(ReadsThroughTheWindow, ReadAtTimeFromTheContextMenuReadsThreeInstantsNewe
 TEST_F(ReadsThroughTheWindow, ReadAttributeFromTheMenuWhileTheOutputPaneIsActiveNamesEveryRow) {
     SelectRows({1});
     frame->SetActivePane(output);
-    Arm<CReadAttributeDlg>([](CReadAttributeDlg& d) { Press(&d, IDOK); });
+    Arm<CReadAttributeDlg>([](CReadAttributeDlg& d) {
+        Shot(&d, "8-readattribute-dialog");
+        Press(&d, IDOK);
+    });
     QAction* action = MenuAction("Read &Attribute");
     ASSERT_NE(action, nullptr);
     frame->UpdateCommandUI();
@@ -274,6 +284,7 @@ TEST_F(ReadsThroughTheWindow, ReadAttributeFromTheMenuWhileTheOutputPaneIsActive
     action->trigger();
     ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
     ASSERT_NE(output->GetResultList(), nullptr);
+    Shot(frame, "9-readattribute-result");
     const QList<QStringList> rows = ListRows(output->GetResultList());
     ASSERT_EQ(rows.size(), 19);
     auto row = [&](const QString& name) {
@@ -286,6 +297,50 @@ TEST_F(ReadsThroughTheWindow, ReadAttributeFromTheMenuWhileTheOutputPaneIsActive
     EXPECT_EQ(row("ItemID"), (QStringList{"ItemID", "Real8", now}));    // the name within its branch
     EXPECT_EQ(row("Derive Equation"), (QStringList{"Derive Equation", "No Data", "No Data"}));
     for (const QStringList& r : rows) EXPECT_NE(r[0], "Unknown Attribute");
+}
+
+TEST_F(ReadsThroughTheWindow, TheTypicalRoadTwoItemsSelectedGiveTwoTabs) {
+    COPCItemListCtrl* list = pane->GetItemList();
+    list->doItemsLayout();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(2)).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      list->visualItemRect(list->item(1)).center());
+    Shot(frame, "0-two-items-selected");
+    Arm<CReadRawDlg>([](CReadRawDlg& d) {
+        SetMoment(&d, IDC_START_DATE, IDC_START_TIME, IDC_START_MS, QDate(2009, 2, 24), QTime(10, 0, 0), 0);
+        Press(&d, IDOK);
+    });
+    MenuAction("&Read Raw")->trigger();
+    ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
+    EXPECT_EQ(TabCaptions(), (QStringList{"Writable.Real8", "Writable.Text"}));
+    // With bounds: the value at or before the start, then the history up to the end (now).
+    EXPECT_EQ(TabRows(0).value(0), (QStringList{"1", "2009/02/24 10:00:00.000", "Good, Non-specific : Raw"}));
+    Shot(frame, "0-two-items-read");
+}
+
+// The reads have no accelerator of their own; from the keyboard they are reached through the menu's
+// mnemonics, Alt+U then R.
+TEST_F(ReadsThroughTheWindow, ReadRawFromTheKeyboardThroughTheFunctionMenu) {
+    SelectRows({0});
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    pane->GetItemList()->setFocus();
+    QTest::keyClick(pane->GetItemList(), Qt::Key_U, Qt::AltModifier);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_EQ(menu, frame->GetFunctionMenu());
+    bool opened = false;
+    Arm<CReadRawDlg>(
+        [](CReadRawDlg& d) {
+            SetMoment(&d, IDC_START_DATE, IDC_START_TIME, IDC_START_MS, QDate(2009, 2, 24), QTime(10, 0, 0),
+                      0);
+            SetMoment(&d, IDC_END_DATE, IDC_END_TIME, IDC_END_MS, QDate(2009, 2, 24), QTime(10, 15, 0), 0);
+            Press(&d, IDOK);
+        },
+        &opened);
+    QTest::keyClick(menu, Qt::Key_R);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(TabCaptions(), (QStringList{"Writable.Int4"}));
+    EXPECT_EQ(TabRows(0).size(), 3);  // 10:00 and 10:10, and the end bound
 }
 
 TEST_F(ReadsThroughTheWindow, ReadCommandsFollowTheSelection) {

@@ -40,7 +40,7 @@ void FillRange(QWidget* d) {
 
 class ReadArguments : public ReadTest {};
 
-TEST_F(ReadArguments, ReadRawSendsTheTicksAsTheBoxesSayWithTheHandlesInListOrder) {
+TEST_F(ReadArguments, ReadRawSendsTheTimesAsTheBoxesSayWithTheHandlesInListOrder) {
     Connect(0, {u"Plant.Area1.Temperature", u"Plant.Area1.Pressure", u"Plant.Area2.Flow", u"Plant.Status"});
     // The list is sorted; clicked in another order.
     ClickRows({u"Plant.Status", u"Plant.Area1.Temperature", u"Plant.Area1.Pressure"});

@@ -299,33 +299,18 @@ TEST_F(ReadsThroughTheWindow, ReadAttributeFromTheMenuWhileTheOutputPaneIsActive
     for (const QStringList& r : rows) EXPECT_NE(r[0], "Unknown Attribute");
 }
 
-TEST_F(ReadsThroughTheWindow, TheTypicalRoadTwoItemsSelectedGiveTwoTabs) {
+// Connect, add items, select two, Read Raw. The reads have no accelerator of their own; from the
+// keyboard they are reached through the menu's mnemonics, Alt+U then R.
+TEST_F(ReadsThroughTheWindow, TheTypicalRoadFromTheKeyboardTwoItemsGiveTwoTabs) {
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
     COPCItemListCtrl* list = pane->GetItemList();
     list->doItemsLayout();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(2)).center());
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       list->visualItemRect(list->item(1)).center());
     Shot(frame, "0-two-items-selected");
-    Arm<CReadRawDlg>([](CReadRawDlg& d) {
-        SetMoment(&d, IDC_START_DATE, IDC_START_TIME, IDC_START_MS, QDate(2009, 2, 24), QTime(10, 0, 0), 0);
-        Press(&d, IDOK);
-    });
-    MenuAction("&Read Raw")->trigger();
-    ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
-    EXPECT_EQ(TabCaptions(), (QStringList{"Writable.Real8", "Writable.Text"}));
-    // With bounds: the value at or before the start, then the history up to the end (now).
-    EXPECT_EQ(TabRows(0).value(0), (QStringList{"1", "2009/02/24 10:00:00.000", "Good, Non-specific : Raw"}));
-    Shot(frame, "0-two-items-read");
-}
-
-// The reads have no accelerator of their own; from the keyboard they are reached through the menu's
-// mnemonics, Alt+U then R.
-TEST_F(ReadsThroughTheWindow, ReadRawFromTheKeyboardThroughTheFunctionMenu) {
-    SelectRows({0});
-    frame->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
-    pane->GetItemList()->setFocus();
-    QTest::keyClick(pane->GetItemList(), Qt::Key_U, Qt::AltModifier);
+    QTest::keyClick(list, Qt::Key_U, Qt::AltModifier);
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_EQ(menu, frame->GetFunctionMenu());
     bool opened = false;
@@ -333,29 +318,19 @@ TEST_F(ReadsThroughTheWindow, ReadRawFromTheKeyboardThroughTheFunctionMenu) {
         [](CReadRawDlg& d) {
             SetMoment(&d, IDC_START_DATE, IDC_START_TIME, IDC_START_MS, QDate(2009, 2, 24), QTime(10, 0, 0),
                       0);
-            SetMoment(&d, IDC_END_DATE, IDC_END_TIME, IDC_END_MS, QDate(2009, 2, 24), QTime(10, 15, 0), 0);
             Press(&d, IDOK);
         },
         &opened);
     QTest::keyClick(menu, Qt::Key_R);
-    EXPECT_TRUE(opened);
-    EXPECT_EQ(TabCaptions(), (QStringList{"Writable.Int4"}));
-    EXPECT_EQ(TabRows(0).size(), 3);  // 10:00 and 10:10, and the end bound
-}
-
-TEST_F(ReadsThroughTheWindow, ReadCommandsFollowTheSelection) {
-    for (int id : {ID_FUNCTION_READRAW, ID_FUNCTION_READPROCESSED, ID_FUNCTION_READATTRIBUTE,
-                   ID_FUNCTION_READATTIME}) {
-        pane->GetItemList()->clearSelection();
-        frame->UpdateCommandUI();
-        EXPECT_FALSE(ToolButton(id)->isEnabled()) << id;
-        SelectRows({0});
-        frame->UpdateCommandUI();
-        EXPECT_TRUE(ToolButton(id)->isEnabled()) << id;
-        SelectRows({0, 2});
-        frame->UpdateCommandUI();
-        EXPECT_EQ(ToolButton(id)->isEnabled(), id != ID_FUNCTION_READATTRIBUTE) << id;
-    }
+    ASSERT_TRUE(opened);
+    ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
+    EXPECT_EQ(TabCaptions(), (QStringList{"Writable.Real8", "Writable.Text"}));
+    // With bounds, up to now: the five values, then the end bound that does not exist.
+    const QList<QStringList> rows = TabRows(0);
+    ASSERT_EQ(rows.size(), 6);
+    EXPECT_EQ(rows[0], (QStringList{"1", "2009/02/24 10:00:00.000", "Good, Non-specific : Raw"}));
+    EXPECT_EQ(rows[5], (QStringList{"", "2009/02/24 14:05:07.000", "Bad, Non-Specific : No Bound"}));
+    Shot(frame, "0-two-items-read");
 }
 
 }  // namespace

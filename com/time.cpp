@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "com/calendar.h"
 #include "com/timeapi.h"
 
 namespace {
@@ -19,32 +20,9 @@ constexpr ULONGLONG kTicksPerMinute = 60ULL * com::kTicksPerSecond;
 constexpr ULONGLONG kTicksPerDay = 86400ULL * com::kTicksPerSecond;
 constexpr ULONGLONG kMaxFileTime = 0x7FFFFFFFFFFFFFFFULL;
 
-// Days from 1970-01-01 to y-m-d in the proleptic Gregorian calendar (H. Hinnant's algorithm).
-constexpr long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-struct Civil {
-    long long y;
-    unsigned m, d;
-};
-constexpr Civil CivilFromDays(long long z) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long y = static_cast<long long>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    return {y + (m <= 2), m, d};
-}
+using com::calendar::Civil;
+using com::calendar::CivilFromDays;
+using com::calendar::DaysFromCivil;
 
 constexpr long long kDays1601To1970 = -DaysFromCivil(1601, 1, 1);
 static_assert(static_cast<ULONGLONG>(kDays1601To1970) * kTicksPerDay == com::kFileTimeUnixEpoch);

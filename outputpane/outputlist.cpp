@@ -16,7 +16,8 @@ int COutputListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant COutputListModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid()) return QVariant();
+    // A text cut short by its column can be read whole from its tooltip.
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid()) return QVariant();
     return GetItemText(index.row(), index.column());
 }
 

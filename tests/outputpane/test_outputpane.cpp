@@ -141,6 +141,8 @@ TEST_F(OutputPaneTest, RowsShowTheValuesInTheServersOrder) {
         for (int c = 0; c < 3; ++c) EXPECT_EQ(ValueList()->GetItemText(r, c), Q(expected[r][c])) << r << "," << c;
     // What the view shows is what the list holds.
     EXPECT_EQ(ValueList()->model()->index(1, 2).data().toString(), Q(expected[1][2]));
+    // A cell cut short by its column is readable whole in its tooltip.
+    EXPECT_EQ(ValueList()->model()->index(1, 2).data(Qt::ToolTipRole).toString(), Q(expected[1][2]));
 }
 
 TEST_F(OutputPaneTest, DisplayLimitAtItsBoundaries) {

@@ -110,6 +110,10 @@ std::u16string CServerStatusDlg::FormatStatusTime(const FILETIME* pftUtc) {
 }
 
 void CServerStatusDlg::QueryStatus() {
+    for (std::u16string* s : {&m_strServerStatus, &m_strStatusString, &m_strCurrentTime, &m_strStartTime,
+                              &m_strMajorVersion, &m_strMinorVersion, &m_strBuildNumber, &m_strVendorInfo,
+                              &m_strMaxReturnValues})
+        s->clear();
     IOPCHDA_Server* pServer = m_pServerPane ? m_pServerPane->GetHdaServer(m_strServerKey) : nullptr;
     if (!pServer) {
         hda::ShowMessage(this, u"Unable to get status: the server is not connected", u"Error",
@@ -130,9 +134,7 @@ void CServerStatusDlg::QueryStatus() {
     }
 
     m_strServerStatus = StateText(static_cast<int>(state));
-    m_strStatusString.clear();
     dlg::ServerString(outs.pszStatus, &m_strStatusString);
-    m_strVendorInfo.clear();
     dlg::ServerString(outs.pszVendor, &m_strVendorInfo);
     m_strCurrentTime = FormatStatusTime(outs.pftCurrent);
     m_strStartTime = FormatStatusTime(outs.pftStart);

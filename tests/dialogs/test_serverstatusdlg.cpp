@@ -214,6 +214,19 @@ TEST_F(ServerStatusDlgTest, AFailureIsReportedTheDialogIsEmptyAndWhatCameBackIsF
     EXPECT_EQ(Boxes(), QStringList(9, QString()));
 }
 
+TEST_F(ServerStatusDlgTest, TheFailureCodeIsLowerCaseHexAndASecondOpeningForgetsTheFirstAnswer) {
+    Open();
+    ASSERT_EQ(Box(CServerStatusDlg::IDC_MAJOR_VERSION), "1");
+    Answer([](OPCHDA_SERVERSTATUS*, FILETIME**, FILETIME**, WORD*, WORD*, WORD*, DWORD*, LPWSTR*, LPWSTR*) {
+        return static_cast<HRESULT>(0x8004ABCDu);
+    });
+    m_dlg->OnInitDialog();
+    ASSERT_EQ(messages.seen.size(), 1u);
+    EXPECT_EQ(messages.seen[0].text, u"Unable to get status: GetHistorianStatus returns 8004abcd");
+    EXPECT_EQ(Boxes(), QStringList(9, QString()));
+    EXPECT_TRUE(m_dlg->m_strVendorInfo.empty());
+}
+
 TEST_F(ServerStatusDlgTest, ASuccessCodeOtherThanOkStillShowsTheAnswer) {
     Answer([](OPCHDA_SERVERSTATUS* s, FILETIME**, FILETIME**, WORD* ma, WORD*, WORD*, DWORD*, LPWSTR* ss, LPWSTR*) {
         *s = OPCHDA_INDETERMINATE;

@@ -15,12 +15,12 @@
 
 namespace {
 
-struct BoxSpec {
+struct BoxLayout {
     const char* label;
     int nId;
     int xLabel;
 };
-constexpr BoxSpec kBoxes[9] = {
+constexpr BoxLayout kBoxes[9] = {
     {"Server Status", CServerStatusDlg::IDC_SERVER_STATUS, 7},
     {"Status string", CServerStatusDlg::IDC_STATUS_STRING, 7},
     {"CurrentTime", CServerStatusDlg::IDC_CURRENT_TIME, 8},

@@ -17,6 +17,10 @@ public:
     // connection. No reference is added: the pointer is borrowed for as long as the dialog runs.
     virtual IOPCHDA_Server* GetCurrentHdaServer() const = 0;
 
+    // The IOPCHDA_Server of the connection registered under a server key, or null when there is no
+    // such connection. Borrowed like GetCurrentHdaServer's.
+    virtual IOPCHDA_Server* GetHdaServer(const std::u16string& strKey) const = 0;
+
 protected:
     ~IDialogHost() = default;
 };

@@ -154,6 +154,11 @@ IOPCHDA_Server* CServerPane::GetCurrentHdaServer() const {
     return pServer ? pServer->m_pServer : nullptr;
 }
 
+IOPCHDA_Server* CServerPane::GetHdaServer(const std::u16string& strKey) const {
+    const CHDAServer* pServer = FindServer(strKey);
+    return pServer ? pServer->m_pServer : nullptr;
+}
+
 IItemListView* CServerPane::GetItemListView() {
     return m_pItemList;
 }

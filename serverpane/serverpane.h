@@ -106,6 +106,7 @@ public:
 
     // IDialogHost (GetSelectedItemIds above serves both)
     IOPCHDA_Server* GetCurrentHdaServer() const override;
+    IOPCHDA_Server* GetHdaServer(const std::u16string& strKey) const override;
 
     // IHDAServerOwner
     IItemListView* GetItemListView() override;

@@ -111,6 +111,11 @@ public:
     IOPCHDA_Server* server = nullptr;
     std::vector<std::u16string> GetSelectedItemIds() const override { return items; }
     IOPCHDA_Server* GetCurrentHdaServer() const override { return server; }
+    // The server answers to serverKey only.
+    std::u16string serverKey;
+    IOPCHDA_Server* GetHdaServer(const std::u16string& strKey) const override {
+        return strKey == serverKey ? server : nullptr;
+    }
 };
 
 // When VISTREL_SHOTS names a directory, saves a picture of the widget there (to look at, not to compare).

@@ -2,7 +2,13 @@
 // connecting, disconnecting, and what the pane releases when it goes.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QTimer>
+
 #include "com/objbase.h"
+#include "dialogs/dlgkit.h"
+#include "serverpane/commandids.h"
 #include "resources/uikit.h"
 #include "serverpane/opcitemctrls.h"
 #include "tests/com/store_fixture.h"
@@ -88,6 +94,53 @@ TEST_F(PaneConnections, TwoServersOnThisComputerThenOneDisconnected) {
     EXPECT_GT(noAsync->OutstandingReferences(), 0);
     // Nothing but the releases reached the server.
     for (const RecordedCall& c : full->Calls()) EXPECT_EQ(c.method, "IUnknown::QueryInterface");
+}
+
+// Runs the Server Status command and returns the texts of its status and vendor boxes as shown.
+std::vector<QString> RunServerStatus(CServerPane& pane) {
+    std::vector<QString> shown;
+    QTimer::singleShot(0, [&] {
+        QWidget* dlg = QApplication::activeModalWidget();
+        if (!dlg) return;
+        for (int id : {1047, 1054})
+            if (auto* box = dlg::GetDlgItem<QLineEdit>(dlg, id)) shown.push_back(box->text());
+        dlg->close();
+    });
+    pane.OnCommand(ID_SERVER_STATUS);
+    return shown;
+}
+
+TEST_F(PaneConnections, ServerStatusAsksTheServerSelectedInTheTree) {
+    ScopedControl full(CLSID_HdaTestRecording);
+    ScopedControl noAsync(CLSID_HdaTestNoAsync);
+    ConnectEntry(0);
+    ConnectEntry(1);
+    messages.seen.clear();
+    noAsync->Hooks().GetHistorianStatus = [](OPCHDA_SERVERSTATUS* s, FILETIME** c, FILETIME** st, WORD*, WORD*,
+                                             WORD*, DWORD*, LPWSTR* ss, LPWSTR* v) {
+        *s = OPCHDA_DOWN;
+        *c = nullptr, *st = nullptr, *ss = nullptr;
+        *v = TaskString(u"second");
+        return S_OK;
+    };
+    const long blocks = com::LiveTaskMemBlocks();
+    full->ClearCalls();
+    noAsync->ClearCalls();
+
+    pane->GetServerTree()->setCurrentItem(Node(0, 0));
+    EXPECT_EQ(RunServerStatus(*pane),
+              (std::vector<QString>{"The historian is running", "HDA Vistrel recording test server"}));
+    EXPECT_EQ(full->CallsTo("IOPCHDA_Server::GetHistorianStatus").size(), 1u);
+    EXPECT_TRUE(noAsync->CallsTo("IOPCHDA_Server::GetHistorianStatus").empty());
+
+    pane->GetServerTree()->setCurrentItem(Node(0, 1));
+    EXPECT_EQ(RunServerStatus(*pane), (std::vector<QString>{"The historian is not running", "second"}));
+    EXPECT_EQ(full->CallsTo("IOPCHDA_Server::GetHistorianStatus").size(), 1u);
+    EXPECT_EQ(noAsync->CallsTo("IOPCHDA_Server::GetHistorianStatus").size(), 1u);
+
+    EXPECT_TRUE(messages.seen.empty());
+    EXPECT_EQ(com::LiveTaskMemBlocks(), blocks);
+    EXPECT_EQ(pane->m_mapServers.size(), 2u);  // the command changes nothing
 }
 
 TEST_F(PaneConnections, ASecondConnectMakesNoSecondServer) {

@@ -1,0 +1,65 @@
+// The Server Status dialog: asks the server once for its status as it opens and shows the answer in
+// nine read-only boxes.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+#include "com/types.h"
+#include "dialogs/dialoghost.h"
+
+class QLineEdit;
+
+class CServerStatusDlg : public QDialog {
+    Q_OBJECT
+public:
+    enum { IDD = 155 };
+    enum {
+        IDC_SERVER_STATUS = 1047,
+        IDC_STATUS_STRING = 1048,
+        IDC_CURRENT_TIME = 1049,
+        IDC_START_TIME = 1050,
+        IDC_MAJOR_VERSION = 1051,
+        IDC_MINOR_VERSION = 1052,
+        IDC_BUILD_NUMBER = 1053,
+        IDC_VENDOR_INFO = 1054,
+        IDC_MAX_RETURN_VALUES = 1055,
+    };
+
+    explicit CServerStatusDlg(QWidget* pParent = nullptr);
+
+    // Asks the server, fills the boxes and runs the dialog.
+    int exec() override;
+
+    // Set by the caller.
+    IDialogHost* m_pServerPane = nullptr;  // not owned
+    std::u16string m_strServerKey;
+
+    // One text per box, filled as the dialog opens.
+    std::u16string m_strServerStatus;
+    std::u16string m_strStatusString;
+    std::u16string m_strCurrentTime;
+    std::u16string m_strStartTime;
+    std::u16string m_strMajorVersion;
+    std::u16string m_strMinorVersion;
+    std::u16string m_strBuildNumber;
+    std::u16string m_strVendorInfo;
+    std::u16string m_strMaxReturnValues;
+
+    // The local date and time of a UTC FILETIME as "mm/dd/yy hh:mm:ss" (24-hour clock, no
+    // milliseconds). Empty for null. A time that has no local calendar form, or lies before 1900
+    // (whose two-digit year would read as another century), gives kInvalidTimestampText followed by
+    // the raw value in hexadecimal.
+    static std::u16string FormatStatusTime(const FILETIME* pftUtc);
+    // The text of a server state; empty for a value outside 1..3.
+    static std::u16string StateText(int nState);
+
+    void OnInitDialog();
+
+private:
+    // Calls GetHistorianStatus and sets the member texts; reports a failure itself.
+    void QueryStatus();
+    void UpdateData();
+
+    QLineEdit* m_pBoxes[9] = {};
+};

@@ -155,6 +155,35 @@ std::unique_ptr<Series> Engine::OpenSeries(const ItemDef& item) {
     return m_store->OpenSeries(m_store->Key(item.id));
 }
 
+namespace {
+void ClearData(ItemRead& r) { r.samples.clear(); }
+void ClearData(ModifiedRead& r) { r.values.clear(); }
+}  // namespace
+
+template <class Read, class Fn>
+HRESULT Engine::ReadEachItem(std::span<const OPCHANDLE> handles, std::vector<Read>& out, Fn&& readItem) {
+    std::vector<HRESULT> codes;
+    codes.reserve(handles.size());
+    out.reserve(handles.size());
+    for (std::size_t k = 0; k < handles.size(); ++k) {
+        Read r;
+        if (const Handle* hd = Find(handles[k])) {
+            r.hClient = hd->client;
+            try {
+                readItem(k, m_space->items()[static_cast<std::size_t>(hd->item)], r);
+            } catch (const SeriesError& e) {
+                r.code = e.code();
+                ClearData(r);
+            }
+        } else {
+            r.code = OPC_E_INVALIDHANDLE;
+        }
+        codes.push_back(r.code);
+        out.push_back(std::move(r));
+    }
+    return Overall(codes);
+}
+
 ReadCall Engine::ReadRaw(const TimeArg& start, const TimeArg& end, DWORD numValues, bool bounds,
                          std::span<const OPCHANDLE> handles, Ticks now) {
     std::lock_guard lock(m_mutex);
@@ -177,28 +206,12 @@ ReadCall Engine::ReadRaw(const TimeArg& start, const TimeArg& end, DWORD numValu
     if (cap == 0) cap = 1;
     m_store->BeginCall();
     const RawQuery q{c.start, c.end, numValues, bounds};
-    std::vector<HRESULT> codes;
-    c.items.reserve(handles.size());
-    for (OPCHANDLE h : handles) {
-        ItemRead r;
-        if (const Handle* hd = Find(h)) {
-            r.hClient = hd->client;
-            try {
-                auto series = OpenSeries(m_space->items()[static_cast<std::size_t>(hd->item)]);
-                ItemResult res = sim::ReadRaw(*series, q, cap);
-                r.code = res.code;
-                r.samples = std::move(res.samples);
-            } catch (const SeriesError& e) {
-                r.code = e.code();
-                r.samples.clear();
-            }
-        } else {
-            r.code = OPC_E_INVALIDHANDLE;
-        }
-        codes.push_back(r.code);
-        c.items.push_back(std::move(r));
-    }
-    c.hr = Overall(codes);
+    c.hr = ReadEachItem(handles, c.items, [&](std::size_t, const ItemDef& item, ItemRead& r) {
+        auto series = OpenSeries(item);
+        ItemResult res = sim::ReadRaw(*series, q, cap);
+        r.code = res.code;
+        r.samples = std::move(res.samples);
+    });
     return c;
 }
 
@@ -233,38 +246,21 @@ ReadCall Engine::ReadProcessed(const TimeArg& start, const TimeArg& end, Ticks i
         }
     }
     m_store->BeginCall();
-    std::vector<HRESULT> codes;
-    c.items.reserve(handles.size());
-    for (std::size_t k = 0; k < handles.size(); ++k) {
-        ItemRead r;
-        r.aggregate = aggregates[k];
-        const Handle* hd = Find(handles[k]);
-        if (!hd) {
-            r.code = OPC_E_INVALIDHANDLE;
+    c.hr = ReadEachItem(handles, c.items, [&](std::size_t k, const ItemDef& item, ItemRead& r) {
+        if (!IsKnownAggregate(aggregates[k])) {
+            r.code = OPC_E_INVALIDAGGREGATE;
+        } else if (!AggregateFitsType(aggregates[k], item.vt)) {
+            r.code = OPC_E_NOT_AVAIL;
         } else {
-            r.hClient = hd->client;
-            const ItemDef& item = m_space->items()[static_cast<std::size_t>(hd->item)];
-            if (!IsKnownAggregate(aggregates[k])) {
-                r.code = OPC_E_INVALIDAGGREGATE;
-            } else if (!AggregateFitsType(aggregates[k], item.vt)) {
-                r.code = OPC_E_NOT_AVAIL;
-            } else {
-                try {
-                    auto series = OpenSeries(item);
-                    ItemResult res = sim::ReadProcessed(*series, ItemTraits{item.vt, item.stepped},
-                                                        aggregates[k], *c.start, *c.end, interval);
-                    r.code = res.code;
-                    r.samples = std::move(res.samples);
-                } catch (const SeriesError& e) {
-                    r.code = e.code();
-                    r.samples.clear();
-                }
-            }
+            auto series = OpenSeries(item);
+            ItemResult res = sim::ReadProcessed(*series, ItemTraits{item.vt, item.stepped}, aggregates[k],
+                                                *c.start, *c.end, interval);
+            r.code = res.code;
+            r.samples = std::move(res.samples);
         }
-        codes.push_back(r.code);
-        c.items.push_back(std::move(r));
-    }
-    c.hr = Overall(codes);
+    });
+    // Every record names its aggregate, the refused ones too.
+    for (std::size_t k = 0; k < c.items.size(); ++k) c.items[k].aggregate = aggregates[k];
     return c;
 }
 
@@ -280,29 +276,12 @@ ReadCall Engine::ReadAtTime(std::span<const Ticks> times, std::span<const OPCHAN
         return c;
     }
     m_store->BeginCall();
-    std::vector<HRESULT> codes;
-    c.items.reserve(handles.size());
-    for (OPCHANDLE h : handles) {
-        ItemRead r;
-        if (const Handle* hd = Find(h)) {
-            r.hClient = hd->client;
-            const ItemDef& item = m_space->items()[static_cast<std::size_t>(hd->item)];
-            try {
-                auto series = OpenSeries(item);
-                ItemResult res = sim::ReadAtTime(*series, ItemTraits{item.vt, item.stepped}, times);
-                r.code = res.code;
-                r.samples = std::move(res.samples);
-            } catch (const SeriesError& e) {
-                r.code = e.code();
-                r.samples.clear();
-            }
-        } else {
-            r.code = OPC_E_INVALIDHANDLE;
-        }
-        codes.push_back(r.code);
-        c.items.push_back(std::move(r));
-    }
-    c.hr = Overall(codes);
+    c.hr = ReadEachItem(handles, c.items, [&](std::size_t, const ItemDef& item, ItemRead& r) {
+        auto series = OpenSeries(item);
+        ItemResult res = sim::ReadAtTime(*series, ItemTraits{item.vt, item.stepped}, times);
+        r.code = res.code;
+        r.samples = std::move(res.samples);
+    });
     return c;
 }
 
@@ -329,32 +308,16 @@ ModifiedCall Engine::ReadModified(const TimeArg& start, const TimeArg& end, DWOR
             : std::max<std::size_t>(1, std::min(m_config.maxValues, m_config.maxCallValues / handles.size()));
     m_store->BeginCall();
     const Domain d = MakeDomain(c.start, c.end);
-    std::vector<HRESULT> codes;
-    for (OPCHANDLE h : handles) {
-        ModifiedRead r;
-        if (const Handle* hd = Find(h)) {
-            r.hClient = hd->client;
-            const ItemDef& item = m_space->items()[static_cast<std::size_t>(hd->item)];
-            try {
-                if (item.kind == ItemKind::Writable)
-                    m_store->ReadModified(m_store->Key(item.id), d.lo, d.hi, d.backward, cap + 1, r.values);
-                if (r.values.size() > cap) {
-                    r.values.resize(cap);
-                    r.code = OPC_S_MOREDATA;
-                } else {
-                    r.code = r.values.empty() ? OPC_S_NODATA : S_OK;
-                }
-            } catch (const SeriesError& e) {
-                r.code = e.code();
-                r.values.clear();
-            }
+    c.hr = ReadEachItem(handles, c.items, [&](std::size_t, const ItemDef& item, ModifiedRead& r) {
+        if (item.kind == ItemKind::Writable)
+            m_store->ReadModified(m_store->Key(item.id), d.lo, d.hi, d.backward, cap + 1, r.values);
+        if (r.values.size() > cap) {
+            r.values.resize(cap);
+            r.code = OPC_S_MOREDATA;
         } else {
-            r.code = OPC_E_INVALIDHANDLE;
+            r.code = r.values.empty() ? OPC_S_NODATA : S_OK;
         }
-        codes.push_back(r.code);
-        c.items.push_back(std::move(r));
-    }
-    c.hr = Overall(codes);
+    });
     return c;
 }
 

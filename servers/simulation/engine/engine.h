@@ -141,6 +141,11 @@ private:
     std::unique_ptr<Series> OpenSeries(const ItemDef& item);
     std::u16string User() const;
     static HRESULT Overall(const std::vector<HRESULT>& codes);
+    // One record per handle, in handle order: an unknown handle gets OPC_E_INVALIDHANDLE, a store
+    // failure its own code with no data; readItem(k, item, record) reads the others. Returns the
+    // call's overall code.
+    template <class Read, class Fn>
+    HRESULT ReadEachItem(std::span<const OPCHANDLE> handles, std::vector<Read>& out, Fn&& readItem);
 
     mutable std::mutex m_mutex;
     Config m_config;

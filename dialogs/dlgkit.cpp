@@ -1,5 +1,6 @@
 #include "dialogs/dlgkit.h"
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -9,6 +10,9 @@
 #include <QRegularExpressionValidator>
 #include <QTimeEdit>
 #include <QTreeWidget>
+#include <charconv>
+#include <cmath>
+#include <string>
 
 #include "com/objbase.h"
 #include "com/text.h"
@@ -79,6 +83,15 @@ QLineEdit* MakeNumberEdit(QWidget* parent, int nId, bool bRightAligned) {
     return p;
 }
 
+QComboBox* MakeEditCombo(QWidget* parent, int nId, const QStringList& entries) {
+    auto* p = new QComboBox(parent);
+    SetCtrlId(p, nId);
+    p->setEditable(true);
+    p->setInsertPolicy(QComboBox::NoInsert);
+    p->addItems(entries);
+    return p;
+}
+
 QTreeWidget* MakeReportList(QWidget* parent, int nId, const QStringList& columns) {
     auto* p = new QTreeWidget(parent);
     SetCtrlId(p, nId);
@@ -133,6 +146,19 @@ std::u16string MomentBoxes::TimeText(unsigned nMs) const {
                                static_cast<int>(nMs));
 }
 
+bool MomentBoxes::LocalTicks(unsigned nMs, ULONGLONG* pTicks) const {
+    const QDate d = pDate ? pDate->date() : QDate();
+    const QTime t = pTime ? pTime->time() : QTime();
+    if (!d.isValid() || !t.isValid() || d.year() < 1 || d.year() > 0xFFFF || nMs > 999) return false;
+    SYSTEMTIME st{static_cast<WORD>(d.year()),   static_cast<WORD>(d.month()), 0,
+                  static_cast<WORD>(d.day()),    static_cast<WORD>(t.hour()),  static_cast<WORD>(t.minute()),
+                  static_cast<WORD>(t.second()), static_cast<WORD>(nMs)};
+    FILETIME ft{};
+    if (!SystemTimeToFileTime(&st, &ft)) return false;
+    *pTicks = FileTimeToU64(ft);
+    return true;
+}
+
 bool ReadNumber(QWidget* pDlg, QLineEdit* pEdit, std::uint64_t lo, std::uint64_t hi, std::uint64_t* pValue) {
     const QString text = pEdit->text();
     bool ok = !text.isEmpty();
@@ -157,6 +183,28 @@ bool ReadNumber(QWidget* pDlg, QLineEdit* pEdit, std::uint64_t lo, std::uint64_t
     pEdit->setFocus();
     pEdit->selectAll();
     return false;
+}
+
+bool ReadDouble(QWidget* pDlg, QLineEdit* pEdit, double* pValue) {
+    const std::string text = pEdit->text().trimmed().toStdString();
+    const char* first = text.c_str();
+    const char* last = first + text.size();
+    if (first != last && *first == '+') ++first;
+    double v = 0.0;
+    const auto r = std::from_chars(first, last, v, std::chars_format::general);
+    if (first != last && r.ec == std::errc() && r.ptr == last && std::isfinite(v)) {
+        *pValue = v;
+        return true;
+    }
+    hda::ShowMessage(pDlg, u"Please enter a number.", ui::ToU16(pDlg->windowTitle()),
+                     hda::MsgIcon::Exclamation);
+    pEdit->setFocus();
+    pEdit->selectAll();
+    return false;
+}
+
+QString DoubleText(double v) {
+    return QString::number(v, 'g', 15);
 }
 
 std::int64_t NowSeconds() {

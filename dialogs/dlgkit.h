@@ -17,6 +17,7 @@ class QLineEdit;
 class QLabel;
 class QTreeWidget;
 class QGroupBox;
+class QComboBox;
 
 // Dialog templates and bitmaps.
 constexpr int IDD_READRAW = 147;
@@ -61,6 +62,32 @@ constexpr int IDC_TIMESTAMP_LIST = 1035;
 constexpr int IDC_TIMESTAMP_MS = 1037;
 constexpr int IDC_TIMESTAMP_GROUP = 1041;
 
+// Insert, Replace and Insert/Replace.
+constexpr int IDC_ADD_DATA_ITEM = 1005;
+constexpr int IDC_DATA_GENERATOR = 1006;
+constexpr int IDC_INSERT_DATE = 1031;
+constexpr int IDC_INSERT_TIME = 1032;
+constexpr int IDC_REMOVE_DATA = 1034;
+constexpr int IDC_INSERT_MS = 1037;
+constexpr int IDC_INSERT_QUALITY = 1038;
+constexpr int IDC_INSERT_VALUE = 1039;
+constexpr int IDC_DATA_LIST = 1040;
+
+// The data generator.
+constexpr int IDC_GENERATE = 1005;
+constexpr int IDC_GEN_START_DATE = 1018;
+constexpr int IDC_GEN_START_TIME = 1019;
+constexpr int IDC_GEN_TIME_UNITS = 1036;
+constexpr int IDC_GEN_QUALITY = 1037;
+constexpr int IDC_GEN_LIST = 1040;
+constexpr int IDC_GEN_INITIAL_VALUE = 1043;
+constexpr int IDC_GEN_VALUE_INCREMENT = 1044;
+constexpr int IDC_GEN_END_VALUE = 1045;
+constexpr int IDC_GEN_TIME_INCREMENT = 1046;
+constexpr int IDC_GEN_START_MS = 1049;
+
+// Delete Raw: the start and end boxes of Read Raw (1018, 1019, 1049, 1024, 1025, 1050).
+
 namespace dlg {
 
 // A control's id is its object name, so that code and tests find it as the templates' users would.
@@ -93,6 +120,8 @@ QDateEdit* MakeDatePicker(QWidget* parent, int nId);
 QTimeEdit* MakeTimePicker(QWidget* parent, int nId);
 // An edit that takes digits only.
 QLineEdit* MakeNumberEdit(QWidget* parent, int nId, bool bRightAligned);
+// An editable drop-down combo box with the given entries; typed text is never added as an entry.
+QComboBox* MakeEditCombo(QWidget* parent, int nId, const QStringList& entries);
 // A list in report view with full-row selection and tips.
 QTreeWidget* MakeReportList(QWidget* parent, int nId, const QStringList& columns);
 // The width of a list's client area, the list's own frame left out.
@@ -111,11 +140,21 @@ struct MomentBoxes {
     void SetClock(std::int64_t utcSeconds) const;
     // The time text of the boxes with the given milliseconds (already validated).
     std::u16string TimeText(unsigned nMs) const;
+    // The boxes' local moment as a FILETIME tick count (no time-zone conversion); false when the boxes
+    // hold no valid moment.
+    bool LocalTicks(unsigned nMs, ULONGLONG* pTicks) const;
 };
 
 // Reads a digits-only box as a number in lo..hi. On anything else shows a prompt that names the range,
 // puts the focus on the box with its text selected, and returns false.
 bool ReadNumber(QWidget* pDlg, QLineEdit* pEdit, std::uint64_t lo, std::uint64_t hi, std::uint64_t* pValue);
+
+// Reads a box as a real number (leading and trailing blanks allowed, a point for the decimals, an
+// exponent). On anything else, infinities and NaN included, shows the framework's prompt, puts the
+// focus on the box and returns false.
+bool ReadDouble(QWidget* pDlg, QLineEdit* pEdit, double* pValue);
+// The text a real number box shows for a value (up to 15 significant digits).
+QString DoubleText(double v);
 
 // Now, as seconds since 1970 (UTC), from the runtime's clock.
 std::int64_t NowSeconds();

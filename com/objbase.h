@@ -59,9 +59,9 @@ void CoTaskMemFree(LPVOID pv);
 HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 HRESULT CoInitialize(LPVOID pvReserved);
 void CoUninitialize();
-HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthSvc, SOLE_AUTHENTICATION_SERVICE* asAuthSvc,
-                             void* pReserved1, DWORD dwAuthnLevel, DWORD dwImpLevel, void* pAuthList,
-                             DWORD dwCapabilities, void* pReserved3);
+HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthSvc,
+                             SOLE_AUTHENTICATION_SERVICE* asAuthSvc, void* pReserved1, DWORD dwAuthnLevel,
+                             DWORD dwImpLevel, void* pAuthList, DWORD dwCapabilities, void* pReserved3);
 
 // "{7DE5B060-E089-11D2-A5E6-000086339399}": 38 characters and the terminator; returns the characters
 // written including the terminator, 0 when cchMax is too small.
@@ -132,7 +132,8 @@ std::string GuidToUtf8(REFGUID guid);
 bool GuidFromUtf8(std::string_view text, GUID* guid);
 
 // Returns the runtime to its state at process start: not initialised, no security fixed, class store
-// cache dropped, remote activator and process classes removed. Loaded server libraries stay mapped. For tests.
+// cache dropped, remote activator and process classes removed. Loaded server libraries stay mapped. For
+// tests.
 void ResetRuntimeForTests();
 
 }  // namespace com

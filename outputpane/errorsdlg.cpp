@@ -86,8 +86,8 @@ void CErrorsEncounteredDlg::OnInitDialog() {
     m_bInitialised = true;
 
     m_pList->setColumnCount(3);
-    m_pList->setHeaderLabels({QStringLiteral("Item ID"), QStringLiteral("Result Code"),
-                              QStringLiteral("Error Description")});
+    m_pList->setHeaderLabels(
+        {QStringLiteral("Item ID"), QStringLiteral("Result Code"), QStringLiteral("Error Description")});
     m_pList->setColumnWidth(0, 100);
     m_pList->setColumnWidth(1, 95);
     m_pList->setColumnWidth(2, 300);
@@ -103,7 +103,8 @@ void CErrorsEncounteredDlg::OnInitDialog() {
         auto* row = new QTreeWidgetItem;
         row->setText(0, ui::ToQString(id));
         row->setText(1, QString::number(static_cast<DWORD>(hr), 16).toUpper());
-        row->setText(2, QString::fromUtf16(hr == OPC_E_INVALIDITEMID ? kInvalidItemIdText : kUnknownErrorText));
+        row->setText(2,
+                     QString::fromUtf16(hr == OPC_E_INVALIDITEMID ? kInvalidItemIdText : kUnknownErrorText));
         rows.append(row);
     }
     m_pList->addTopLevelItems(rows);

@@ -16,7 +16,8 @@ public:
         u"The operation completed successfully, but errors were encountered for some items";
     static constexpr char16_t kMayNotHaveText[] =
         u"The operation may not have been completed successfully for these items";
-    static constexpr char16_t kInvalidItemIdText[] = u"The item definition does not conform to the servers syntax";
+    static constexpr char16_t kInvalidItemIdText[] =
+        u"The item definition does not conform to the servers syntax";
     static constexpr char16_t kUnknownErrorText[] = u"Unknown Error";
 
     explicit CErrorsEncounteredDlg(QWidget* parent = nullptr);

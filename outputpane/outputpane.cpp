@@ -10,7 +10,9 @@
 
 COutputPane::COutputPane(QWidget* parent) : QWidget(parent) {}
 
-COutputPane::~COutputPane() { DestroyLayouts(); }
+COutputPane::~COutputPane() {
+    DestroyLayouts();
+}
 
 bool COutputPane::IsForwardedCommand(int nId) {
     return std::find(kForwardedCommands.begin(), kForwardedCommands.end(), nId) != kForwardedCommands.end();
@@ -78,8 +80,8 @@ void COutputPane::ShowTabResults() {
     const DWORD limit = m_pServerPane->GetMaxDisplayItems();
     QString text;
     if (limit < count)
-        text = status + QStringLiteral(" (display limited to ") + QString::number(limit) + QStringLiteral(" of ") +
-               QString::number(count) + QStringLiteral(" items)");
+        text = status + QStringLiteral(" (display limited to ") + QString::number(limit) +
+               QStringLiteral(" of ") + QString::number(count) + QStringLiteral(" items)");
     else if (count == 0)
         text = status;
     else

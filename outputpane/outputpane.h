@@ -37,9 +37,10 @@ public:
     static constexpr int ID_DELETE_RAW = 32802;
     static constexpr int ID_DELETE_AT_TIME = 32803;
     static constexpr std::array<int, 16> kForwardedCommands = {
-        ID_CONNECT,   ID_CONNECT_REMOTE, ID_DISCONNECT,     ID_ADD_ITEMS,   ID_DELETE_ITEMS, ID_OPTIONS,
-        ID_SERVER_STATUS, ID_READ_RAW,   ID_READ_PROCESSED, ID_READ_ATTRIBUTE, ID_READ_AT_TIME, ID_INSERT,
-        ID_REPLACE,   ID_INSERT_REPLACE, ID_DELETE_RAW,     ID_DELETE_AT_TIME};
+        ID_CONNECT,        ID_CONNECT_REMOTE, ID_DISCONNECT,    ID_ADD_ITEMS,
+        ID_DELETE_ITEMS,   ID_OPTIONS,        ID_SERVER_STATUS, ID_READ_RAW,
+        ID_READ_PROCESSED, ID_READ_ATTRIBUTE, ID_READ_AT_TIME,  ID_INSERT,
+        ID_REPLACE,        ID_INSERT_REPLACE, ID_DELETE_RAW,    ID_DELETE_AT_TIME};
 
     // The result area, which both layouts fill: the client rectangle shrunk by these.
     static constexpr int kAreaLeft = 10, kAreaTop = 5, kAreaRight = 10, kAreaBottom = 25;

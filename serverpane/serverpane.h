@@ -25,7 +25,10 @@ class COPCItemListCtrl;
 class CReadRawDlg;
 class QTreeWidgetItem;
 
-class CServerPane : public QWidget, public IOutputPaneHost, public IDialogHost, public IHDAServerOwner,
+class CServerPane : public QWidget,
+                    public IOutputPaneHost,
+                    public IDialogHost,
+                    public IHDAServerOwner,
                     public IAddItemHost {
     Q_OBJECT
 public:

@@ -18,7 +18,9 @@
 
 namespace {
 
-QString Q(const char* s) { return QString::fromUtf8(s); }
+QString Q(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 // ---- Options ----
 
@@ -45,7 +47,8 @@ TEST_F(OptionsTest, LayoutTextsAndIdentifier) {
     bool promptFound = false;
     for (QLabel* label : dialog.findChildren<QLabel*>())
         promptFound = promptFound ||
-                      label->text() == Q("Enter the maximum number of items to display.  Maximum is 99999, minimum is 0.");
+                      label->text() ==
+                          Q("Enter the maximum number of items to display.  Maximum is 99999, minimum is 0.");
     EXPECT_TRUE(promptFound);
     EXPECT_EQ(Button("IDOK")->text(), Q("OK"));
     EXPECT_TRUE(Button("IDOK")->isDefault());
@@ -165,7 +168,8 @@ TEST_F(ErrorsDialogTest, CaptionTextsColumnsAndNoCloseBox) {
     // A text too wide for the font at hand is elided on screen and whole in its tooltip.
     for (QLabel* label : dialog.findChildren<QLabel*>())
         texts << (label->toolTip().isEmpty() ? label->text() : label->toolTip());
-    EXPECT_TRUE(texts.contains(Q("The operation completed successfully, but errors were encountered for some items")));
+    EXPECT_TRUE(texts.contains(
+        Q("The operation completed successfully, but errors were encountered for some items")));
     EXPECT_TRUE(texts.contains(Q("The operation may not have been completed successfully for these items")));
     auto* close = dialog.findChild<QPushButton*>(QStringLiteral("IDOK"));
     EXPECT_EQ(close->text(), Q("&Close"));

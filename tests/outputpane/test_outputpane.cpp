@@ -21,7 +21,9 @@
 
 namespace {
 
-QString Q(const char* s) { return QString::fromUtf8(s); }
+QString Q(const char* s) {
+    return QString::fromUtf8(s);
+}
 const QString kNotReturned = QString::fromUtf16(CValueTabRows::kNotReturned);
 
 class OutputPaneTest : public ::testing::Test {
@@ -138,7 +140,8 @@ TEST_F(OutputPaneTest, RowsShowTheValuesInTheServersOrder) {
         {"Ack - Date", "2001/12/31 23:59:59.999", "Unknown Quality"},
     };
     for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) EXPECT_EQ(ValueList()->GetItemText(r, c), Q(expected[r][c])) << r << "," << c;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(ValueList()->GetItemText(r, c), Q(expected[r][c])) << r << "," << c;
     // What the view shows is what the list holds.
     EXPECT_EQ(ValueList()->model()->index(1, 2).data().toString(), Q(expected[1][2]));
     // A cell cut short by its column is readable whole in its tooltip.

@@ -14,18 +14,12 @@ COutputPane::~COutputPane() {
     DestroyLayouts();
 }
 
-bool COutputPane::IsForwardedCommand(int nId) {
-    return std::find(kForwardedCommands.begin(), kForwardedCommands.end(), nId) != kForwardedCommands.end();
-}
-
 bool COutputPane::IsCommandEnabled(int nId) const {
-    if (!IsForwardedCommand(nId)) return false;
-    if (nId == ID_OPTIONS || nId == ID_CONNECT || nId == ID_CONNECT_REMOTE) return true;
     return m_pServerPane != nullptr && m_pServerPane->IsCommandEnabled(nId);
 }
 
 bool COutputPane::OnCommand(int nId) {
-    if (m_pServerPane == nullptr || !IsCommandEnabled(nId)) return false;
+    if (!IsCommandEnabled(nId)) return false;
     m_pServerPane->OnCommand(nId);
     return true;
 }

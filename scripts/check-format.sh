@@ -9,7 +9,8 @@ command -v clang-format >/dev/null || {
     exit 2
 }
 mode=(--dry-run --Werror)
-[ "${1:-}" = "--fix" ] && mode=(-i)
+done="ok"
+[ "${1:-}" = "--fix" ] && mode=(-i) && done="formatted"
 
 # Every source file git knows of or would add (untracked but not ignored), whatever the build folders.
 mapfile -d '' files < <(git ls-files -z --cached --others --exclude-standard -- \
@@ -22,4 +23,4 @@ if ! printf '%s\0' "${existing[@]}" | xargs -0 -n 16 -P 2 clang-format "${mode[@
     echo "check-format: the files above differ from .clang-format; run scripts/check-format.sh --fix" >&2
     exit 1
 fi
-echo "check-format: ok (${#existing[@]} files)"
+echo "check-format: $done (${#existing[@]} files)"

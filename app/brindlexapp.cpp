@@ -5,8 +5,8 @@
 
 #include "app/aboutdlg.h"
 #include "app/brindlexdoc.h"
-#include "app/commands.h"
 #include "app/mainframe.h"
+#include "app/texts.h"
 
 namespace {
 // The window title, the second part of the document template's string.

@@ -4,9 +4,10 @@
 #include <QComboBox>
 #include <QMainWindow>
 
-#include "app/commands.h"
+#include "app/texts.h"
 #include "resources/icons_main.h"
 #include "serverpane/commandids.h"
+#include "serverpane/commands.h"
 
 namespace {
 constexpr int kServerBoxWidth = 400;
@@ -33,9 +34,8 @@ BOOL CEditBar::CreateEditBar(QMainWindow* pParent, BOOL bToolTips,
     setToolButtonStyle(Qt::ToolButtonIconOnly);
     if (!bToolTips) setToolTipDuration(0);
 
-    const auto slotIds = app::ToolbarSlots();
-    for (int nSlot = 0; nSlot < static_cast<int>(slotIds.size()); ++nSlot) {
-        const int nId = slotIds[nSlot];
+    for (int nSlot = 0; nSlot < cmd::ToolbarSlotCount(); ++nSlot) {
+        const cmd::Command* pCommand = cmd::FindToolbarCommand(nSlot);
         if (nSlot == 0) {
             // The server box, and the button that takes its place in a vertical dock.
             m_pServerCombo->setObjectName(QStringLiteral("ServerCombo"));
@@ -48,19 +48,19 @@ BOOL CEditBar::CreateEditBar(QMainWindow* pParent, BOOL bToolTips,
             const int nRow = std::max(1, m_pServerCombo->fontMetrics().height() + 2);
             m_pServerCombo->setMaxVisibleItems(std::max(1, kServerBoxDropHeight / nRow));
             m_pComboSlot = addWidget(m_pServerCombo);
-            m_pButtonSlot = actionFor ? actionFor(ID_EDITBAR_SLOT0) : nullptr;
+            m_pButtonSlot = pCommand && actionFor ? actionFor(pCommand->nId) : nullptr;
             if (!m_pButtonSlot) return FALSE;
-            m_pButtonSlot->setIcon(ui::ToolbarImage(4));
+            m_pButtonSlot->setIcon(ui::ToolbarImage(pCommand->nImage));
             addAction(m_pButtonSlot);
             continue;
         }
-        if (nId == 0) {
+        if (!pCommand) {
             addSeparator();
             continue;
         }
-        QAction* pAction = actionFor ? actionFor(nId) : nullptr;
+        QAction* pAction = actionFor ? actionFor(pCommand->nId) : nullptr;
         if (!pAction) return FALSE;
-        pAction->setIcon(ui::ToolbarImage(app::ToolbarImageOfSlot(nSlot)));
+        pAction->setIcon(ui::ToolbarImage(pCommand->nImage));
         pAction->setIconVisibleInMenu(false);
         addAction(pAction);
     }

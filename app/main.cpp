@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/brindlexapp.h"
+#include "hda/serverlist.h"
 #include "resources/uikit.h"
 
 int main(int argc, char** argv) {
@@ -21,6 +22,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hda-vistrel: ignoring '%s': the client opens no files\n", qPrintable(strArg));
 
     ui::InstallMessageBoxSink();
+    // This computer's server list, which the client asks for a ProgID its own store does not know.
+    hda::InstallServerList();
     CBrindlexHDAApp theApp;
     if (!theApp.InitInstance()) return 1;
     return app.exec();

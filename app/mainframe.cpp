@@ -12,9 +12,9 @@
 #include <QStatusBar>
 
 #include "app/brindlexapp.h"
-#include "app/commands.h"
 #include "app/editbar.h"
 #include "app/lockkeys.h"
+#include "app/texts.h"
 #include "outputpane/outputpane.h"
 #include "resources/icons_main.h"
 #include "serverpane/commandids.h"
@@ -23,19 +23,6 @@
 
 namespace {
 constexpr int kServerPaneWidth = 300;
-constexpr int kFunctionMenu[] = {ID_FUNCTION_READRAW,
-                                 ID_FUNCTION_READPROCESSED,
-                                 ID_FUNCTION_READATTRIBUTE,
-                                 ID_FUNCTION_READATTIME,
-                                 0,
-                                 ID_FUNCTION_INSERT,
-                                 ID_FUNCTION_REPLACE,
-                                 ID_FUNCTION_INSERTREPLACE,
-                                 0,
-                                 ID_FUNCTION_DELETERAW,
-                                 ID_FUNCTION_DELETEATTIME};
-constexpr int kServerMenu[] = {ID_SERVER_CONNECT,  ID_SERVER_CONNECTREMOTE, ID_SERVER_DISCONNECT,
-                               ID_SERVER_ADDITEMS, ID_SERVER_DELETEITEMS,   ID_SERVER_STATUS};
 }  // namespace
 
 CMainFrame::CMainFrame(CBrindlexHDAApp* pApp) : m_pApp(pApp) {
@@ -122,10 +109,11 @@ QAction* CMainFrame::MakeAction(int nId) {
     pAction->setData(nId);
     pAction->setIconVisibleInMenu(false);
     pAction->setShortcutContext(Qt::WindowShortcut);
-    if (const app::CommandText* pText = app::FindCommandText(nId)) {
-        pAction->setText(QString::fromLatin1(pText->pszCaption));
-        pAction->setStatusTip(QString::fromLatin1(pText->pszPrompt));
-        if (pText->pszTooltip) pAction->setToolTip(QString::fromLatin1(pText->pszTooltip));
+    if (const cmd::Command* pCommand = cmd::FindCommand(nId)) {
+        if (pCommand->pszCaption) pAction->setText(QString::fromLatin1(pCommand->pszCaption));
+        if (pCommand->pszPrompt) pAction->setStatusTip(QString::fromLatin1(pCommand->pszPrompt));
+        if (pCommand->pszTooltip) pAction->setToolTip(QString::fromLatin1(pCommand->pszTooltip));
+        if (pCommand->pfnChecked) pAction->setCheckable(true);
     }
     pAction->setObjectName(QStringLiteral("Command%1").arg(nId));
     connect(pAction, &QAction::triggered, this, [this, nId] { RouteCommand(nId); });
@@ -141,53 +129,35 @@ QAction* CMainFrame::GetCommandAction(int nId) const {
 
 void CMainFrame::CreateMenus() {
     QMenuBar* pBar = menuBar();
-    auto addMenu = [&](const char* pszTitle, std::initializer_list<int> ids) {
-        QMenu* pMenu = pBar->addMenu(QString::fromLatin1(pszTitle));
-        for (int nId : ids) {
-            if (nId == 0)
-                pMenu->addSeparator();
-            else
-                pMenu->addAction(MakeAction(nId));
+    for (const cmd::MenuTitle& title : cmd::Menus()) {
+        QMenu* pMenu = pBar->addMenu(QString::fromLatin1(title.pszTitle));
+        pMenu->setObjectName(QString::fromLatin1(title.pszObjectName));
+        for (const cmd::Command& c : cmd::Commands()) {
+            if (c.menu != title.menu) continue;
+            if (c.bSeparatorBefore) pMenu->addSeparator();
+            pMenu->addAction(MakeAction(c.nId));
         }
         connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
-        return pMenu;
-    };
-    addMenu("&File", {ID_FILE_OPTIONS, 0, ID_APP_EXIT})->setObjectName(QStringLiteral("FileMenu"));
-    QMenu* pServer = pBar->addMenu(QStringLiteral("&Server"));
-    pServer->setObjectName(QStringLiteral("ServerMenu"));
-    for (int nId : kServerMenu) pServer->addAction(MakeAction(nId));
-    connect(pServer, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
-    m_pFunctionMenu = pBar->addMenu(QStringLiteral("F&unction"));
-    m_pFunctionMenu->setObjectName(QStringLiteral("FunctionMenu"));
-    for (int nId : kFunctionMenu) {
-        if (nId == 0)
-            m_pFunctionMenu->addSeparator();
-        else
-            m_pFunctionMenu->addAction(MakeAction(nId));
+        if (title.menu == cmd::Menu::Function) m_pFunctionMenu = pMenu;
     }
-    connect(m_pFunctionMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
-    QMenu* pView = addMenu("&View", {ID_VIEW_STATUS_BAR});
-    pView->setObjectName(QStringLiteral("ViewMenu"));
-    GetCommandAction(ID_VIEW_STATUS_BAR)->setCheckable(true);
-    GetCommandAction(ID_VIEW_STATUS_BAR)->setChecked(true);
-    addMenu("&Help", {ID_APP_ABOUT})->setObjectName(QStringLiteral("HelpMenu"));
 }
 
 void CMainFrame::CreateAccelerators() {
     // Each key of the table is caught in the main window, also when its command has no handler or is
     // disabled: then the key is used up and nothing happens, rather than reaching the focused control
     // (an item view would copy its text on Ctrl+C).
-    for (const app::Accelerator& acc : app::Accelerators()) {
-        MakeAction(acc.nId);
+    for (const cmd::Command& c : cmd::Commands()) {
+        MakeAction(c.nId);
+        const QList<QKeySequence> keys = cmd::Shortcuts(c);
+        if (keys.isEmpty()) continue;
         auto* pKeys = new QAction(this);
-        pKeys->setObjectName(QStringLiteral("Accelerator%1").arg(acc.nId));
-        pKeys->setShortcuts(acc.keys);
+        pKeys->setObjectName(QStringLiteral("Accelerator%1").arg(c.nId));
+        pKeys->setShortcuts(keys);
         pKeys->setShortcutContext(Qt::WindowShortcut);
-        const int nId = acc.nId;
+        const int nId = c.nId;
         connect(pKeys, &QAction::triggered, this, [this, nId] { RouteCommand(nId); });
         addAction(pKeys);
     }
-    MakeAction(ID_EDITBAR_SLOT0);
 }
 
 BOOL CMainFrame::CreateStatusBar() {
@@ -246,8 +216,8 @@ QComboBox* CMainFrame::GetServerCombo() const {
 }
 
 QString CMainFrame::GetCommandPrompt(int nId) const {
-    const app::CommandText* pText = app::FindCommandText(nId);
-    return pText ? QString::fromLatin1(pText->pszPrompt) : QString();
+    const cmd::Command* pCommand = cmd::FindCommand(nId);
+    return pCommand && pCommand->pszPrompt ? QString::fromLatin1(pCommand->pszPrompt) : QString();
 }
 
 // ---- Routing and enabling ----
@@ -276,74 +246,63 @@ void CMainFrame::ActivateOtherPane() {
     }
 }
 
-bool CMainFrame::HasCommandHandler(int nId) const {
-    if (m_pServerPane && m_pServerPane->HasCommandHandler(nId)) return true;
-    switch (nId) {
-        case ID_APP_EXIT:
-        case ID_VIEW_STATUS_BAR:
-        case ID_NEXT_PANE:
-        case ID_PREV_PANE:
-        case ID_APP_ABOUT:
-        case ID_FILE_NEW:
-        case ID_FILE_SAVE:
-            return true;
-        // Open is not offered: the document has nothing to read. Copy, cut, paste, undo, the Add Items
-        // dialog's Delete, the tree's id (F12) and the vertical toolbar's slot 0 have no handler.
-        default:
-            return false;
-    }
-}
-
 bool CMainFrame::IsCommandEnabled(int nId) const {
-    if (!HasCommandHandler(nId)) return false;
+    const cmd::Command* pCommand = cmd::FindCommand(nId);
+    if (!pCommand || !pCommand->handler) return false;  // no handler, or not built
+    if (!pCommand->handler.pfnPane) return true;        // the frame's own: whenever it has a handler
     // Both panes carry the pane commands with the same rules; the active one answers.
-    if (m_pServerPane && m_pServerPane->HasCommandHandler(nId)) {
-        if (m_pActivePane == m_pOutputPane && COutputPane::IsForwardedCommand(nId))
-            return m_pOutputPane->IsCommandEnabled(nId);
-        return m_pServerPane->IsCommandEnabled(nId);
-    }
-    return true;
+    if (!m_pServerPane) return false;
+    if (m_pActivePane == m_pOutputPane) return m_pOutputPane->IsCommandEnabled(nId);
+    return m_pServerPane->IsCommandEnabled(nId);
 }
 
 void CMainFrame::RouteCommand(int nId) {
     if (m_bClosing || !IsCommandEnabled(nId)) return;  // no handler, or disabled: ignored
-    if (m_pServerPane && m_pServerPane->HasCommandHandler(nId)) {
+    const cmd::Handler& handler = cmd::FindCommand(nId)->handler;
+    if (handler.pfnPane) {
         // The active pane takes it; the output pane forwards every command to the server pane.
-        if (m_pActivePane == m_pOutputPane && COutputPane::IsForwardedCommand(nId))
+        if (m_pActivePane == m_pOutputPane)
             m_pOutputPane->OnCommand(nId);
         else
             static_cast<IOutputPaneHost*>(m_pServerPane)->OnCommand(nId);
         return;
     }
-    switch (nId) {
-        case ID_APP_EXIT:
-            close();
-            break;
-        case ID_VIEW_STATUS_BAR:
-            if (m_wndStatusBar) m_wndStatusBar->setVisible(!m_wndStatusBar->isVisible());
-            break;
-        case ID_NEXT_PANE:
-        case ID_PREV_PANE:
-            ActivateOtherPane();
-            break;
-        case ID_APP_ABOUT:
-            if (m_pApp) m_pApp->OnAppAbout();
-            break;
-        case ID_FILE_NEW:
-            if (m_pApp) m_pApp->OnFileNew();
-            break;
-        case ID_FILE_SAVE:
-            if (m_pApp) m_pApp->OnFileSave();
-            break;
-        default:
-            break;
-    }
+    (static_cast<IFrameCommands*>(this)->*handler.pfnFrame)();
     UpdateCommandUI();
 }
 
 void CMainFrame::UpdateCommandUI() {
     if (m_bClosing) return;
-    for (auto& [nId, pAction] : m_actions) pAction->setEnabled(IsCommandEnabled(nId));
-    if (QAction* pStatus = m_actions.count(ID_VIEW_STATUS_BAR) ? m_actions.at(ID_VIEW_STATUS_BAR) : nullptr)
-        pStatus->setChecked(m_wndStatusBar && !m_wndStatusBar->isHidden());
+    for (auto& [nId, pAction] : m_actions) {
+        pAction->setEnabled(IsCommandEnabled(nId));
+        const cmd::Command* pCommand = cmd::FindCommand(nId);
+        if (pCommand && pCommand->pfnChecked)
+            pAction->setChecked((static_cast<const IFrameCommands*>(this)->*pCommand->pfnChecked)());
+    }
+}
+
+// ---- The frame's own commands ----
+
+void CMainFrame::OnAppExit() {
+    close();
+}
+
+void CMainFrame::OnViewStatusBar() {
+    if (m_wndStatusBar) m_wndStatusBar->setVisible(!m_wndStatusBar->isVisible());
+}
+
+bool CMainFrame::IsStatusBarShown() const {
+    return m_wndStatusBar && !m_wndStatusBar->isHidden();
+}
+
+void CMainFrame::OnAppAbout() {
+    if (m_pApp) m_pApp->OnAppAbout();
+}
+
+void CMainFrame::OnFileNew() {
+    if (m_pApp) m_pApp->OnFileNew();
+}
+
+void CMainFrame::OnFileSave() {
+    if (m_pApp) m_pApp->OnFileSave();
 }

@@ -1,6 +1,6 @@
 // The main window: menus, the "Server" toolbar, the status bar and the splitter holding the server
-// pane (left) and the output pane (right). Every command of menus, toolbar, accelerators and context
-// menus goes through RouteCommand and is enabled in UpdateCommandUI.
+// pane (left) and the output pane (right), all built from the command table. Every command of menus,
+// toolbar, accelerators and context menus goes through RouteCommand and is enabled in UpdateCommandUI.
 #pragma once
 
 #include <QMainWindow>
@@ -8,6 +8,7 @@
 #include <map>
 
 #include "com/types.h"
+#include "serverpane/commands.h"
 #include "serverpane/mainframelink.h"
 
 class CBrindlexHDAApp;
@@ -18,7 +19,7 @@ class QLabel;
 class QSplitter;
 class QStatusBar;
 
-class CMainFrame : public QMainWindow, public IMainFrameLink {
+class CMainFrame : public QMainWindow, public IMainFrameLink, public IFrameCommands {
     Q_OBJECT
 public:
     explicit CMainFrame(CBrindlexHDAApp* pApp = nullptr);
@@ -37,7 +38,16 @@ public:
     QString GetCommandPrompt(int nId) const override;
     void UpdateCommandUI() override;
 
-    bool HasCommandHandler(int nId) const;
+    // IFrameCommands: the frame's own commands and those of the application object.
+    void OnAppExit() override;
+    void OnViewStatusBar() override;
+    bool IsStatusBarShown() const override;
+    void OnNextPane() override { ActivateOtherPane(); }
+    void OnPrevPane() override { ActivateOtherPane(); }
+    void OnAppAbout() override;
+    void OnFileNew() override;
+    void OnFileSave() override;
+
     QAction* GetCommandAction(int nId) const;
     QWidget* GetActivePane() const { return m_pActivePane; }
     void SetActivePane(QWidget* pPane);

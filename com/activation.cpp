@@ -1,5 +1,5 @@
-// Activation: ProgID lookups, class objects, instance creation, and the runtime's own classes (the
-// component category manager and the OPC server-list service), all answering from the class store.
+// Activation: ProgID lookups, class objects, instance creation, and the runtime's own class (the
+// component category manager), all answering from the class store.
 //
 // Where a request goes:
 //   - a COSERVERINFO naming another computer (anything but an empty name, ".", "localhost", a loopback
@@ -10,9 +10,9 @@
 //   - a COSERVERINFO naming this computer is served here: CLSCTX_REMOTE_SERVER then allows the
 //     in-process server, which is how this computer serves its classes;
 //   - otherwise the class is created in-process when the context allows CLSCTX_INPROC_SERVER: the
-//     runtime's own classes first, then the store's entry, whose library is loaded with
-//     dlopen(RTLD_NOW | RTLD_LOCAL) and never closed. There are no local (out-of-process) servers,
-//     so a class not found this way is REGDB_E_CLASSNOTREG.
+//     runtime's own classes first, then the classes installed with SetProcessClass, then the store's
+//     entry, whose library is loaded with dlopen(RTLD_NOW | RTLD_LOCAL) and never closed. There are
+//     no local (out-of-process) servers, so a class not found this way is REGDB_E_CLASSNOTREG.
 // Codes: a registered library that does not exist: CO_E_DLLNOTFOUND; one that cannot be loaded, lacks
 // DllGetClassObject, or reports success without an object: CO_E_ERRORINDLL. Class objects are
 // served in-process only (CoGetClassObject for another computer: CO_E_SERVER_EXEC_FAILURE).
@@ -27,7 +27,6 @@
 
 #include "com/runtime_state.h"
 #include "com/text.h"
-#include "hda/opchda.h"
 
 namespace {
 
@@ -254,47 +253,6 @@ HRESULT CopyToTaskString(std::u16string_view s, LPOLESTR* out) {
     return S_OK;
 }
 
-class ServerList final : public com::ComObject<IOPCServerList> {
-public:
-    HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG cImplemented, CATID rgcatidImpl[],
-                                                      ULONG cRequired, CATID rgcatidReq[],
-                                                      IEnumGUID** ppenumClsid) override {
-        if (ppenumClsid == nullptr) return E_INVALIDARG;
-        *ppenumClsid = nullptr;
-        std::vector<GUID> classes;
-        HRESULT hr = ClassesOfCategories(cImplemented, rgcatidImpl, cRequired, rgcatidReq, &classes);
-        if (FAILED(hr)) return hr;
-        return GuidEnumerator::Create(std::move(classes), ppenumClsid);
-    }
-    HRESULT STDMETHODCALLTYPE GetClassDetails(REFCLSID clsid, LPOLESTR* ppszProgID,
-                                              LPOLESTR* ppszUserType) override {
-        if (ppszProgID) *ppszProgID = nullptr;
-        if (ppszUserType) *ppszUserType = nullptr;
-        if (ppszProgID == nullptr || ppszUserType == nullptr) return E_INVALIDARG;
-        std::u16string progId, description;
-        {
-            auto store = com::detail::ClassStoreSnapshot();
-            const ClassRegistration* reg = com::detail::FindByClsid(*store, clsid);
-            if (reg == nullptr || reg->progId.empty()) return REGDB_E_CLASSNOTREG;
-            progId = reg->progId;
-            description = reg->description;
-        }
-        LPOLESTR p = nullptr, u = nullptr;
-        if (FAILED(CopyToTaskString(progId, &p))) return E_OUTOFMEMORY;
-        if (FAILED(CopyToTaskString(description, &u))) {
-            CoTaskMemFree(p);
-            return E_OUTOFMEMORY;
-        }
-        *ppszProgID = p;
-        *ppszUserType = u;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE CLSIDFromProgID(LPCOLESTR szProgId, LPCLSID clsid) override {
-        if (clsid == nullptr) return E_INVALIDARG;
-        return ::CLSIDFromProgID(szProgId, clsid);
-    }
-};
-
 template <class Object>
 class BuiltinFactory final : public com::ComObject<IClassFactory> {
 public:
@@ -490,7 +448,6 @@ HRESULT FindServerExport(void* handle, const std::string& path, const char* name
 
 void RegisterBuiltinClasses(BuiltinClassTable& table) {
     table.Add(CLSID_StdComponentCategoriesMgr, &GetBuiltinClassObject<CategoryManager>);
-    table.Add(CLSID_OpcServerList, &GetBuiltinClassObject<ServerList>);
 }
 
 }  // namespace detail

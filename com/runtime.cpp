@@ -7,6 +7,7 @@
 // security is fixed for the life of the process.
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "com/runtime_state.h"
 
@@ -19,6 +20,11 @@ struct RuntimeState {
     std::unique_ptr<com::detail::BuiltinClassTable> builtins;
     com::SecuritySettings security;
     com::RemoteActivator remoteActivator = nullptr;
+    struct ProcessClass {
+        CLSID clsid;
+        com::ClassObjectGetter getter;
+    };
+    std::vector<ProcessClass> processClasses;  // installed by the layers above; survive CoUninitialize
 };
 
 RuntimeState& State() {
@@ -101,6 +107,13 @@ void SetRemoteActivator(RemoteActivator activator) {
     s.remoteActivator = activator;
 }
 
+void SetProcessClass(REFCLSID rclsid, ClassObjectGetter getter) {
+    auto& s = State();
+    std::lock_guard lock(s.mutex);
+    std::erase_if(s.processClasses, [&](const RuntimeState::ProcessClass& c) { return c.clsid == rclsid; });
+    if (getter != nullptr) s.processClasses.push_back({rclsid, getter});
+}
+
 void ResetRuntimeForTests() {
     auto& s = State();
     {
@@ -110,6 +123,7 @@ void ResetRuntimeForTests() {
         s.builtins.reset();
         s.security = SecuritySettings{};
         s.remoteActivator = nullptr;
+        s.processClasses.clear();
     }
     detail::DropClassStoreCache();
     ClearRegistrationContext();
@@ -127,7 +141,11 @@ bool IsInitialized() {
 ClassObjectGetter FindBuiltinClass(REFCLSID clsid) {
     auto& s = State();
     std::lock_guard lock(s.mutex);
-    return s.builtins ? s.builtins->Find(clsid) : nullptr;
+    if (!s.builtins) return nullptr;
+    if (ClassObjectGetter getter = s.builtins->Find(clsid)) return getter;
+    for (const auto& c : s.processClasses)
+        if (c.clsid == clsid) return c.getter;
+    return nullptr;
 }
 
 RemoteActivator CurrentRemoteActivator() {

@@ -13,7 +13,7 @@
 namespace com::detail {
 
 // Answers DllGetClassObject for one of the runtime's own classes.
-using ClassObjectGetter = HRESULT (*)(REFIID riid, void** ppv);
+using com::ClassObjectGetter;
 
 // The classes the runtime serves itself. Built by the runtime's initialisation (first CoInitializeEx),
 // dropped by the last CoUninitialize.
@@ -34,12 +34,13 @@ private:
     std::vector<Entry> m_classes;
 };
 
-// activation.cpp: fills the table with the category manager and the server-list service.
+// activation.cpp: fills the table with the category manager.
 void RegisterBuiltinClasses(BuiltinClassTable& table);
 
 // runtime.cpp
 bool IsInitialized();
-ClassObjectGetter FindBuiltinClass(REFCLSID clsid);  // nullptr when not initialised or not built in
+// The runtime's own classes, then the installed process classes; nullptr when not initialised or none.
+ClassObjectGetter FindBuiltinClass(REFCLSID clsid);
 RemoteActivator CurrentRemoteActivator();
 // The first remote call fixes the process's security with the defaults when CoInitializeSecurity
 // was never called, as DCOM does; a later CoInitializeSecurity then gets RPC_E_TOO_LATE.

@@ -10,25 +10,43 @@
 using OPCHANDLE = DWORD;
 
 // ---- Identifiers (checked digit by digit against the HDA 1.20 standard's IDL) ----
-inline constexpr IID IID_IOPCHDA_Server = {0x1F1217B0, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
-inline constexpr IID IID_IOPCHDA_Browser = {0x1F1217B1, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
-inline constexpr IID IID_IOPCHDA_SyncRead = {0x1F1217B2, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
-inline constexpr IID IID_IOPCHDA_SyncUpdate = {0x1F1217B3, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
-inline constexpr IID IID_IOPCHDA_SyncAnnotations = {0x1F1217B4, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
-inline constexpr IID IID_IOPCHDA_AsyncRead = {0x1F1217B5, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
-inline constexpr IID IID_IOPCHDA_AsyncUpdate = {0x1F1217B6, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
-inline constexpr IID IID_IOPCHDA_AsyncAnnotations = {0x1F1217B7, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
-inline constexpr IID IID_IOPCHDA_Playback = {0x1F1217B8, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
-inline constexpr IID IID_IOPCHDA_DataCallback = {0x1F1217B9, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
-inline constexpr GUID LIBID_OPCHDA = {0x1F1217BA, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr IID IID_IOPCHDA_Server = {
+    0x1F1217B0, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr IID IID_IOPCHDA_Browser = {
+    0x1F1217B1, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr IID IID_IOPCHDA_SyncRead = {
+    0x1F1217B2, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr IID IID_IOPCHDA_SyncUpdate = {
+    0x1F1217B3, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr IID IID_IOPCHDA_SyncAnnotations = {
+    0x1F1217B4, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr IID IID_IOPCHDA_AsyncRead = {
+    0x1F1217B5, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr IID IID_IOPCHDA_AsyncUpdate = {
+    0x1F1217B6, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr IID IID_IOPCHDA_AsyncAnnotations = {
+    0x1F1217B7, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr IID IID_IOPCHDA_Playback = {
+    0x1F1217B8, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr IID IID_IOPCHDA_DataCallback = {
+    0x1F1217B9, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr GUID LIBID_OPCHDA = {
+    0x1F1217BA, 0xDEE0, 0x11D2, {0xA5, 0xE5, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
 // Note A5E6 in the category, not A5E5.
-inline constexpr CATID CATID_OPCHDAServer10 = {0x7DE5B060, 0xE089, 0x11D2, {0xA5, 0xE6, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
-inline constexpr CLSID CLSID_OpcServerList = {0x13486D51, 0x4821, 0x11D2, {0xA4, 0x94, 0x3C, 0xB3, 0x06, 0xC1, 0x00, 0x00}};
-inline constexpr IID IID_IOPCServerList = {0x13486D50, 0x4821, 0x11D2, {0xA4, 0x94, 0x3C, 0xB3, 0x06, 0xC1, 0x00, 0x00}};
-inline constexpr IID IID_IOPCServerList2 = {0x9DD0B56C, 0xAD9E, 0x43EE, {0x83, 0x05, 0x48, 0x7F, 0x31, 0x88, 0xBF, 0x7A}};
-inline constexpr IID IID_IOPCEnumGUID = {0x55C382C8, 0x21C7, 0x4E88, {0x96, 0xC1, 0xBE, 0xCF, 0xB1, 0xE3, 0xF4, 0x83}};
-inline constexpr IID IID_IOPCCommon = {0xF31DFDE2, 0x07B6, 0x11D2, {0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
-inline constexpr IID IID_IOPCShutdown = {0xF31DFDE1, 0x07B6, 0x11D2, {0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
+inline constexpr CATID CATID_OPCHDAServer10 = {
+    0x7DE5B060, 0xE089, 0x11D2, {0xA5, 0xE6, 0x00, 0x00, 0x86, 0x33, 0x93, 0x99}};
+inline constexpr CLSID CLSID_OpcServerList = {
+    0x13486D51, 0x4821, 0x11D2, {0xA4, 0x94, 0x3C, 0xB3, 0x06, 0xC1, 0x00, 0x00}};
+inline constexpr IID IID_IOPCServerList = {
+    0x13486D50, 0x4821, 0x11D2, {0xA4, 0x94, 0x3C, 0xB3, 0x06, 0xC1, 0x00, 0x00}};
+inline constexpr IID IID_IOPCServerList2 = {
+    0x9DD0B56C, 0xAD9E, 0x43EE, {0x83, 0x05, 0x48, 0x7F, 0x31, 0x88, 0xBF, 0x7A}};
+inline constexpr IID IID_IOPCEnumGUID = {
+    0x55C382C8, 0x21C7, 0x4E88, {0x96, 0xC1, 0xBE, 0xCF, 0xB1, 0xE3, 0xF4, 0x83}};
+inline constexpr IID IID_IOPCCommon = {
+    0xF31DFDE2, 0x07B6, 0x11D2, {0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
+inline constexpr IID IID_IOPCShutdown = {
+    0xF31DFDE1, 0x07B6, 0x11D2, {0xB2, 0xD8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
 
 // ---- Result codes ----
 constexpr HRESULT OPC_E_INVALIDHANDLE = MAKE_HRESULT_U(0xC0040001);
@@ -152,7 +170,11 @@ constexpr DWORD OPCHDA_LOW_ENTRY_LIMIT = 0x13;
 
 // ---- Enumerations (32-bit in memory) ----
 enum OPCHDA_SERVERSTATUS : DWORD { OPCHDA_UP = 1, OPCHDA_DOWN = 2, OPCHDA_INDETERMINATE = 3 };
-enum OPCHDA_BROWSEDIRECTION : DWORD { OPCHDA_BROWSE_UP = 1, OPCHDA_BROWSE_DOWN = 2, OPCHDA_BROWSE_DIRECT = 3 };
+enum OPCHDA_BROWSEDIRECTION : DWORD {
+    OPCHDA_BROWSE_UP = 1,
+    OPCHDA_BROWSE_DOWN = 2,
+    OPCHDA_BROWSE_DIRECT = 3
+};
 enum OPCHDA_BROWSETYPE : DWORD { OPCHDA_BRANCH = 1, OPCHDA_LEAF = 2, OPCHDA_FLAT = 3, OPCHDA_ITEMS = 4 };
 enum OPCHDA_OPERATORCODES : DWORD {
     OPCHDA_EQUAL = 1,
@@ -162,7 +184,12 @@ enum OPCHDA_OPERATORCODES : DWORD {
     OPCHDA_GREATEREQUAL = 5,
     OPCHDA_NOTEQUAL = 6,
 };
-enum OPCHDA_EDITTYPE : DWORD { OPCHDA_INSERT = 1, OPCHDA_REPLACE = 2, OPCHDA_INSERTREPLACE = 3, OPCHDA_DELETE = 4 };
+enum OPCHDA_EDITTYPE : DWORD {
+    OPCHDA_INSERT = 1,
+    OPCHDA_REPLACE = 2,
+    OPCHDA_INSERTREPLACE = 3,
+    OPCHDA_DELETE = 4
+};
 // Bit masks carried in enum types: a server returns the OR of what it supports.
 enum OPCHDA_UPDATECAPABILITIES : DWORD {
     OPCHDA_INSERTCAP = 0x01,
@@ -171,7 +198,10 @@ enum OPCHDA_UPDATECAPABILITIES : DWORD {
     OPCHDA_DELETERAWCAP = 0x08,
     OPCHDA_DELETEATTIMECAP = 0x10,
 };
-enum OPCHDA_ANNOTATIONCAPABILITIES : DWORD { OPCHDA_READANNOTATIONCAP = 0x01, OPCHDA_INSERTANNOTATIONCAP = 0x02 };
+enum OPCHDA_ANNOTATIONCAPABILITIES : DWORD {
+    OPCHDA_READANNOTATIONCAP = 0x01,
+    OPCHDA_INSERTANNOTATIONCAP = 0x02
+};
 
 // ---- Records (field order is the in-memory order) ----
 // The null (unspecified) time is bString TRUE with an empty szTime.
@@ -222,22 +252,26 @@ struct OPCHDA_ANNOTATION {
 struct IOPCHDA_Browser;
 
 struct IOPCHDA_Server : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetItemAttributes(DWORD* pdwCount, DWORD** ppdwAttrID, LPWSTR** ppszAttrName,
-                                                        LPWSTR** ppszAttrDesc, VARTYPE** ppvtAttrDataType) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetAggregates(DWORD* pdwCount, DWORD** ppdwAggrID, LPWSTR** ppszAggrName,
-                                                    LPWSTR** ppszAggrDesc) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetHistorianStatus(OPCHDA_SERVERSTATUS* pwStatus, FILETIME** pftCurrentTime,
-                                                         FILETIME** pftStartTime, WORD* pwMajorVersion,
-                                                         WORD* pwMinorVersion, WORD* pwBuildNumber,
-                                                         DWORD* pdwMaxReturnValues, LPWSTR* ppszStatusString,
+    virtual HRESULT STDMETHODCALLTYPE GetItemAttributes(DWORD* pdwCount, DWORD** ppdwAttrID,
+                                                        LPWSTR** ppszAttrName, LPWSTR** ppszAttrDesc,
+                                                        VARTYPE** ppvtAttrDataType) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetAggregates(DWORD* pdwCount, DWORD** ppdwAggrID,
+                                                    LPWSTR** ppszAggrName, LPWSTR** ppszAggrDesc) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetHistorianStatus(OPCHDA_SERVERSTATUS* pwStatus,
+                                                         FILETIME** pftCurrentTime, FILETIME** pftStartTime,
+                                                         WORD* pwMajorVersion, WORD* pwMinorVersion,
+                                                         WORD* pwBuildNumber, DWORD* pdwMaxReturnValues,
+                                                         LPWSTR* ppszStatusString,
                                                          LPWSTR* ppszVendorInfo) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetItemHandles(DWORD dwCount, LPWSTR* pszItemID, OPCHANDLE* phClient,
                                                      OPCHANDLE** pphServer, HRESULT** ppErrors) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ReleaseItemHandles(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ValidateItemIDs(DWORD dwCount, LPWSTR* pszItemID, HRESULT** ppErrors) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreateBrowse(DWORD dwCount, DWORD* pdwAttrID, OPCHDA_OPERATORCODES* pOperator,
-                                                   VARIANT* vFilter, IOPCHDA_Browser** pphBrowser,
-                                                   HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReleaseItemHandles(DWORD dwCount, OPCHANDLE* phServer,
+                                                         HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ValidateItemIDs(DWORD dwCount, LPWSTR* pszItemID,
+                                                      HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateBrowse(DWORD dwCount, DWORD* pdwAttrID,
+                                                   OPCHDA_OPERATORCODES* pOperator, VARIANT* vFilter,
+                                                   IOPCHDA_Browser** pphBrowser, HRESULT** ppErrors) = 0;
 
 protected:
     ~IOPCHDA_Server() = default;
@@ -246,7 +280,8 @@ COM_DECLARE_IID(IOPCHDA_Server, IID_IOPCHDA_Server);
 
 struct IOPCHDA_Browser : IUnknown {
     // S_FALSE means an empty set, but an enumerator is still returned and must be released.
-    virtual HRESULT STDMETHODCALLTYPE GetEnum(OPCHDA_BROWSETYPE dwBrowseType, IEnumString** ppIEnumString) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetEnum(OPCHDA_BROWSETYPE dwBrowseType,
+                                              IEnumString** ppIEnumString) = 0;
     virtual HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(OPCHDA_BROWSEDIRECTION dwBrowseDirection,
                                                            LPCWSTR szString) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetItemID(LPCWSTR szNode, LPWSTR* pszItemID) = 0;
@@ -258,22 +293,25 @@ protected:
 COM_DECLARE_IID(IOPCHDA_Browser, IID_IOPCHDA_Browser);
 
 struct IOPCHDA_SyncRead : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE ReadRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumValues,
-                                              BOOL bBounds, DWORD dwNumItems, OPCHANDLE* phServer,
-                                              OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReadRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
+                                              DWORD dwNumValues, BOOL bBounds, DWORD dwNumItems,
+                                              OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues,
+                                              HRESULT** ppErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE ReadProcessed(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
                                                     FILETIME ftResampleInterval, DWORD dwNumItems,
                                                     OPCHANDLE* phServer, DWORD* haAggregate,
                                                     OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ReadAtTime(DWORD dwNumTimeStamps, FILETIME* ftTimeStamps, DWORD dwNumItems,
-                                                 OPCHANDLE* phServer, OPCHDA_ITEM** ppItemValues,
-                                                 HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReadAtTime(DWORD dwNumTimeStamps, FILETIME* ftTimeStamps,
+                                                 DWORD dwNumItems, OPCHANDLE* phServer,
+                                                 OPCHDA_ITEM** ppItemValues, HRESULT** ppErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE ReadModified(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
                                                    DWORD dwNumValues, DWORD dwNumItems, OPCHANDLE* phServer,
-                                                   OPCHDA_MODIFIEDITEM** ppItemValues, HRESULT** ppErrors) = 0;
+                                                   OPCHDA_MODIFIEDITEM** ppItemValues,
+                                                   HRESULT** ppErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE ReadAttribute(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
                                                     OPCHANDLE hServer, DWORD dwNumAttributes,
-                                                    DWORD* pdwAttributeIDs, OPCHDA_ATTRIBUTE** ppAttributeValues,
+                                                    DWORD* pdwAttributeIDs,
+                                                    OPCHDA_ATTRIBUTE** ppAttributeValues,
                                                     HRESULT** ppErrors) = 0;
 
 protected:
@@ -284,16 +322,19 @@ COM_DECLARE_IID(IOPCHDA_SyncRead, IID_IOPCHDA_SyncRead);
 struct IOPCHDA_SyncUpdate : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryCapabilities(OPCHDA_UPDATECAPABILITIES* pCapabilities) = 0;
     virtual HRESULT STDMETHODCALLTYPE Insert(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
-                                             VARIANT* vDataValues, DWORD* pdwQualities, HRESULT** ppErrors) = 0;
+                                             VARIANT* vDataValues, DWORD* pdwQualities,
+                                             HRESULT** ppErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE Replace(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
-                                              VARIANT* vDataValues, DWORD* pdwQualities, HRESULT** ppErrors) = 0;
-    virtual HRESULT STDMETHODCALLTYPE InsertReplace(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
-                                                    VARIANT* vDataValues, DWORD* pdwQualities,
-                                                    HRESULT** ppErrors) = 0;
-    virtual HRESULT STDMETHODCALLTYPE DeleteRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime, DWORD dwNumItems,
-                                                OPCHANDLE* phServer, HRESULT** ppErrors) = 0;
-    virtual HRESULT STDMETHODCALLTYPE DeleteAtTime(DWORD dwNumItems, OPCHANDLE* phServer, FILETIME* ftTimeStamps,
-                                                   HRESULT** ppErrors) = 0;
+                                              VARIANT* vDataValues, DWORD* pdwQualities,
+                                              HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE InsertReplace(DWORD dwNumItems, OPCHANDLE* phServer,
+                                                    FILETIME* ftTimeStamps, VARIANT* vDataValues,
+                                                    DWORD* pdwQualities, HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DeleteRaw(OPCHDA_TIME* htStartTime, OPCHDA_TIME* htEndTime,
+                                                DWORD dwNumItems, OPCHANDLE* phServer,
+                                                HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DeleteAtTime(DWORD dwNumItems, OPCHANDLE* phServer,
+                                                   FILETIME* ftTimeStamps, HRESULT** ppErrors) = 0;
 
 protected:
     ~IOPCHDA_SyncUpdate() = default;
@@ -305,20 +346,24 @@ COM_DECLARE_IID(IOPCHDA_SyncUpdate, IID_IOPCHDA_SyncUpdate);
 struct IOPCHDA_DataCallback : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE OnDataChange(DWORD dwTransactionID, HRESULT hrStatus, DWORD dwNumItems,
                                                    OPCHDA_ITEM* pItemValues, HRESULT* phrErrors) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD dwTransactionID, HRESULT hrStatus, DWORD dwNumItems,
-                                                     OPCHDA_ITEM* pItemValues, HRESULT* phrErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD dwTransactionID, HRESULT hrStatus,
+                                                     DWORD dwNumItems, OPCHDA_ITEM* pItemValues,
+                                                     HRESULT* phrErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnReadModifiedComplete(DWORD dwTransactionID, HRESULT hrStatus,
-                                                             DWORD dwNumItems, OPCHDA_MODIFIEDITEM* pItemValues,
+                                                             DWORD dwNumItems,
+                                                             OPCHDA_MODIFIEDITEM* pItemValues,
                                                              HRESULT* phrErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnReadAttributeComplete(DWORD dwTransactionID, HRESULT hrStatus,
                                                               OPCHANDLE hClient, DWORD dwNumItems,
                                                               OPCHDA_ATTRIBUTE* pAttributeValues,
                                                               HRESULT* phrErrors) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OnReadAnnotations(DWORD dwTransactionID, HRESULT hrStatus, DWORD dwNumItems,
+    virtual HRESULT STDMETHODCALLTYPE OnReadAnnotations(DWORD dwTransactionID, HRESULT hrStatus,
+                                                        DWORD dwNumItems,
                                                         OPCHDA_ANNOTATION* pAnnotationValues,
                                                         HRESULT* phrErrors) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OnInsertAnnotations(DWORD dwTransactionID, HRESULT hrStatus, DWORD dwCount,
-                                                          OPCHANDLE* phClients, HRESULT* phrErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnInsertAnnotations(DWORD dwTransactionID, HRESULT hrStatus,
+                                                          DWORD dwCount, OPCHANDLE* phClients,
+                                                          HRESULT* phrErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnPlayback(DWORD dwTransactionID, HRESULT hrStatus, DWORD dwNumItems,
                                                  OPCHDA_ITEM** ppItemValues, HRESULT* phrErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnUpdateComplete(DWORD dwTransactionID, HRESULT hrStatus, DWORD dwCount,
@@ -336,22 +381,26 @@ struct IOPCHDA_AsyncRead : IUnknown {
                                               DWORD dwNumItems, OPCHANDLE* phServer, DWORD* pdwCancelID,
                                               HRESULT** ppErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE AdviseRaw(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
-                                                FILETIME ftUpdateInterval, DWORD dwNumItems, OPCHANDLE* phServer,
-                                                DWORD* pdwCancelID, HRESULT** ppErrors) = 0;
+                                                FILETIME ftUpdateInterval, DWORD dwNumItems,
+                                                OPCHANDLE* phServer, DWORD* pdwCancelID,
+                                                HRESULT** ppErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE ReadProcessed(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
                                                     OPCHDA_TIME* htEndTime, FILETIME ftResampleInterval,
                                                     DWORD dwNumItems, OPCHANDLE* phServer, DWORD* haAggregate,
                                                     DWORD* pdwCancelID, HRESULT** ppErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE AdviseProcessed(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
                                                       FILETIME ftResampleInterval, DWORD dwNumItems,
-                                                      OPCHANDLE* phServer, DWORD* haAggregate, DWORD dwNumIntervals,
-                                                      DWORD* pdwCancelID, HRESULT** ppErrors) = 0;
+                                                      OPCHANDLE* phServer, DWORD* haAggregate,
+                                                      DWORD dwNumIntervals, DWORD* pdwCancelID,
+                                                      HRESULT** ppErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE ReadAtTime(DWORD dwTransactionID, DWORD dwNumTimeStamps,
-                                                 FILETIME* ftTimeStamps, DWORD dwNumItems, OPCHANDLE* phServer,
-                                                 DWORD* pdwCancelID, HRESULT** ppErrors) = 0;
+                                                 FILETIME* ftTimeStamps, DWORD dwNumItems,
+                                                 OPCHANDLE* phServer, DWORD* pdwCancelID,
+                                                 HRESULT** ppErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE ReadModified(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
-                                                   OPCHDA_TIME* htEndTime, DWORD dwNumValues, DWORD dwNumItems,
-                                                   OPCHANDLE* phServer, DWORD* pdwCancelID, HRESULT** ppErrors) = 0;
+                                                   OPCHDA_TIME* htEndTime, DWORD dwNumValues,
+                                                   DWORD dwNumItems, OPCHANDLE* phServer, DWORD* pdwCancelID,
+                                                   HRESULT** ppErrors) = 0;
     virtual HRESULT STDMETHODCALLTYPE ReadAttribute(DWORD dwTransactionID, OPCHDA_TIME* htStartTime,
                                                     OPCHDA_TIME* htEndTime, OPCHANDLE hServer,
                                                     DWORD dwNumAttributes, DWORD* dwAttributeIDs,

@@ -73,11 +73,17 @@ int CMyTabCtrl::InsertItem(int nItem, const QString& caption) {
     return at;
 }
 
-int CMyTabCtrl::GetItemCount() const { return m_pTabBar->count(); }
+int CMyTabCtrl::GetItemCount() const {
+    return m_pTabBar->count();
+}
 
-QString CMyTabCtrl::GetItemText(int nItem) const { return m_pTabBar->tabData(nItem).toString(); }
+QString CMyTabCtrl::GetItemText(int nItem) const {
+    return m_pTabBar->tabData(nItem).toString();
+}
 
-int CMyTabCtrl::GetCurSel() const { return m_pTabBar->currentIndex(); }
+int CMyTabCtrl::GetCurSel() const {
+    return m_pTabBar->currentIndex();
+}
 
 void CMyTabCtrl::SetCurSel(int nItem) {
     const QSignalBlocker quiet(m_pTabBar);
@@ -102,7 +108,8 @@ QLabel* CMyTabCtrl::MakeLabel(int nId, const char* name, int nLeft, const QStrin
 
 void CMyTabCtrl::SetReturnLabel(const QString& text) {
     ClearReturnLabel();
-    m_pCaptionLabel = MakeLabel(IDC_CAPTION_LABEL, "IDC_CAPTION_LABEL", kCaptionLeft, QStringLiteral("Return value: "));
+    m_pCaptionLabel =
+        MakeLabel(IDC_CAPTION_LABEL, "IDC_CAPTION_LABEL", kCaptionLeft, QStringLiteral("Return value: "));
     m_pResultLabel = MakeLabel(IDC_RESULT_LABEL, "IDC_RESULT_LABEL", kResultLeft, text);
 }
 

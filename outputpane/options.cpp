@@ -18,7 +18,8 @@ COptions::COptions(QWidget* parent) : QDialog(parent), m_pEdit(nullptr) {
     setFixedSize(ui::DluX(font, 203), ui::DluY(font, 63));
 
     auto* prompt = new QLabel(
-        QStringLiteral("Enter the maximum number of items to display.  Maximum is 99999, minimum is 0."), this);
+        QStringLiteral("Enter the maximum number of items to display.  Maximum is 99999, minimum is 0."),
+        this);
     prompt->setTextFormat(Qt::PlainText);
     prompt->setWordWrap(true);
     prompt->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -28,7 +29,8 @@ COptions::COptions(QWidget* parent) : QDialog(parent), m_pEdit(nullptr) {
     m_pEdit->setObjectName(QStringLiteral("IDC_MAX_DISPLAY_ITEMS"));
     m_pEdit->setProperty("controlId", IDC_MAX_DISPLAY_ITEMS);
     // Digits only, typed or pasted.
-    m_pEdit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_pEdit));
+    m_pEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_pEdit));
     m_pEdit->setGeometry(ui::DluRect(font, 151, 13, 45, 12));
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);

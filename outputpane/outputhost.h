@@ -9,7 +9,8 @@
 
 class IOutputPaneHost {
 public:
-    // Commands travel by their numeric ids (32779 Connect, ...).
+    // Commands travel by their numeric ids (32779 Connect, ...). IsCommandEnabled is false for every id
+    // the server pane does not carry; OnCommand does nothing for a disabled one.
     virtual void OnCommand(int nId) = 0;
     virtual bool IsCommandEnabled(int nId) const = 0;
 

@@ -112,7 +112,9 @@ int COutputList::InsertColumn(int nCol, const QString& heading, int nWidth) {
     return at;
 }
 
-int COutputList::GetColumnCount() const { return m_pModel->columnCount(); }
+int COutputList::GetColumnCount() const {
+    return m_pModel->columnCount();
+}
 
 int COutputList::GetColumnWidth(int nCol) const {
     return nCol >= 0 && nCol < GetColumnCount() ? header()->sectionSize(nCol) : 0;
@@ -122,19 +124,29 @@ void COutputList::SetColumnWidth(int nCol, int nWidth) {
     if (nCol >= 0 && nCol < GetColumnCount()) header()->resizeSection(nCol, std::max(nWidth, 0));
 }
 
-int COutputList::InsertItem(int nItem, const QString& text) { return m_pModel->InsertItem(nItem, text); }
+int COutputList::InsertItem(int nItem, const QString& text) {
+    return m_pModel->InsertItem(nItem, text);
+}
 
 bool COutputList::SetItemText(int nItem, int nSubItem, const QString& text) {
     return m_pModel->SetItemText(nItem, nSubItem, text);
 }
 
-QString COutputList::GetItemText(int nItem, int nSubItem) const { return m_pModel->GetItemText(nItem, nSubItem); }
+QString COutputList::GetItemText(int nItem, int nSubItem) const {
+    return m_pModel->GetItemText(nItem, nSubItem);
+}
 
-int COutputList::GetItemCount() const { return m_pModel->rowCount(); }
+int COutputList::GetItemCount() const {
+    return m_pModel->rowCount();
+}
 
-void COutputList::DeleteAllItems() { m_pModel->DeleteAllItems(); }
+void COutputList::DeleteAllItems() {
+    m_pModel->DeleteAllItems();
+}
 
-void COutputList::SetRowSource(std::unique_ptr<IListRowSource> source) { m_pModel->SetRowSource(std::move(source)); }
+void COutputList::SetRowSource(std::unique_ptr<IListRowSource> source) {
+    m_pModel->SetRowSource(std::move(source));
+}
 
 int COutputList::ClientWidth() {
     // Rows added since the last event loop decide whether the vertical scroll bar is needed; the bar

@@ -10,20 +10,16 @@
 
 COutputPane::COutputPane(QWidget* parent) : QWidget(parent) {}
 
-COutputPane::~COutputPane() { DestroyLayouts(); }
-
-bool COutputPane::IsForwardedCommand(int nId) {
-    return std::find(kForwardedCommands.begin(), kForwardedCommands.end(), nId) != kForwardedCommands.end();
+COutputPane::~COutputPane() {
+    DestroyLayouts();
 }
 
 bool COutputPane::IsCommandEnabled(int nId) const {
-    if (!IsForwardedCommand(nId)) return false;
-    if (nId == ID_OPTIONS || nId == ID_CONNECT || nId == ID_CONNECT_REMOTE) return true;
     return m_pServerPane != nullptr && m_pServerPane->IsCommandEnabled(nId);
 }
 
 bool COutputPane::OnCommand(int nId) {
-    if (m_pServerPane == nullptr || !IsCommandEnabled(nId)) return false;
+    if (!IsCommandEnabled(nId)) return false;
     m_pServerPane->OnCommand(nId);
     return true;
 }
@@ -78,8 +74,8 @@ void COutputPane::ShowTabResults() {
     const DWORD limit = m_pServerPane->GetMaxDisplayItems();
     QString text;
     if (limit < count)
-        text = status + QStringLiteral(" (display limited to ") + QString::number(limit) + QStringLiteral(" of ") +
-               QString::number(count) + QStringLiteral(" items)");
+        text = status + QStringLiteral(" (display limited to ") + QString::number(limit) +
+               QStringLiteral(" of ") + QString::number(count) + QStringLiteral(" items)");
     else if (count == 0)
         text = status;
     else

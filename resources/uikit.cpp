@@ -47,8 +47,12 @@ QRect DluRect(const QFont& font, int x, int y, int cx, int cy) {
     return QRect(DluX(font, x), DluY(font, y), DluX(font, cx), DluY(font, cy));
 }
 
-WaitCursor::WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-WaitCursor::~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+WaitCursor::WaitCursor() {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+WaitCursor::~WaitCursor() {
+    QGuiApplication::restoreOverrideCursor();
+}
 
 void InstallMessageBoxSink() {
     hda::SetMessageSink([](const hda::MessageRequest& r) {
@@ -56,25 +60,45 @@ void InstallMessageBoxSink() {
         box.setText(ToQString(r.text));
         box.setWindowTitle(ToQString(r.caption));
         switch (r.icon) {
-            case hda::MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-            case hda::MsgIcon::Stop: box.setIcon(QMessageBox::Critical); break;
-            case hda::MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-            case hda::MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
-            case hda::MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+            case hda::MsgIcon::None:
+                box.setIcon(QMessageBox::NoIcon);
+                break;
+            case hda::MsgIcon::Stop:
+                box.setIcon(QMessageBox::Critical);
+                break;
+            case hda::MsgIcon::Exclamation:
+                box.setIcon(QMessageBox::Warning);
+                break;
+            case hda::MsgIcon::Question:
+                box.setIcon(QMessageBox::Question);
+                break;
+            case hda::MsgIcon::Information:
+                box.setIcon(QMessageBox::Information);
+                break;
         }
         switch (r.buttons) {
-            case hda::MsgButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
-            case hda::MsgButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
-            case hda::MsgButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+            case hda::MsgButtons::Ok:
+                box.setStandardButtons(QMessageBox::Ok);
+                break;
+            case hda::MsgButtons::OkCancel:
+                box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+                break;
+            case hda::MsgButtons::YesNo:
+                box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+                break;
             case hda::MsgButtons::YesNoCancel:
                 box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
                 break;
         }
         switch (box.exec()) {
-            case QMessageBox::Yes: return hda::MsgResult::Yes;
-            case QMessageBox::No: return hda::MsgResult::No;
-            case QMessageBox::Cancel: return hda::MsgResult::Cancel;
-            default: return hda::MsgResult::Ok;
+            case QMessageBox::Yes:
+                return hda::MsgResult::Yes;
+            case QMessageBox::No:
+                return hda::MsgResult::No;
+            case QMessageBox::Cancel:
+                return hda::MsgResult::Cancel;
+            default:
+                return hda::MsgResult::Ok;
         }
     });
 }

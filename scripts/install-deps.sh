@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the build, the tests and the client need (only those missing).
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config locales
+  build-essential cmake ninja-build pkg-config locales clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -16,9 +16,8 @@ BOOL CServerPane::AddItemToServer(const std::u16string& strItemId, OPCHANDLE hSe
     return pServer ? pServer->AddItemToServer(strItemId, hServer) : FALSE;
 }
 
-// HOOK (Connect Remote): run the Add Remote Server dialog (CAddRemoteServer) here, modally and without
-// a parent window, with this pane as its server pane; on confirmation it sets m_strRemoteComputer and
-// m_strRemoteProgId and calls ConnectServer(TRUE). A dialog object that cannot be allocated shows
-// "Out of Memory!!!" (caption "Error", exclamation icon). Until that dialog exists the command opens
-// nothing.
-void CServerPane::RunAddRemoteServerDialog() {}
+// Connect Remote is not built yet: its row in the command table marks it so, and it shows disabled. Its
+// handler, OnConnectRemote, runs the Add Remote Server dialog (CAddRemoteServer) here, modally and
+// without a parent window, with this pane as its server pane; on confirmation the dialog sets
+// m_strRemoteComputer and m_strRemoteProgId and calls ConnectServer(TRUE). A dialog object that cannot
+// be allocated shows "Out of Memory!!!" (caption "Error", exclamation icon).

@@ -17,6 +17,7 @@
 #include "resources/icons_main.h"
 #include "resources/uikit.h"
 #include "serverpane/commandids.h"
+#include "serverpane/commands.h"
 #include "serverpane/opcitemctrls.h"
 
 namespace {
@@ -264,10 +265,6 @@ void CServerPane::OnDisconnect() {
     m_mapServers.erase(it);  // the record releases its optional interfaces
 }
 
-void CServerPane::OnConnectRemote() {
-    RunAddRemoteServerDialog();
-}
-
 // ---- Options ----
 
 void CServerPane::OnOptions() {
@@ -306,23 +303,16 @@ void CServerPane::OnServerSelChanged() {
 // ---- Context menus ----
 
 void CServerPane::ShowServerMenu() {
-    struct Entry {
-        const char* text;
-        int id;
-    };
-    static constexpr Entry kServerPopup[] = {{"Disconnect", ID_SERVER_DISCONNECT},
-                                             {"Add Items", ID_SERVER_ADDITEMS},
-                                             {"Server Status", ID_SERVER_STATUS}};
-
     QWidget* pOwner = m_pMainFrame ? m_pMainFrame->GetMainWindow() : this;
     QMenu menu(pOwner);
     menu.setObjectName(QStringLiteral("ServerPopup"));
     if (m_pMainFrame) m_pMainFrame->UpdateCommandUI();
-    for (const Entry& e : kServerPopup) {
-        QAction* pAction = menu.addAction(QString::fromLatin1(e.text));
-        pAction->setData(e.id);
-        pAction->setEnabled(m_pMainFrame ? m_pMainFrame->IsCommandEnabled(e.id) : IsCommandEnabled(e.id));
-        if (m_pMainFrame) pAction->setStatusTip(m_pMainFrame->GetCommandPrompt(e.id));
+    for (const cmd::Command& c : cmd::Commands()) {
+        if (!c.pszPopup) continue;
+        QAction* pAction = menu.addAction(QString::fromLatin1(c.pszPopup));
+        pAction->setData(c.nId);
+        pAction->setEnabled(m_pMainFrame ? m_pMainFrame->IsCommandEnabled(c.nId) : IsCommandEnabled(c.nId));
+        pAction->setStatusTip(QString::fromLatin1(c.pszPrompt));
     }
     QAction* pChosen = menu.exec(QCursor::pos());
     if (!pChosen || !pChosen->isEnabled()) return;
@@ -362,114 +352,29 @@ void CServerPane::ReleaseLastResults() {
 
 // ---- Commands ----
 
-bool CServerPane::HasCommandHandler(int nId) const {
-    switch (nId) {
-        case ID_SERVER_CONNECT:
-        case ID_SERVER_CONNECTREMOTE:
-        case ID_SERVER_DISCONNECT:
-        case ID_SERVER_ADDITEMS:
-        case ID_SERVER_DELETEITEMS:
-        case ID_SERVER_STATUS:
-        case ID_FUNCTION_READRAW:
-        case ID_FUNCTION_READPROCESSED:
-        case ID_FUNCTION_READATTRIBUTE:
-        case ID_FUNCTION_READATTIME:
-        case ID_FUNCTION_INSERT:
-        case ID_FUNCTION_REPLACE:
-        case ID_FUNCTION_INSERTREPLACE:
-        case ID_FUNCTION_DELETERAW:
-        case ID_FUNCTION_DELETEATTIME:
-        case ID_FILE_OPTIONS:
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool CServerPane::IsCommandEnabled(int nId) const {
+    const cmd::Command* pCommand = cmd::FindCommand(nId);
+    if (!pCommand || !pCommand->handler.pfnPane) return false;
     const QTreeWidgetItem* pNode = m_pServerTree ? m_pServerTree->GetSelectedItem() : nullptr;
     const int nItems = m_pItemList ? m_pItemList->GetSelectedCount() : 0;
-    switch (nId) {
-        case ID_SERVER_ADDITEMS:
-            return pNode && COPCItemTreeCtrl::GetItemImage(pNode) != IMAGE_COMPUTER;
-        case ID_SERVER_DISCONNECT:
-        case ID_SERVER_STATUS:
-            return IsServerNode(pNode);
-        case ID_SERVER_DELETEITEMS:
-        case ID_FUNCTION_READRAW:
-        case ID_FUNCTION_READPROCESSED:
-        case ID_FUNCTION_READATTIME:
-        case ID_FUNCTION_INSERT:
-        case ID_FUNCTION_REPLACE:
-        case ID_FUNCTION_INSERTREPLACE:
-        case ID_FUNCTION_DELETERAW:
-        case ID_FUNCTION_DELETEATTIME:
-            return nItems >= 1;
-        case ID_FUNCTION_READATTRIBUTE:
-            return nItems == 1;
-        case ID_FILE_OPTIONS:
-        case ID_SERVER_CONNECT:
-        case ID_SERVER_CONNECTREMOTE:
+    switch (pCommand->rule) {
+        case cmd::Rule::Always:
             return true;
-        default:
-            return false;
+        case cmd::Rule::NodeNotMachine:
+            return pNode && COPCItemTreeCtrl::GetItemImage(pNode) != IMAGE_COMPUTER;
+        case cmd::Rule::ServerNode:
+            return IsServerNode(pNode);
+        case cmd::Rule::AnyItem:
+            return nItems >= 1;
+        case cmd::Rule::OneItem:
+            return nItems == 1;
     }
+    return false;
 }
 
 void CServerPane::OnCommand(int nId) {
     // A disabled command does nothing, whichever road it came by.
     if (!IsCommandEnabled(nId)) return;
-    switch (nId) {
-        case ID_SERVER_CONNECT:
-            OnConnect();
-            break;
-        case ID_SERVER_CONNECTREMOTE:
-            OnConnectRemote();
-            break;
-        case ID_SERVER_DISCONNECT:
-            OnDisconnect();
-            break;
-        case ID_SERVER_ADDITEMS:
-            OnAddItems();
-            break;
-        case ID_SERVER_DELETEITEMS:
-            OnDeleteItems();
-            break;
-        case ID_SERVER_STATUS:
-            OnServerStatus();
-            break;
-        case ID_FUNCTION_READRAW:
-            OnReadRaw();
-            break;
-        case ID_FUNCTION_READPROCESSED:
-            OnReadProcessed();
-            break;
-        case ID_FUNCTION_READATTRIBUTE:
-            OnReadAttribute();
-            break;
-        case ID_FUNCTION_READATTIME:
-            OnReadAtTime();
-            break;
-        case ID_FUNCTION_INSERT:
-            OnInsert();
-            break;
-        case ID_FUNCTION_REPLACE:
-            OnReplace();
-            break;
-        case ID_FUNCTION_INSERTREPLACE:
-            OnInsertReplace();
-            break;
-        case ID_FUNCTION_DELETERAW:
-            OnDeleteRaw();
-            break;
-        case ID_FUNCTION_DELETEATTIME:
-            OnDeleteAtTime();
-            break;
-        case ID_FILE_OPTIONS:
-            OnOptions();
-            break;
-        default:
-            break;
-    }
+    (this->*cmd::FindCommand(nId)->handler.pfnPane)();
     if (m_pMainFrame) m_pMainFrame->UpdateCommandUI();
 }

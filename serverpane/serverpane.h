@@ -42,9 +42,8 @@ public:
     // Joins COM, fixes security and fills the toolbar's server box (once, from the frame's creation).
     void InitComAndDiscoverServers();
 
-    // Command handlers.
+    // Command handlers (the command table names them).
     void OnConnect();
-    void OnConnectRemote();
     void OnDisconnect();
     void OnAddItems();
     void OnDeleteItems();
@@ -56,12 +55,6 @@ public:
     void OnReadAtTime();
     // Read Raw once its dialog was confirmed: the call with the dialog's arguments and the output.
     void ReadRawAfterDialog(const CReadRawDlg& dlg);
-    void OnInsert() { UpdateHistory(OPCHDA_INSERT); }
-    void OnReplace() { UpdateHistory(OPCHDA_REPLACE); }
-    void OnInsertReplace() { UpdateHistory(OPCHDA_INSERTREPLACE); }
-    void UpdateHistory(OPCHDA_EDITTYPE mode);
-    void OnDeleteRaw();
-    void OnDeleteAtTime();
 
     // The one connection routine: remote takes m_strRemoteComputer and m_strRemoteProgId, local the
     // toolbar box's selection. Reports its own failures.
@@ -97,9 +90,8 @@ public:
     void ReleaseLastResults();
     const client::ResultSet& GetLastResults() const { return m_lastResults; }
 
-    bool HasCommandHandler(int nId) const;
-
-    // IOutputPaneHost
+    // IOutputPaneHost. The pane carries the commands whose handler in the command table is one of its
+    // own: enabled by the table's rule, carried out by that handler. Any other id is disabled here.
     void OnCommand(int nId) override;
     bool IsCommandEnabled(int nId) const override;
     DWORD GetMaxDisplayItems() const override { return m_nMaxDisplayItems; }
@@ -133,7 +125,6 @@ public:
 private:
     // Hooks for the dialogs of other windows; each returns after its dialog closed.
     void RunAddItemsDialog();
-    void RunAddRemoteServerDialog();
 
 protected:
     void resizeEvent(QResizeEvent* pEvent) override;

@@ -17,7 +17,6 @@
 
 #include "app/aboutdlg.h"
 #include "app/brindlexapp.h"
-#include "app/commands.h"
 #include "app/editbar.h"
 #include "app/mainframe.h"
 #include "com/objbase.h"
@@ -25,6 +24,7 @@
 #include "outputpane/outputpane.h"
 #include "resources/uikit.h"
 #include "serverpane/commandids.h"
+#include "serverpane/commands.h"
 #include "serverpane/opcitemctrls.h"
 #include "serverpane/serverpane.h"
 #include "tests/plugins/recording_control.h"
@@ -127,11 +127,12 @@ TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
 }
 
 TEST_F(MainFrameTest, EveryCommandCarriesItsPromptAndTooltip) {
-    for (const app::CommandText& c : app::CommandTexts()) {
+    for (const cmd::Command& c : cmd::Commands()) {
         QAction* a = frame->GetCommandAction(c.nId);
         ASSERT_NE(a, nullptr) << c.nId;
         EXPECT_EQ(a->data().toInt(), c.nId);
-        EXPECT_EQ(a->statusTip(), QString::fromLatin1(c.pszPrompt)) << c.nId;
+        EXPECT_EQ(a->statusTip(), QString::fromLatin1(c.pszPrompt ? c.pszPrompt : "")) << c.nId;
+        EXPECT_EQ(frame->GetCommandPrompt(c.nId), a->statusTip()) << c.nId;
         if (c.pszTooltip) {
             EXPECT_EQ(a->toolTip(), QString::fromLatin1(c.pszTooltip)) << c.nId;
         }
@@ -277,19 +278,25 @@ TEST_F(MainFrameTest, EnablingIsTheSameWhicheverPaneIsActive) {
         for (int id : paneCommands) s << frame->GetCommandAction(id)->isEnabled();
         return s;
     };
+    // What the rules give, for the commands whose operation is built; the others stay disabled.
+    auto built = [&](QList<bool> byRule) {
+        for (int i = 0; i < byRule.size(); ++i)
+            byRule[i] = byRule[i] && cmd::FindCommand(paneCommands[i])->handler;
+        return byRule;
+    };
     for (QWidget* active : {static_cast<QWidget*>(pane), static_cast<QWidget*>(frame->GetOutputPane())}) {
         frame->SetActivePane(active);
         ASSERT_EQ(frame->GetActivePane(), active);
         pane->GetItemList()->item(0)->setSelected(true);
         pane->GetItemList()->item(1)->setSelected(true);
         // Brindlex server node (second server image) and two items: all but Read Attribute.
-        EXPECT_EQ(states(), (QList<bool>{true, true, true, true, true, true, true, true, false, true, true,
-                                         true, true, true, true, true}));
+        EXPECT_EQ(states(), built({true, true, true, true, true, true, true, true, false, true, true, true,
+                                   true, true, true, true}));
         pane->GetItemList()->item(1)->setSelected(false);
         EXPECT_TRUE(states()[8]);  // one item: Read Attribute too
         pane->GetServerTree()->setCurrentItem(pane->GetServerTree()->topLevelItem(0));  // the computer
-        EXPECT_EQ(states(), (QList<bool>{true, true, false, false, false, false, false, false, false, false,
-                                         false, false, false, false, false, true}));
+        EXPECT_EQ(states(), built({true, true, false, false, false, false, false, false, false, false, false,
+                                   false, false, false, false, true}));
         pane->GetServerTree()->setCurrentItem(pane->GetServerTree()->topLevelItem(0)->child(0));
     }
 }
@@ -315,6 +322,36 @@ TEST_F(MainFrameTest, CommandsWithoutAHandlerAreDisabledAndCtrlCCopiesNothing) {
     QTest::keyClick(list, Qt::Key_Insert, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "untouched");
     EXPECT_EQ(list->count(), 1);
+}
+
+TEST_F(MainFrameTest, CommandsWhoseOperationIsNotBuiltShowDisabledAndDoNothing) {
+    CHDAServer* a = File(u"", u"A.Server");
+    pane->m_strCurrentServer = u"A.Server";
+    a->AddItemToServer(u"x", 1);
+    pane->GetItemList()->item(0)->setSelected(true);
+    const int notBuilt[] = {ID_SERVER_CONNECTREMOTE,   ID_FUNCTION_INSERT,    ID_FUNCTION_REPLACE,
+                            ID_FUNCTION_INSERTREPLACE, ID_FUNCTION_DELETERAW, ID_FUNCTION_DELETEATTIME};
+    for (QWidget* active : {static_cast<QWidget*>(pane), static_cast<QWidget*>(frame->GetOutputPane())}) {
+        frame->SetActivePane(active);
+        frame->UpdateCommandUI();
+        ASSERT_TRUE(frame->GetCommandAction(ID_FUNCTION_READRAW)->isEnabled());  // the rule holds
+        for (int id : notBuilt) {
+            QAction* action = frame->GetCommandAction(id);
+            EXPECT_FALSE(action->isEnabled()) << id;
+            EXPECT_FALSE(frame->IsCommandEnabled(id)) << id;
+            EXPECT_FALSE(pane->IsCommandEnabled(id)) << id;
+            auto* button = qobject_cast<QToolButton*>(frame->GetEditBar()->widgetForAction(action));
+            ASSERT_NE(button, nullptr) << id;
+            EXPECT_FALSE(button->isEnabled()) << id;
+            frame->RouteCommand(id);
+            action->trigger();
+            EXPECT_FALSE(pane->GetOutputPane()->OnCommand(id)) << id;
+        }
+    }
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(messages->seen.empty());
+    EXPECT_EQ(pane->GetOutputPane()->GetTabCtrl(), nullptr);
+    EXPECT_EQ(pane->GetOutputPane()->GetResultList(), nullptr);
 }
 
 TEST_F(MainFrameTest, ACommandFromTheOutputPaneReachesTheServerPane) {

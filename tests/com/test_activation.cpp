@@ -257,34 +257,55 @@ TEST_F(Activation, ProgIdLookups) {
     EXPECT_EQ(CLSIDFromProgID(u"HdaTest.Recording.1", nullptr), E_POINTER);
 }
 
-TEST_F(Activation, ServerListAnswersFromTheLocalStore) {
-    RegisterRecordingProfiles(kRecording);
-    MULTI_QI qi{&IID_IOPCServerList, nullptr, E_FAIL};
-    WCHAR empty[1] = {0};
-    COSERVERINFO info{0, empty, nullptr, 0};
-    ASSERT_EQ(CoCreateInstanceEx(CLSID_OpcServerList, nullptr, CLSCTX_ALL, &info, 1, &qi), S_OK);
-    auto list = com::ComPtr<IOPCServerList>::Attach(static_cast<IOPCServerList*>(qi.pItf));
+// A class a layer above installs: its getter answers with a code of its own, so a result shows whether
+// the request reached it.
+int g_processClassCalls = 0;
+HRESULT ProcessClassObject(REFIID, void** ppv) {
+    ++g_processClassCalls;
+    *ppv = nullptr;
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
 
-    CLSID c{};
-    EXPECT_EQ(list->CLSIDFromProgID(u"HdaTest.NoSyncRead.1", &c), S_OK);
-    EXPECT_EQ(c, CLSID_HdaTestNoSyncRead);
-    EXPECT_EQ(list->CLSIDFromProgID(u"Unknown.Server.1", &c), CO_E_CLASSSTRING);
+TEST_F(Activation, AnInstalledProcessClassIsServedHereBeforeTheStoreUntilReset) {
+    const CLSID clsid = CLSID_HdaTestRecording;
+    RegisterRecordingProfiles(kRecording);  // the store has the same CLSID
+    g_processClassCalls = 0;
+    void* p = nullptr;
+    auto classObject = [&] {
+        return CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &p);
+    };
+    ASSERT_EQ(classObject(), S_OK);
+    static_cast<IUnknown*>(p)->Release();
 
-    LPOLESTR progId = nullptr, userType = nullptr;
-    ASSERT_EQ(list->GetClassDetails(CLSID_HdaTestNoAsync, &progId, &userType), S_OK);
-    EXPECT_EQ(std::u16string(progId), u"HdaTest.NoAsync.1");
-    EXPECT_EQ(std::u16string(userType), u"HDA Vistrel recording test server");
-    CoTaskMemFree(progId);
-    CoTaskMemFree(userType);
-    EXPECT_EQ(list->GetClassDetails(CLSID_OpcServerList, &progId, &userType), REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(progId, nullptr);
-    EXPECT_EQ(userType, nullptr);
-    EXPECT_EQ(list->GetClassDetails(CLSID_HdaTestNoAsync, nullptr, &userType), E_INVALIDARG);
+    com::SetProcessClass(clsid, &ProcessClassObject);
+    EXPECT_EQ(classObject(), CLASS_E_CLASSNOTAVAILABLE);
+    WCHAR localhost[] = u"localhost";
+    COSERVERINFO info{0, localhost, nullptr, 0};
+    MULTI_QI qi{&IID_IUnknown, nullptr, S_OK};
+    EXPECT_EQ(CoCreateInstanceEx(clsid, nullptr, CLSCTX_REMOTE_SERVER, &info, 1, &qi),
+              CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(g_processClassCalls, 2);
 
-    CATID hda = CATID_OPCHDAServer10;
-    com::ComPtr<IEnumGUID> e;
-    ASSERT_EQ(list->EnumClassesOfCategories(1, &hda, 0, nullptr, e.ReleaseAndGetAddressOf()), S_OK);
-    EXPECT_EQ(Enumerate(e.Get()).size(), 5u);
+    // It outlives the end of COM, is not served while COM is down, and goes with a null getter.
+    CoUninitialize();
+    EXPECT_EQ(classObject(), CO_E_NOTINITIALIZED);
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    EXPECT_EQ(classObject(), CLASS_E_CLASSNOTAVAILABLE);
+    com::SetProcessClass(clsid, nullptr);
+    ASSERT_EQ(classObject(), S_OK);
+    static_cast<IUnknown*>(p)->Release();
+
+    // The test reset removes every installed class.
+    com::SetProcessClass(clsid, &ProcessClassObject);
+    com::ResetRuntimeForTests();
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    ASSERT_EQ(classObject(), S_OK);
+    static_cast<IUnknown*>(p)->Release();
+    EXPECT_EQ(g_processClassCalls, 3);
+
+    // The runtime itself serves no OPC server list: the HDA layer installs it.
+    EXPECT_EQ(CoGetClassObject(CLSID_OpcServerList, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &p),
+              REGDB_E_CLASSNOTREG);
 }
 
 // ---- Creation ----

@@ -87,9 +87,10 @@ FILETIME MakeFileTime(int year, int month, int day, int hour, int minute, int se
     const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     const long long daysSince1970 = era * 146097 + doe - 719468;
     const long long daysSince1601 = daysSince1970 + 134774;
-    const ULONGLONG t = static_cast<ULONGLONG>(daysSince1601) * 864000000000ULL +
-                        static_cast<ULONGLONG>(((hour * 60LL + minute) * 60 + second) * 1000 + ms) * 10000ULL +
-                        static_cast<ULONGLONG>(ticks);
+    const ULONGLONG t =
+        static_cast<ULONGLONG>(daysSince1601) * 864000000000ULL +
+        static_cast<ULONGLONG>(((hour * 60LL + minute) * 60 + second) * 1000 + ms) * 10000ULL +
+        static_cast<ULONGLONG>(ticks);
     return U64ToFileTime(t);
 }
 

@@ -21,7 +21,9 @@
 
 namespace {
 
-QString Q(const char* s) { return QString::fromUtf8(s); }
+QString Q(const char* s) {
+    return QString::fromUtf8(s);
+}
 const QString kNotReturned = QString::fromUtf16(CValueTabRows::kNotReturned);
 
 class OutputPaneTest : public ::testing::Test {
@@ -138,7 +140,8 @@ TEST_F(OutputPaneTest, RowsShowTheValuesInTheServersOrder) {
         {"Ack - Date", "2001/12/31 23:59:59.999", "Unknown Quality"},
     };
     for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) EXPECT_EQ(ValueList()->GetItemText(r, c), Q(expected[r][c])) << r << "," << c;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(ValueList()->GetItemText(r, c), Q(expected[r][c])) << r << "," << c;
     // What the view shows is what the list holds.
     EXPECT_EQ(ValueList()->model()->index(1, 2).data().toString(), Q(expected[1][2]));
     // A cell cut short by its column is readable whole in its tooltip.
@@ -384,48 +387,30 @@ TEST_F(OutputPaneTest, AReleasedResultSetIsNeverTouched) {
 
 // ---- Commands ----
 
-TEST_F(OutputPaneTest, EveryCommandIsForwardedWithTheServerPanesRule) {
-    for (int id : COutputPane::kForwardedCommands) host.enabled.insert(id);
-    for (int id : COutputPane::kForwardedCommands) {
+// Command ids as the main window sends them.
+constexpr int kReadRaw = 32792, kReadAttribute = 32797, kDisconnect = 61211, kOptions = 32805;
+
+TEST_F(OutputPaneTest, CommandsAreForwardedWithTheServerPanesRule) {
+    // The server pane decides which commands are enabled, its own or not; the pane forwards just those.
+    host.enabled = {kReadRaw, kOptions};
+    for (int id : {kReadRaw, kOptions}) {
         EXPECT_TRUE(pane->IsCommandEnabled(id)) << id;
         EXPECT_TRUE(pane->OnCommand(id)) << id;
     }
-    EXPECT_EQ(host.commands, std::vector<int>(COutputPane::kForwardedCommands.begin(),
-                                              COutputPane::kForwardedCommands.end()));
-
-    // A command the server pane disables is neither enabled nor carried out.
-    host.commands.clear();
-    host.enabled = {COutputPane::ID_READ_RAW};
-    EXPECT_TRUE(pane->IsCommandEnabled(COutputPane::ID_READ_RAW));
-    EXPECT_FALSE(pane->IsCommandEnabled(COutputPane::ID_READ_ATTRIBUTE));
-    EXPECT_FALSE(pane->OnCommand(COutputPane::ID_READ_ATTRIBUTE));
-    EXPECT_FALSE(pane->IsCommandEnabled(COutputPane::ID_DISCONNECT));
-    // Options is always enabled; Connect and Connect Remote have no rule.
-    EXPECT_TRUE(pane->IsCommandEnabled(COutputPane::ID_OPTIONS));
-    EXPECT_TRUE(pane->IsCommandEnabled(COutputPane::ID_CONNECT));
-    EXPECT_TRUE(pane->IsCommandEnabled(COutputPane::ID_CONNECT_REMOTE));
-    EXPECT_TRUE(pane->OnCommand(COutputPane::ID_OPTIONS));
-    EXPECT_EQ(host.commands, std::vector<int>{COutputPane::ID_OPTIONS});
-}
-
-TEST_F(OutputPaneTest, CommandsThatAreNotThePanesAreLeftAlone) {
-    for (int id : {57634, 57665, 57664, 32786, 32771, 0, -1}) {
-        host.enabled.insert(id);
-        EXPECT_FALSE(COutputPane::IsForwardedCommand(id));
-        EXPECT_FALSE(pane->IsCommandEnabled(id));
-        EXPECT_FALSE(pane->OnCommand(id));
+    for (int id : {kReadAttribute, kDisconnect, 57634, 57665, 0, -1}) {
+        EXPECT_FALSE(pane->IsCommandEnabled(id)) << id;
+        EXPECT_FALSE(pane->OnCommand(id)) << id;
     }
-    EXPECT_TRUE(host.commands.empty());
-    EXPECT_EQ(COutputPane::kForwardedCommands.size(), 16u);
+    EXPECT_EQ(host.commands, (std::vector<int>{kReadRaw, kOptions}));
 }
 
 TEST(OutputPaneWithoutServerPane, ForwardsNothingAndShowsNothing) {
     COutputPane pane;
     pane.resize(300, 200);
-    EXPECT_FALSE(pane.OnCommand(COutputPane::ID_OPTIONS));
-    EXPECT_TRUE(pane.IsCommandEnabled(COutputPane::ID_OPTIONS));
-    EXPECT_FALSE(pane.IsCommandEnabled(COutputPane::ID_READ_RAW));
-    EXPECT_FALSE(pane.OnCommand(COutputPane::ID_READ_RAW));
+    for (int id : {kOptions, kReadRaw}) {
+        EXPECT_FALSE(pane.IsCommandEnabled(id)) << id;
+        EXPECT_FALSE(pane.OnCommand(id)) << id;
+    }
 
     pane.CreateItemTabs();
     ASSERT_NE(pane.GetTabCtrl(), nullptr);

@@ -8,8 +8,8 @@
 
 #include "com/objbase.h"
 #include "dialogs/dlgkit.h"
-#include "serverpane/commandids.h"
 #include "resources/uikit.h"
+#include "serverpane/commandids.h"
 #include "serverpane/opcitemctrls.h"
 #include "tests/com/store_fixture.h"
 #include "tests/plugins/recording_control.h"
@@ -116,8 +116,8 @@ TEST_F(PaneConnections, ServerStatusAsksTheServerSelectedInTheTree) {
     ConnectEntry(0);
     ConnectEntry(1);
     messages.seen.clear();
-    noAsync->Hooks().GetHistorianStatus = [](OPCHDA_SERVERSTATUS* s, FILETIME** c, FILETIME** st, WORD*, WORD*,
-                                             WORD*, DWORD*, LPWSTR* ss, LPWSTR* v) {
+    noAsync->Hooks().GetHistorianStatus = [](OPCHDA_SERVERSTATUS* s, FILETIME** c, FILETIME** st, WORD*,
+                                             WORD*, WORD*, DWORD*, LPWSTR* ss, LPWSTR* v) {
         *s = OPCHDA_DOWN;
         *c = nullptr, *st = nullptr, *ss = nullptr;
         *v = TaskString(u"second");

@@ -8,6 +8,7 @@
 
 #include "com/objbase.h"
 #include "resources/uikit.h"
+#include "serverpane/commands.h"
 #include "serverpane/opcitemctrls.h"
 #include "tests/serverpane/fake_frame.h"
 #include "tests/serverpane/message_recorder.h"
@@ -176,40 +177,44 @@ TEST_F(ServerPaneTest, HandlesFollowListOrderRepeated) {
 }
 
 TEST_F(ServerPaneTest, EnablingFollowsTheTreeAndListSelection) {
-    auto enabled = [&](int id) { return pane->IsCommandEnabled(id); };
-    const int itemCommands[] = {ID_SERVER_DELETEITEMS,     ID_FUNCTION_READRAW,   ID_FUNCTION_READPROCESSED,
-                                ID_FUNCTION_READATTIME,    ID_FUNCTION_INSERT,    ID_FUNCTION_REPLACE,
-                                ID_FUNCTION_INSERTREPLACE, ID_FUNCTION_DELETERAW, ID_FUNCTION_DELETEATTIME};
+    // Each command as its rule gives it; a command whose operation is not built is never enabled.
+    auto expect = [&](std::initializer_list<int> ids, bool byRule) {
+        for (int id : ids)
+            EXPECT_EQ(pane->IsCommandEnabled(id), byRule && cmd::FindCommand(id)->handler) << id;
+    };
+    const auto itemCommands = {ID_SERVER_DELETEITEMS,     ID_FUNCTION_READRAW,   ID_FUNCTION_READPROCESSED,
+                               ID_FUNCTION_READATTIME,    ID_FUNCTION_INSERT,    ID_FUNCTION_REPLACE,
+                               ID_FUNCTION_INSERTREPLACE, ID_FUNCTION_DELETERAW, ID_FUNCTION_DELETEATTIME};
 
     // Nothing connected: only the commands without a rule and Options.
-    for (int id : {ID_SERVER_CONNECT, ID_SERVER_CONNECTREMOTE, ID_FILE_OPTIONS})
-        EXPECT_TRUE(enabled(id)) << id;
-    for (int id : {ID_SERVER_ADDITEMS, ID_SERVER_DISCONNECT, ID_SERVER_STATUS, ID_FUNCTION_READATTRIBUTE})
-        EXPECT_FALSE(enabled(id)) << id;
+    expect({ID_SERVER_CONNECT, ID_SERVER_CONNECTREMOTE, ID_FILE_OPTIONS}, true);
+    expect({ID_SERVER_ADDITEMS, ID_SERVER_DISCONNECT, ID_SERVER_STATUS, ID_FUNCTION_READATTRIBUTE}, false);
 
     CHDAServer* a = File(u"", u"A.Server");
     AddItems(a, {{u"x", 1}, {u"y", 2}});
     Select(Node(0));  // a machine node
-    for (int id : {ID_SERVER_ADDITEMS, ID_SERVER_DISCONNECT, ID_SERVER_STATUS})
-        EXPECT_FALSE(enabled(id)) << id;
+    expect({ID_SERVER_ADDITEMS, ID_SERVER_DISCONNECT, ID_SERVER_STATUS}, false);
 
     Select(Node(0, 0));
-    for (int id : {ID_SERVER_ADDITEMS, ID_SERVER_DISCONNECT, ID_SERVER_STATUS})
-        EXPECT_TRUE(enabled(id)) << id;
-    for (int id : itemCommands) EXPECT_FALSE(enabled(id)) << id;
-    EXPECT_FALSE(enabled(ID_FUNCTION_READATTRIBUTE));
+    expect({ID_SERVER_ADDITEMS, ID_SERVER_DISCONNECT, ID_SERVER_STATUS}, true);
+    expect(itemCommands, false);
+    expect({ID_FUNCTION_READATTRIBUTE}, false);
 
     SelectRows({u"x"});
-    for (int id : itemCommands) EXPECT_TRUE(enabled(id)) << id;
-    EXPECT_TRUE(enabled(ID_FUNCTION_READATTRIBUTE));
+    expect(itemCommands, true);
+    expect({ID_FUNCTION_READATTRIBUTE}, true);
 
     SelectRows({u"x", u"y"});
-    for (int id : itemCommands) EXPECT_TRUE(enabled(id)) << id;
-    EXPECT_FALSE(enabled(ID_FUNCTION_READATTRIBUTE));
+    expect(itemCommands, true);
+    expect({ID_FUNCTION_READATTRIBUTE}, false);
 
-    // Ids the pane has no handler for are never enabled.
-    for (int id : {ID_EDIT_COPY, ID_ADDITEM_DELETETAG, IDC_SERVER_TREE, ID_APP_ABOUT})
-        EXPECT_FALSE(enabled(id)) << id;
+    // Ids the pane has no handler for are never enabled, nor carried out.
+    const int updates = frame.updates;
+    for (int id : {ID_EDIT_COPY, ID_ADDITEM_DELETETAG, IDC_SERVER_TREE, ID_APP_ABOUT, ID_APP_EXIT, 0, -1}) {
+        EXPECT_FALSE(pane->IsCommandEnabled(id)) << id;
+        pane->OnCommand(id);
+    }
+    EXPECT_EQ(frame.updates, updates);
 }
 
 TEST_F(ServerPaneTest, DeleteItemsAsksAndOnlyYesRemoves) {

@@ -156,8 +156,12 @@ std::unique_ptr<Series> Engine::OpenSeries(const ItemDef& item) {
 }
 
 namespace {
-void ClearData(ItemRead& r) { r.samples.clear(); }
-void ClearData(ModifiedRead& r) { r.values.clear(); }
+void ClearData(ItemRead& r) {
+    r.samples.clear();
+}
+void ClearData(ModifiedRead& r) {
+    r.values.clear();
+}
 }  // namespace
 
 template <class Read, class Fn>

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <charconv>
 
+#include "client/timetext.h"
 #include "com/timeapi.h"
 #include "dialogs/dlgkit.h"
-#include "hda/hdatime.h"
 #include "resources/uikit.h"
 
 namespace dlg {
@@ -23,8 +23,8 @@ bool LocalTicksText(ULONGLONG localTicks, QString* pText) {
     const FILETIME ft = U64ToFileTime(localTicks);
     SYSTEMTIME st{};
     if (!FileTimeToSystemTime(&ft, &st)) return false;
-    *pText = ui::ToQString(hda::FormatTimeText(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
-                                               st.wMilliseconds));
+    *pText = ui::ToQString(client::FormatTimeText(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+                                                  st.wSecond, st.wMilliseconds));
     return true;
 }
 

@@ -55,6 +55,13 @@ public:
     void OnReadAtTime();
     // Read Raw once its dialog was confirmed: the call with the dialog's arguments and the output.
     void ReadRawAfterDialog(const CReadRawDlg& dlg);
+    // The history updates: Insert, Replace and Insert/Replace are one routine with a mode.
+    void OnInsert() { UpdateHistory(OPCHDA_INSERT); }
+    void OnReplace() { UpdateHistory(OPCHDA_REPLACE); }
+    void OnInsertReplace() { UpdateHistory(OPCHDA_INSERTREPLACE); }
+    void UpdateHistory(OPCHDA_EDITTYPE mode);
+    void OnDeleteRaw();
+    void OnDeleteAtTime();
 
     // The one connection routine: remote takes m_strRemoteComputer and m_strRemoteProgId, local the
     // toolbar box's selection. Reports its own failures.

@@ -124,6 +124,29 @@ TEST_F(MisbehavingServer, CountsLargerThanTheArraysAndMissingArraysShowAsNotRetu
     EXPECT_EQ(com::LiveTaskMemBlocks(), baseline);
 }
 
+TEST_F(MisbehavingServer, MemoryRunningOutForTheTimesIsSaidAndKeepsTheOldTabs) {
+    ClickRows({u"A"});
+    ReadRaw();
+    ASSERT_EQ(TabCaptions(), (QStringList{"A"}));
+    ClickRows({u"B"});
+    (*control)->ClearCalls();
+    const long baseline = com::LiveTaskMemBlocks() - (2 + 3);  // less the result set the read releases
+    messages.seen.clear();
+    // The record of the end time, after the dialog closed.
+    Arm<CReadRawDlg>([](CReadRawDlg& d) {
+        com::FailTaskMemAlloc(2);
+        Press(&d, IDOK);
+    });
+    pane->OnReadRaw();
+    com::ResetTaskMemFailure();
+    ASSERT_EQ(messages.Texts(), (Texts{u"Out of Memory!!!"}));
+    EXPECT_EQ(messages.seen[0].caption, u"Error");
+    EXPECT_EQ(messages.seen[0].icon, hda::MsgIcon::Exclamation);
+    EXPECT_TRUE(CallsTo("IOPCHDA_SyncRead::ReadRaw").empty());
+    EXPECT_EQ(TabCaptions(), (QStringList{"A"}));
+    EXPECT_EQ(com::LiveTaskMemBlocks(), baseline);
+}
+
 // ---- Read Attribute ----
 
 class MisbehavingAttributes : public MisbehavingServer {

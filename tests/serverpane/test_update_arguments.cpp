@@ -1,5 +1,6 @@
 // The five history updates against the recording test server: the exact arrays of each call, the
 // result list, the failures and misbehaving answers, and what is left allocated afterwards.
+#include "dialogs/datageneratordlg.h"
 #include "outputpane/valuerows.h"
 #include "tests/serverpane/update_drivers.h"
 
@@ -97,6 +98,35 @@ TEST_F(UpdateArguments, EachModeSendsOneEntryPerRowAndItemInRowOrderAndListsThem
         pane->ReleaseLastResults();
         EXPECT_EQ(com::LiveTaskMemBlocks(), liveBefore);
     }
+    EXPECT_TRUE(messages.seen.empty());
+}
+
+TEST_F(UpdateArguments, GeneratedRowsGoOutOldestFirstInExact64BitSteps) {
+    Connect(0, {u"Plant.Status"});
+    ClickRows({u"Plant.Status"});
+    // 300 s are 3e9 ticks: three rows span more than 2^32 ticks.
+    Arm<CInsertDlg>([](CInsertDlg& d) {
+        Arm<CDataGeneratorDlg>([](CDataGeneratorDlg& g) {
+            readtest::SetMoment(&g, IDC_GEN_START_DATE, IDC_GEN_START_TIME, IDC_GEN_START_MS,
+                                QDate(2009, 2, 24), QTime(10, 0, 0), 500);
+            dlg::GetDlgItem<QLineEdit>(&g, IDC_GEN_END_VALUE)->setText("4");
+            dlg::GetDlgItem<QLineEdit>(&g, IDC_GEN_TIME_INCREMENT)->setText("300");
+            dlg::GetDlgItem<QComboBox>(&g, IDC_GEN_QUALITY)->setCurrentIndex(1);  // Uncertain
+            Press(&g, IDC_GENERATE);
+            Press(&g, IDOK);
+        });
+        Press(&d, IDC_DATA_GENERATOR);
+        Press(&d, IDOK);
+    });
+    pane->OnCommand(ID_FUNCTION_INSERT);
+    const auto calls = CallsTo("IOPCHDA_SyncUpdate::Insert");
+    ASSERT_EQ(calls.size(), 1u);
+    const ULONGLONG t0 = Ticks(2009, 2, 24, 9, 0, 0, 500), step = 3000000000ULL;
+    EXPECT_EQ(calls[0].timestamps, (std::vector<ULONGLONG>{t0, t0 + step, t0 + 2 * step}));
+    EXPECT_EQ(calls[0].qualities, (std::vector<DWORD>{0x40, 0x40, 0x40}));
+    std::vector<std::u16string> texts;
+    for (const auto& v : calls[0].values) texts.push_back(v.text);
+    EXPECT_EQ(texts, (std::vector<std::u16string>{u"1.000000", u"2.000000", u"3.000000"}));
     EXPECT_TRUE(messages.seen.empty());
 }
 

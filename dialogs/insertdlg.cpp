@@ -11,8 +11,8 @@
 #include <limits>
 #include <new>
 
+#include "client/timetext.h"
 #include "com/text.h"
-#include "com/timeapi.h"
 #include "dialogs/datageneratordlg.h"
 #include "hda/messages.h"
 #include "resources/uikit.h"
@@ -175,7 +175,7 @@ void CInsertDlg::OnOK() {
             // Local to UTC with the bias in force now, whatever the season of the row's own date.
             const FILETIME ftLocal = U64ToFileTime(row.localTicks);
             FILETIME ftUtc{};
-            if (!LocalFileTimeToFileTime(&ftLocal, &ftUtc)) {
+            if (!client::DisplayToUtc(ftLocal, client::TimeBasis::LocalCurrentBias, &ftUtc)) {
                 hda::ShowMessage(this,
                                  com::FormatW(u"Row %i: the local time %s has no UTC time; the row cannot be "
                                               u"written.",

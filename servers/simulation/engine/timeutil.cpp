@@ -10,7 +10,7 @@ namespace sim {
 
 namespace {
 constexpr std::int64_t kDays1601 = com::calendar::DaysFromCivil(1601, 1, 1);  // from 1970-01-01
-constexpr double kOleEpochDays = 109205.0;                                     // 1601-01-01 .. 1899-12-30
+constexpr double kOleEpochDays = 109205.0;                                    // 1601-01-01 .. 1899-12-30
 }  // namespace
 
 std::int64_t DaysFromCivil(int year, int month, int day) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "com/classstore.h"
+#include "com/errhandlingapi.h"
 #include "com/objbase.h"
 #include "com/oleauto.h"
 #include "com/text.h"

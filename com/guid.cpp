@@ -105,9 +105,12 @@ extern "C" HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
 extern "C" HRESULT IIDFromString(LPCOLESTR lpsz, IID* lpiid) {
     if (lpiid == nullptr) return E_POINTER;
     if (lpsz == nullptr) return E_INVALIDARG;
-    HRESULT hr = ParseGuid(lpsz, lpiid);
-    if (FAILED(hr)) *lpiid = GUID_NULL;
-    return hr;
+    // Unlike CLSIDFromString, a malformed interface id is an invalid argument and the output is
+    // left as it was.
+    GUID g;
+    if (FAILED(ParseGuid(lpsz, &g))) return E_INVALIDARG;
+    *lpiid = g;
+    return S_OK;
 }
 
 namespace com {

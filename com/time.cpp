@@ -11,6 +11,7 @@
 #include <string>
 
 #include "com/calendar.h"
+#include "com/errhandlingapi.h"
 #include "com/timeapi.h"
 
 namespace {
@@ -120,29 +121,36 @@ bool ApplyBias(ULONGLONG in, LONG biasMinutes, bool toLocal, ULONGLONG* out) {
     return true;
 }
 
-}  // namespace
-
 // ---- calendar conversions -------------------------------------------------------------------------
 
+BOOL Invalid() {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+}  // namespace
+
 extern "C" BOOL SystemTimeToFileTime(const SYSTEMTIME* st, LPFILETIME ft) {
-    if (st == nullptr || ft == nullptr) return FALSE;
+    if (st == nullptr || ft == nullptr) return Invalid();
     // wDayOfWeek is ignored, as on Windows.
-    if (st->wYear < 1601 || st->wYear > 30827) return FALSE;
-    if (st->wMonth < 1 || st->wMonth > 12) return FALSE;
-    if (st->wDay < 1 || st->wDay > DaysInMonth(st->wYear, st->wMonth)) return FALSE;
-    if (st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59 || st->wMilliseconds > 999) return FALSE;
+    if (st->wYear < 1601 || st->wYear > 30828) return Invalid();
+    if (st->wMonth < 1 || st->wMonth > 12) return Invalid();
+    if (st->wDay < 1 || st->wDay > DaysInMonth(st->wYear, st->wMonth)) return Invalid();
+    if (st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59 || st->wMilliseconds > 999) return Invalid();
     const long long days = DaysFromCivil(st->wYear, st->wMonth, st->wDay) + kDays1601To1970;
     const ULONGLONG ticks = static_cast<ULONGLONG>(days) * kTicksPerDay +
                             (st->wHour * 3600ULL + st->wMinute * 60ULL + st->wSecond) * com::kTicksPerSecond +
                             st->wMilliseconds * kTicksPerMillisecond;
+    // Year 30828 counts up to 09-14 02:48:05.477, the last millisecond FileTimeToSystemTime gives.
+    if (ticks > kMaxFileTime) return Invalid();
     *ft = U64ToFileTime(ticks);
     return TRUE;
 }
 
 extern "C" BOOL FileTimeToSystemTime(const FILETIME* ft, LPSYSTEMTIME st) {
-    if (ft == nullptr || st == nullptr) return FALSE;
+    if (ft == nullptr || st == nullptr) return Invalid();
     const ULONGLONG ticks = FileTimeToU64(*ft);
-    if (ticks > kMaxFileTime) return FALSE;
+    if (ticks > kMaxFileTime) return Invalid();
     const long long days = static_cast<long long>(ticks / kTicksPerDay);
     const ULONGLONG inDay = ticks % kTicksPerDay;
     const Civil c = CivilFromDays(days - kDays1601To1970);
@@ -161,17 +169,17 @@ extern "C" BOOL FileTimeToSystemTime(const FILETIME* ft, LPSYSTEMTIME st) {
 }
 
 extern "C" BOOL FileTimeToLocalFileTime(const FILETIME* ft, LPFILETIME localFt) {
-    if (ft == nullptr || localFt == nullptr) return FALSE;
+    if (ft == nullptr || localFt == nullptr) return Invalid();
     ULONGLONG out;
-    if (!ApplyBias(FileTimeToU64(*ft), com::CurrentBiasMinutes(), true, &out)) return FALSE;
+    if (!ApplyBias(FileTimeToU64(*ft), com::CurrentBiasMinutes(), true, &out)) return Invalid();
     *localFt = U64ToFileTime(out);
     return TRUE;
 }
 
 extern "C" BOOL LocalFileTimeToFileTime(const FILETIME* localFt, LPFILETIME ft) {
-    if (localFt == nullptr || ft == nullptr) return FALSE;
+    if (localFt == nullptr || ft == nullptr) return Invalid();
     ULONGLONG out;
-    if (!ApplyBias(FileTimeToU64(*localFt), com::CurrentBiasMinutes(), false, &out)) return FALSE;
+    if (!ApplyBias(FileTimeToU64(*localFt), com::CurrentBiasMinutes(), false, &out)) return Invalid();
     *ft = U64ToFileTime(out);
     return TRUE;
 }

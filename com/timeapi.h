@@ -3,11 +3,14 @@
 
 #include <functional>
 
+#include "com/errhandlingapi.h"
 #include "com/types.h"
 
 extern "C" {
 // Fails (FALSE) on month 0 or 13, day 0 or past the month's end, 29 February outside leap years,
-// hour 24, minute or second 60, milliseconds 1000, years before 1601 or after 30827.
+// hour 24, minute or second 60, milliseconds 1000, before 1601 or after 30828-09-14 02:48:05.477
+// (0x7FFFFFFFFFFFE950). Every conversion here sets ERROR_INVALID_PARAMETER (GetLastError) when it
+// fails.
 BOOL SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime);
 // Fails above 0x7FFFFFFFFFFFFFFF.
 BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime);

@@ -34,10 +34,12 @@
 //   DISP_E_TYPEMISMATCH; out of range (e.g. "1e400" as VT_R8): DISP_E_OVERFLOW; too small for a
 //   double: 0.
 // * From text to VT_BOOL: "True"/"False" (any case), "#TRUE#"/"#FALSE#", or any number (non-zero is
-//   true). To VT_DATE: dates as M/D/Y first, then Y/M/D, then D/M/Y, whichever is a valid date
-//   ("2/24/2009", "2009-02-24", "24.02.2009", "Feb 24, 2009", "24 February 2009"), two-digit years
-//   00-29 as 20xx and 30-99 as 19xx, two numbers as a date in the current year; times h:m[:s[.fff]]
-//   with optional AM/PM. Anything else is DISP_E_TYPEMISMATCH.
+//   true). To VT_DATE, as Windows reads text under en-US: dates as M/D/Y first, then Y/M/D, then
+//   D/M/Y, whichever is a valid date ("2/24/2009", "2009-02-24", "Feb 24, 2009", "24 February
+//   2009"), two-digit years 00-29 as 20xx and 30-99 as 19xx, two numbers as a date in the current
+//   year; times h:m[:s] with optional AM/PM, where a point separates like a colon ("1.5" is 01:05,
+//   so "24.02.2009" is no date). Fractions of a second and the ISO "T" are refused. Anything else
+//   is DISP_E_TYPEMISMATCH.
 // * Separators: LOCALE_USER_DEFAULT (and the system default and neutral locales) use the user's
 //   decimal separator (com::SetUserDecimalSeparator, default from the environment's LC_NUMERIC), or
 //   the locale's own with VARIANT_NOUSEROVERRIDE; LOCALE_INVARIANT uses '.'; other LCIDs use their
@@ -743,8 +745,13 @@ Parse ParseDate(std::u16string_view t, DATE* out) {
                 tok.value = tok.value * 10 + (t[i] - u'0');
                 ++i;
             }
-            if (i < n && (t[i] == u':' || t[i] == u'/' || t[i] == u'-' || t[i] == u'.'))
+            // Under en-US the point separates hours from minutes, as the colon does: "1.5" is 01:05.
+            if (i < n && (t[i] == u':' || t[i] == u'.')) {
+                tok.sepAfter = u':';
+                ++i;
+            } else if (i < n && (t[i] == u'/' || t[i] == u'-')) {
                 tok.sepAfter = t[i++];
+            }
             toks[count++] = tok;
             continue;
         }
@@ -765,8 +772,8 @@ Parse ParseDate(std::u16string_view t, DATE* out) {
                 tok.value = m;
                 if (i < n && (t[i] == u'/' || t[i] == u'-')) tok.sepAfter = t[i++];
                 toks[count++] = tok;
-            } else if (IsDayName(w) || EqualsAsciiNoCase(w, "t")) {
-                // weekday names are ignored; "T" joins an ISO date to its time
+            } else if (IsDayName(w)) {
+                // weekday names are ignored
             } else {
                 return Parse::Mismatch;
             }
@@ -776,9 +783,9 @@ Parse ParseDate(std::u16string_view t, DATE* out) {
     }
     if (count == 0) return Parse::Mismatch;
 
-    // The time: numbers joined by ':' (h:m or h:m:s, then .fraction), or a lone hour before AM/PM.
+    // The time: numbers joined by ':' or '.' (h:m or h:m:s; no fractions of a second), or a lone hour
+    // before AM/PM.
     long long hour = 0, minute = 0, second = 0;
-    double fraction = 0;
     bool haveTime = false;
     bool used[12] = {};
     for (int k = 0; k < count; ++k) {
@@ -795,13 +802,7 @@ Parse ParseDate(std::u16string_view t, DATE* out) {
             used[k + 2] = true;
             last = k + 2;
         }
-        if (toks[last].sepAfter == u'.' && last > k + 1 && last + 1 < count && !toks[last + 1].month) {
-            const Token& f = toks[last + 1];
-            fraction = static_cast<double>(f.value) / std::pow(10.0, f.digits);
-            used[last + 1] = true;
-        } else if (toks[last].sepAfter == u':') {
-            return Parse::Mismatch;
-        }
+        if (toks[last].sepAfter == u':') return Parse::Mismatch;
     }
     if (!haveTime && ampm) {
         for (int k = count - 1; k >= 0; --k) {
@@ -901,7 +902,7 @@ Parse ParseDate(std::u16string_view t, DATE* out) {
     }
     const long long days =
         DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kDateEpoch;
-    const double frac = (static_cast<double>(hour * 3600 + minute * 60 + second) + fraction) / 86400.0;
+    const double frac = static_cast<double>(hour * 3600 + minute * 60 + second) / 86400.0;
     *out = days >= 0 ? static_cast<double>(days) + frac : static_cast<double>(days) - frac;
     return Parse::Ok;
 }

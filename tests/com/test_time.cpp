@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -107,6 +108,46 @@ TEST_F(Time, RangeEnds) {
     EXPECT_EQ(top->wMilliseconds, 477);
     EXPECT_FALSE(ToSt(0x8000000000000000ULL));
     EXPECT_FALSE(ToSt(0xFFFFFFFFFFFFFFFFULL));
+    // ...and the last millisecond converts back.
+    EXPECT_EQ(ToTicks(*top), 0x7FFFFFFFFFFFE950ULL);
+}
+
+TEST_F(Time, FailedConversionsSetTheThreadsLastError) {
+    SetLastError(ERROR_SUCCESS);
+    const SYSTEMTIME good = St(2009, 2, 24), bad = St(2009, 2, 30);
+    FILETIME ft{}, huge = U64ToFileTime(0xFFFFFFFFFFFFFFFFULL), zero{};
+    SYSTEMTIME st{};
+    EXPECT_TRUE(SystemTimeToFileTime(&good, &ft));
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    SetLastError(5);
+    EXPECT_TRUE(SystemTimeToFileTime(&good, &ft));
+    EXPECT_EQ(GetLastError(), 5u);  // success leaves it alone
+    const std::pair<const char*, std::function<BOOL()>> failures[] = {
+        {"calendar", [&] { return SystemTimeToFileTime(&bad, &ft); }},
+        {"above the range", [&] { return FileTimeToSystemTime(&huge, &st); }},
+        {"null", [&] { return FileTimeToSystemTime(nullptr, &st); }},
+        {"local overflow",
+         [&] {
+             com::SetFixedBiasMinutes(-60);
+             return FileTimeToLocalFileTime(&huge, &ft);
+         }},
+        {"utc underflow",
+         [&] {
+             com::SetFixedBiasMinutes(-60);
+             return LocalFileTimeToFileTime(&zero, &ft);
+         }},
+    };
+    for (const auto& [name, call] : failures) {
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_FALSE(call()) << name;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << name;
+    }
+    // Per thread: another thread starts clean and does not see this one's code.
+    DWORD other = 1;
+    std::thread([&] { other = GetLastError(); }).join();
+    EXPECT_EQ(other, ERROR_SUCCESS);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    SetLastError(ERROR_SUCCESS);
 }
 
 TEST_F(Time, InvalidCalendarFieldsFail) {
@@ -126,20 +167,24 @@ TEST_F(Time, InvalidCalendarFieldsFail) {
         St(2009, 2, 24, 0, 0, 60),
         St(2009, 2, 24, 0, 0, 0, 1000),
         St(1600, 12, 31),
-        St(30828, 1, 1),
+        St(30828, 9, 14, 2, 48, 5, 478),  // past 0x7FFFFFFFFFFFFFFF
+        St(30828, 9, 15),
+        St(30829, 1, 1),
         St(0, 1, 1),
         St(65535, 65535, 65535, 65535, 65535, 65535, 65535),
     };
     for (const auto& st : bad) {
         FILETIME ft{0x11111111, 0x22222222};
+        SetLastError(ERROR_SUCCESS);
         EXPECT_FALSE(SystemTimeToFileTime(&st, &ft))
             << st.wYear << "-" << st.wMonth << "-" << st.wDay << " " << st.wHour << ":" << st.wMinute << ":"
             << st.wSecond << "." << st.wMilliseconds;
         EXPECT_EQ(ft.dwLowDateTime, 0x11111111u);  // untouched on failure
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     }
-    const SYSTEMTIME good[] = {St(2008, 2, 29), St(2000, 2, 29),
-                               St(2009, 1, 31), St(2009, 12, 31, 23, 59, 59, 999),
-                               St(1601, 1, 1),  St(30827, 12, 31)};
+    const SYSTEMTIME good[] = {
+        St(2008, 2, 29), St(2000, 2, 29),   St(2009, 1, 31), St(2009, 12, 31, 23, 59, 59, 999),
+        St(1601, 1, 1),  St(30827, 12, 31), St(30828, 1, 1), St(30828, 9, 14, 2, 48, 5, 477)};
     for (const auto& st : good) EXPECT_TRUE(ToTicks(st)) << st.wYear << "-" << st.wMonth << "-" << st.wDay;
 }
 
@@ -160,10 +205,9 @@ TEST_F(Time, NullPointers) {
 }
 
 TEST_F(Time, RoundTripOverTheWholeRange) {
-    // FileTimeToSystemTime reaches into 30828, but SystemTimeToFileTime stops at the end of 30827.
-    const ULONGLONG last = *ToTicks(St(30827, 12, 31, 23, 59, 59, 999));
+    // Every instant FileTimeToSystemTime gives converts back, up to the end of 30828-09-14 02:48:05.477.
     std::mt19937_64 rng(20090224);
-    std::uniform_int_distribution<ULONGLONG> any(0, last + 9999);
+    std::uniform_int_distribution<ULONGLONG> any(0, 0x7FFFFFFFFFFFFFFFULL);
     for (int i = 0; i < 20000; ++i) {
         const ULONGLONG t = any(rng);
         const auto st = ToSt(t);

@@ -180,6 +180,65 @@ TEST_F(Processed, EmptyIntervals) {
                {{-30, 30, kGoodCalc | OPCHDA_PARTIAL}, {0, 10, kGoodCalc}});
 }
 
+// A skipped value outside an interval still makes it Uncertain when the line the interval uses
+// passes over it, as INTERPOLATIVE marks the boundary it bridges.
+TEST_F(Processed, TimeWeightedLinesOverSkippedValuesAreUncertain) {
+    OPCHANDLE lab = client->Handle(u"Writable.Lab.Density");
+    ASSERT_EQ(
+        client
+            ->Write(Client::Op::Insert, lab,
+                    {Real(Sec(0), 0), Real(Sec(25), 999, OPC_QUALITY_BAD), Real(Sec(40), 40),
+                     Real(Sec(70), 70), Real(Sec(95), 999, OPC_QUALITY_LAST_USABLE), Real(Sec(100), 100)})
+            .size(),
+        6u);
+    // Intervals of 20 s over [0, 80); the Good values lie on the line v = t.
+    const std::pair<DWORD, std::vector<Row>> cases[] = {
+        {OPCHDA_TIMEAVERAGE,
+         {{0, 10, kUncCalc}, {20, 30, kUncCalc}, {40, 50, kGoodCalc}, {60, 70, kUncCalc}}},
+        {OPCHDA_TOTAL,
+         {{0, 200, kUncCalc}, {20, 600, kUncCalc}, {40, 1000, kGoodCalc}, {60, 1400, kUncCalc}}},
+        {OPCHDA_INTERPOLATIVE, {{0, 0, kRawGood}, {20, 20, kIntUnc}, {40, 40, kRawGood}, {60, 60, kIntGood}}},
+    };
+    for (const auto& [agg, rows] : cases) {
+        SCOPED_TRACE("aggregate " + std::to_string(agg));
+        Reply r = client->ReadProcessed(Time::At(Sec(0)), Time::At(Sec(80)), 20 * kSecond, {lab}, {agg});
+        ASSERT_EQ(r.items.size(), 1u);
+        ExpectRows(r.items[0], rows);
+    }
+}
+
+// An interval that begins before the first Good value but holds some: computed over the part the
+// data cover, Uncertain and partial.
+TEST_F(Processed, TimeWeightedIntervalsBeforeTheFirstValueUseTheCoveredPart) {
+    OPCHANDLE lab = client->Handle(u"Writable.Lab.Density");
+    ASSERT_EQ(
+        client->Write(Client::Op::Insert, lab, {Real(Sec(27), 10), Real(Sec(40), 23), Real(Sec(60), 53)})
+            .size(),
+        3u);
+    constexpr DWORD kPartialUnc = kUncCalc | OPCHDA_PARTIAL;
+    struct Case {
+        DWORD aggregate;
+        int from, to;
+        std::vector<Row> rows;
+    };
+    const Case cases[] = {
+        // Only 27..30 s of [0, 30) have data: 10 to 13, 11.5 on average, 34.5 in all.
+        {OPCHDA_TIMEAVERAGE, 0, 60, {{0, 11.5, kPartialUnc}, {30, 940.0 / 30, kGoodCalc}}},
+        {OPCHDA_TOTAL, 0, 60, {{0, 34.5, kPartialUnc}, {30, 940, kGoodCalc}}},
+        // Backwards: (30, 60] and (0, 30].
+        {OPCHDA_TIMEAVERAGE, 60, 0, {{60, 940.0 / 30, kGoodCalc}, {30, 11.5, kPartialUnc}}},
+        // Nothing Good inside: still empty.
+        {OPCHDA_TIMEAVERAGE, -30, 30, {{-30, kEmpty, kNoData}, {0, 11.5, kPartialUnc}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("aggregate " + std::to_string(c.aggregate) + " from " + std::to_string(c.from));
+        Reply r = client->ReadProcessed(Time::At(Sec(c.from)), Time::At(Sec(c.to)), 30 * kSecond, {lab},
+                                        {c.aggregate});
+        ASSERT_EQ(r.items.size(), 1u);
+        ExpectRows(r.items[0], c.rows);
+    }
+}
+
 TEST_F(Processed, BackwardIntervalsEndAtTheirStamp) {
     // (60, 90], (30, 60], (0, 30], each stamped with its later end.
     ExpectRows(Read(OPCHDA_AVERAGE, 90, 0), {{90, 35, kGoodCalc}, {60, 50, kUncCalc}, {30, 30, kUncCalc}});

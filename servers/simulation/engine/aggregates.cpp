@@ -230,7 +230,13 @@ public:
         if (m_family == Family::TimeWeighted) {
             if (first > 0)
                 if (auto g = m_series.Floor(first - 1, true)) m_prevGood = ToPoint(*g);
-            if (m_prevGood) m_firstGoodT = m_prevGood->t;
+            if (m_prevGood) {
+                m_firstGoodT = m_prevGood->t;
+                m_firstGoodX = m_prevGood->x;
+                // A non-Good value between that Good value and the range is bridged by the line.
+                if (auto any = m_series.Floor(first - 1, false); any && any->t > m_prevGood->t)
+                    m_bridging = true;
+            }
         } else if (m_family == Family::Durations) {
             // Before the first value of history the quality counts as Bad.
             m_prevRaw = Point{first, OPC_QUALITY_BAD, 0, false};
@@ -250,12 +256,13 @@ public:
         if (m_family == Family::TimeWeighted) {
             std::optional<Sample> next = last < kMaxTicks ? m_series.Ceil(last + 1, true) : std::nullopt;
             if (m_prevGood && next) {
-                Segment(*m_prevGood, ToPoint(*next), false);
+                if (auto any = m_series.Ceil(last + 1, false); any && any->t < next->t) m_bridging = true;
+                Segment(*m_prevGood, ToPoint(*next), false, m_bridging);
             } else if (m_prevGood) {
                 // Held forward from the last Good value: Uncertain.
                 Point end = *m_prevGood;
                 end.t = last;
-                Segment(*m_prevGood, end, true);
+                Segment(*m_prevGood, end, true, false);
             }
         } else if (m_family == Family::Durations) {
             Duration(*m_prevRaw, last);
@@ -274,13 +281,18 @@ private:
                 break;
             case Family::TimeWeighted:
                 if (IsGood(p.quality)) {
-                    if (!m_firstGoodT) m_firstGoodT = p.t;
-                    if (m_prevGood) Segment(*m_prevGood, p, false);
+                    if (!m_firstGoodT) {
+                        m_firstGoodT = p.t;
+                        m_firstGoodX = p.x;
+                    }
+                    if (m_prevGood) Segment(*m_prevGood, p, false, m_bridging);
                     m_prevGood = p;
-                } else {
-                    // A skipped value makes the intervals around it Uncertain.
-                    for (std::size_t k = m_m > 0 ? m_m - 1 : 0; k < m_iv.size() && m_iv[k].lo <= p.t; ++k)
-                        if (p.t <= m_iv[k].hi) m_acc[k].twUncertain = true;
+                    m_bridging = false;
+                } else if (m_prevGood) {
+                    // Skipped: the line from the last Good value to the next one bridges it, and
+                    // every interval that line reaches is Uncertain, wherever the value lies.
+                    // (Before the first Good value, the intervals are partial and Uncertain anyway.)
+                    m_bridging = true;
                 }
                 break;
             case Family::Durations:
@@ -334,7 +346,9 @@ private:
     }
 
     // Area of the interpolated line between two Good values, spread over the intervals it crosses.
-    void Segment(const Point& a, const Point& b, bool held) {
+    // `held`: the last Good value held forward; `bridged`: the line passes over a skipped value.
+    // Either makes every interval the line reaches Uncertain.
+    void Segment(const Point& a, const Point& b, bool held, bool bridged) {
         if (b.t <= a.t || !a.numeric || !b.numeric) return;
         const bool stepped = held || m_traits.stepped || m_traits.vt == VT_BOOL;
         const double slope = stepped ? 0 : (b.x - a.x) / static_cast<double>(b.t - a.t);
@@ -344,7 +358,7 @@ private:
             const Ticks x0 = std::max(a.t, m_iv[k].lo), x1 = std::min(b.t, m_iv[k].hi);
             if (x1 <= x0) continue;
             m_acc[k].area += (at(x0) + at(x1)) / 2 * Seconds(x1 - x0);
-            if (held) m_acc[k].twUncertain = true;
+            if (held || bridged) m_acc[k].twUncertain = true;
         }
     }
 
@@ -395,10 +409,18 @@ private:
         switch (m_agg) {
             case OPCHDA_TOTAL:
             case OPCHDA_TIMEAVERAGE: {
-                // Needs a Good value at or before the interval's start: nothing is extrapolated backwards.
-                if (!m_firstGoodT || *m_firstGoodT > iv.lo) return NoData(stamp);
-                double v = m_agg == OPCHDA_TOTAL ? a.area : a.area / len;
-                return Calculated(stamp, R8(v), a.twUncertain);
+                // Nothing is extrapolated backwards: an interval that begins before the first Good
+                // value is computed over the part from that value on (Uncertain; PARTIAL is added
+                // below), and is empty when it holds no Good value.
+                const bool inside =
+                    m_firstGoodT && (m_backward ? *m_firstGoodT <= iv.hi : *m_firstGoodT < iv.hi);
+                if (!m_firstGoodT || (*m_firstGoodT > iv.lo && !inside)) return NoData(stamp);
+                const bool covered = *m_firstGoodT <= iv.lo;
+                const double seconds = covered ? len : Seconds(iv.hi - *m_firstGoodT);
+                if (m_agg == OPCHDA_TOTAL) return Calculated(stamp, R8(a.area), a.twUncertain || !covered);
+                // Covered for an instant only (a backward interval ending at the first value): that value.
+                const double v = seconds > 0 ? a.area / seconds : m_firstGoodX;
+                return Calculated(stamp, R8(v), a.twUncertain || !covered);
             }
             case OPCHDA_COUNT:
                 return Calculated(stamp, Value::Int(VT_I4, static_cast<std::int64_t>(a.good)), a.skipped);
@@ -468,7 +490,9 @@ private:
     bool m_regression;
     std::size_t m_m = 0, m_s = 0, m_d = 0;  // moving interval indexes: membership, segments, durations
     std::optional<Point> m_prevGood;
+    bool m_bridging = false;  // a value was skipped since m_prevGood
     std::optional<Ticks> m_firstGoodT;
+    double m_firstGoodX = 0;
     std::optional<Point> m_prevRaw;
 };
 

@@ -11,6 +11,29 @@
 namespace {
 std::atomic<long> g_liveBlocks{0};
 
+// Failure injection: the countdown reaches 1 on the allocation that fails (0: none armed).
+std::atomic<unsigned long> g_failCountdown{0};
+std::atomic<bool> g_failPersistent{false};
+std::atomic<bool> g_failing{false};
+std::atomic<unsigned long> g_failed{0};
+
+bool InjectedFailure() {
+    if (g_failing.load()) {
+        ++g_failed;
+        return true;
+    }
+    unsigned long n = g_failCountdown.load();
+    while (n != 0) {
+        if (g_failCountdown.compare_exchange_weak(n, n - 1)) {
+            if (n != 1) return false;
+            if (g_failPersistent.load()) g_failing = true;
+            ++g_failed;
+            return true;
+        }
+    }
+    return false;
+}
+
 constexpr std::uint64_t kMagic = 0x4B534154'4D454D31ULL;  // "1MEMTASK"
 struct alignas(16) Header {
     std::uint64_t size;
@@ -18,11 +41,14 @@ struct alignas(16) Header {
 };
 static_assert(sizeof(Header) == 16);
 
-Header* headerOf(void* pv) { return reinterpret_cast<Header*>(static_cast<char*>(pv) - sizeof(Header)); }
+Header* headerOf(void* pv) {
+    return reinterpret_cast<Header*>(static_cast<char*>(pv) - sizeof(Header));
+}
 }  // namespace
 
 extern "C" LPVOID CoTaskMemAlloc(SIZE_T cb) {
     if (cb > SIZE_MAX - sizeof(Header) - 1) return nullptr;
+    if (InjectedFailure()) return nullptr;
     auto* h = static_cast<Header*>(std::malloc(sizeof(Header) + (cb == 0 ? 1 : cb)));
     if (!h) return nullptr;
     h->size = cb;
@@ -38,6 +64,7 @@ extern "C" LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
         return nullptr;
     }
     if (cb > SIZE_MAX - sizeof(Header)) return nullptr;
+    if (InjectedFailure()) return nullptr;
     // On failure the old block stays valid and still counted.
     auto* h = static_cast<Header*>(std::realloc(headerOf(pv), sizeof(Header) + cb));
     if (!h) return nullptr;
@@ -54,7 +81,26 @@ extern "C" void CoTaskMemFree(LPVOID pv) {
 }
 
 namespace com {
-long LiveTaskMemBlocks() { return g_liveBlocks.load(); }
+long LiveTaskMemBlocks() {
+    return g_liveBlocks.load();
+}
+
+void FailTaskMemAlloc(unsigned long nth, bool bAndAllAfter) {
+    ResetTaskMemFailure();
+    g_failPersistent = bAndAllAfter;
+    g_failCountdown = nth;
+}
+
+void ResetTaskMemFailure() {
+    g_failCountdown = 0;
+    g_failPersistent = false;
+    g_failing = false;
+    g_failed = 0;
+}
+
+unsigned long InjectedTaskMemFailures() {
+    return g_failed.load();
+}
 
 SIZE_T TaskMemSize(const void* pv) {
     if (pv == nullptr) return 0;

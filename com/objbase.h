@@ -59,9 +59,9 @@ void CoTaskMemFree(LPVOID pv);
 HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 HRESULT CoInitialize(LPVOID pvReserved);
 void CoUninitialize();
-HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthSvc, SOLE_AUTHENTICATION_SERVICE* asAuthSvc,
-                             void* pReserved1, DWORD dwAuthnLevel, DWORD dwImpLevel, void* pAuthList,
-                             DWORD dwCapabilities, void* pReserved3);
+HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthSvc,
+                             SOLE_AUTHENTICATION_SERVICE* asAuthSvc, void* pReserved1, DWORD dwAuthnLevel,
+                             DWORD dwImpLevel, void* pAuthList, DWORD dwCapabilities, void* pReserved3);
 
 // "{7DE5B060-E089-11D2-A5E6-000086339399}": 38 characters and the terminator; returns the characters
 // written including the terminator, 0 when cchMax is too small.
@@ -90,6 +90,15 @@ namespace com {
 
 // Blocks allocated by CoTaskMemAlloc/Realloc and not yet freed, process-wide.
 long LiveTaskMemBlocks();
+
+// Allocation failure injection, for the tests of out-of-memory branches: the nth CoTaskMemAlloc or
+// CoTaskMemRealloc from now on (1: the next one) fails, and with bAndAllAfter every later one too.
+// BSTRs come from the task allocator, so SysAllocString fails the same way. Process-wide; a new call
+// replaces the previous setting, ResetTaskMemFailure ends it.
+void FailTaskMemAlloc(unsigned long nth, bool bAndAllAfter = false);
+void ResetTaskMemFailure();
+// Allocations refused by the injection since it was last set or reset.
+unsigned long InjectedTaskMemFailures();
 
 // The size requested for a block from CoTaskMemAlloc/Realloc (0 for nullptr). Only for pointers that
 // came from the task allocator: a client uses it to bound the arrays a server returned, whatever
@@ -124,7 +133,8 @@ std::string GuidToUtf8(REFGUID guid);
 bool GuidFromUtf8(std::string_view text, GUID* guid);
 
 // Returns the runtime to its state at process start: not initialised, no security fixed, class store
-// cache dropped, remote activator removed. Loaded server libraries stay mapped. For tests.
+// cache dropped, remote activator removed, no allocation failure armed. Loaded server libraries stay mapped.
+// For tests.
 void ResetRuntimeForTests();
 
 }  // namespace com

@@ -113,6 +113,7 @@ void ResetRuntimeForTests() {
     }
     detail::DropClassStoreCache();
     ClearRegistrationContext();
+    ResetTaskMemFailure();
 }
 
 namespace detail {

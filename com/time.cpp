@@ -233,4 +233,8 @@ LONG CurrentBiasMinutes() {
     return BiasFrom(*clock, NowFrom(*clock));
 }
 
+LONG BiasMinutesAt(ULONGLONG utcTicks) {
+    return BiasFrom(*CurrentClock(), utcTicks);
+}
+
 }  // namespace com

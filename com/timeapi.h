@@ -36,10 +36,11 @@ struct Clock {
     std::function<LONG(ULONGLONG utcTicks)> biasMinutesAt;
 };
 void SetClock(Clock clock);
-void SetFixedNow(ULONGLONG utcTicks);           // keeps the time zone
-void SetFixedBiasMinutes(LONG biasMinutes);     // keeps "now"
+void SetFixedNow(ULONGLONG utcTicks);        // keeps the time zone
+void SetFixedBiasMinutes(LONG biasMinutes);  // keeps "now"
 void ResetClock();
 ULONGLONG NowUtcTicks();
-LONG CurrentBiasMinutes();  // the bias in force now
+LONG CurrentBiasMinutes();               // the bias in force now
+LONG BiasMinutesAt(ULONGLONG utcTicks);  // the bias in force at that instant
 
 }  // namespace com

@@ -14,11 +14,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstdlib>
 #include <limits>
 
-#include "com/objbase.h"
-#include "com/oleauto.h"
+#include "client/browse.h"
+#include "client/items.h"
 #include "com/text.h"
 #include "dialogs/dlgkit.h"
 #include "hda/messages.h"
@@ -69,65 +68,6 @@ void SetEntryText(Entry* pEntry, const std::u16string& strText) {
             pEntry->setToolTip(ui::ToQString(com::FormatW(u"%s (%u characters)", {shown, strText.size()})));
     }
 }
-
-// A string for the server from the C allocator (characters and terminator); null when memory ran out.
-LPWSTR CCopy(const std::u16string& s) {
-    if (s.size() >= std::numeric_limits<std::size_t>::max() / sizeof(WCHAR)) return nullptr;
-    auto* p = static_cast<LPWSTR>(std::malloc((s.size() + 1) * sizeof(WCHAR)));
-    if (p) {
-        std::copy(s.begin(), s.end(), p);
-        p[s.size()] = 0;
-    }
-    return p;
-}
-
-// The same from the COM task allocator.
-LPWSTR TaskCopy(const std::u16string& s) {
-    if (s.size() >= std::numeric_limits<std::size_t>::max() / sizeof(WCHAR)) return nullptr;
-    auto* p = static_cast<LPWSTR>(CoTaskMemAlloc((s.size() + 1) * sizeof(WCHAR)));
-    if (p) {
-        std::copy(s.begin(), s.end(), p);
-        p[s.size()] = 0;
-    }
-    return p;
-}
-
-// The item IDs of one call: each copy and the pointer array from the C allocator, freed together.
-class CItemIdCopies {
-public:
-    CItemIdCopies() = default;
-    ~CItemIdCopies() { Free(); }
-    CItemIdCopies(const CItemIdCopies&) = delete;
-    CItemIdCopies& operator=(const CItemIdCopies&) = delete;
-
-    // False when memory ran out; then nothing is held.
-    bool Make(const std::vector<std::u16string>& texts) {
-        Free();
-        m_p = static_cast<LPWSTR*>(std::calloc(std::max<std::size_t>(texts.size(), 1), sizeof(LPWSTR)));
-        if (!m_p) return false;
-        m_n = texts.size();
-        for (std::size_t i = 0; i < texts.size(); ++i) {
-            m_p[i] = CCopy(texts[i]);
-            if (!m_p[i]) {
-                Free();
-                return false;
-            }
-        }
-        return true;
-    }
-    LPWSTR* Get() const { return m_p; }
-
-private:
-    void Free() {
-        if (m_p)
-            for (std::size_t i = 0; i < m_n; ++i) std::free(m_p[i]);
-        std::free(m_p);
-        m_p = nullptr;
-        m_n = 0;
-    }
-    LPWSTR* m_p = nullptr;
-    std::size_t m_n = 0;
-};
 
 DWORD ToDword(std::size_t n) {
     return static_cast<DWORD>(std::min<std::size_t>(n, 0xFFFFFFFFu));
@@ -324,47 +264,16 @@ void CAddItem::OnInitDialog() {
 // ---- The browser ----
 
 void CAddItem::ReleaseBrowser() {
-    if (m_pBrowser) m_pBrowser->Release();
-    m_pBrowser = nullptr;
+    m_browser.Release();
 }
 
 BOOL CAddItem::CreateBrowser() {
     ReleaseBrowser();
-    IOPCHDA_Server* pServer = m_pServerPane ? m_pServerPane->GetAddItemsServer() : nullptr;
-    if (!pServer) {
-        hda::ShowMessage(this, u"Unable to get browser: the server is no longer connected", kOopsCaption);
+    if (std::optional<client::Message> failure =
+            m_browser.Create(m_pServerPane ? m_pServerPane->GetAddItemsServer() : nullptr)) {
+        client::Show(this, *failure);
         return FALSE;
     }
-
-    VARIANT vFilter;
-    VariantInit(&vFilter);
-    vFilter.vt = VT_BSTR;
-    vFilter.bstrVal = SysAllocString(u"*");
-    if (!vFilter.bstrVal) {
-        hda::ShowMessage(this, kOutOfMemory, kErrorCaption);
-        return FALSE;
-    }
-    DWORD dwAttrId = OPCHDA_ITEMID;
-    OPCHDA_OPERATORCODES op = OPCHDA_EQUAL;
-    IOPCHDA_Browser* pBrowser = nullptr;
-    HRESULT* pErrors = nullptr;
-    const HRESULT hr = pServer->CreateBrowse(1, &dwAttrId, &op, &vFilter, &pBrowser, &pErrors);
-    VariantClear(&vFilter);
-    CoTaskMemFree(pErrors);  // whether the filter was taken does not matter: "*" passes everything
-
-    if (FAILED(hr)) {
-        if (pBrowser) pBrowser->Release();  // a failing server should give none; if it did, it is ours
-        hda::ShowMessage(this, com::FormatW(u"Unable to get browser: GetBrowser returns %x", {hr}),
-                         kOopsCaption);
-        return FALSE;
-    }
-    if (!pBrowser) {
-        hda::ShowMessage(
-            this, com::FormatW(u"Unable to get browser: CreateBrowse returned %x without a browser", {hr}),
-            kOopsCaption);
-        return FALSE;
-    }
-    m_pBrowser = pBrowser;
     FillBranches(OPCHDA_BRANCH, nullptr);
     return TRUE;
 }
@@ -373,55 +282,12 @@ bool CAddItem::EnumerateNames(OPCHDA_BROWSETYPE dwBrowseType, std::vector<std::u
                               std::u16string* pProblem) {
     pNames->clear();
     pProblem->clear();
-    if (!m_pBrowser) return false;
-    const char16_t* what = dwBrowseType == OPCHDA_BRANCH ? u"branches" : u"items";
-
+    if (!m_browser.Held()) return false;
     ui::WaitCursor wait;
-    IEnumString* pEnum = nullptr;
-    const HRESULT hr = m_pBrowser->GetEnum(dwBrowseType, &pEnum);
-    if (hr != S_OK) {
-        // S_FALSE (nothing here) and other success codes list nothing; a failure is said.
-        if (pEnum) pEnum->Release();
-        if (FAILED(hr))
-            *pProblem = com::FormatW(u"Unable to list the %s here: GetEnum returns 0x%X", {what, hr});
-        return !FAILED(hr);
-    }
-    if (!pEnum) {
-        *pProblem =
-            com::FormatW(u"Unable to list the %s here: GetEnum returned 0x%X without a list", {what, hr});
-        return false;
-    }
-
-    // One name per call until the list ends. A server that never ends it is stopped after
-    // m_nMaxBrowseNames names, and one that claims a name without giving one ends it.
-    for (;;) {
-        const bool bFull = pNames->size() >= m_nMaxBrowseNames;
-        LPOLESTR psz = nullptr;
-        ULONG nFetched = 0;
-        const HRESULT hrNext = pEnum->Next(1, &psz, &nFetched);
-        if (psz) {
-            std::u16string name;
-            dlg::ServerString(psz, &name);
-            CoTaskMemFree(psz);
-            if (bFull) {
-                *pProblem =
-                    com::FormatW(u"The server lists more than %u %s here; only the first %u are shown.",
-                                 {m_nMaxBrowseNames, what, m_nMaxBrowseNames});
-                break;
-            }
-            pNames->push_back(std::move(name));
-        } else if (hrNext == S_OK) {
-            *pProblem = com::FormatW(
-                u"The server's list of %s ended early: Next returned S_OK without a name. The %u received "
-                u"are "
-                u"shown.",
-                {what, ToDword(pNames->size())});
-            break;
-        }
-        if (hrNext != S_OK) break;
-    }
-    pEnum->Release();
-    return true;
+    client::Browser::Names list = m_browser.Enumerate(dwBrowseType, m_nMaxBrowseNames);
+    *pNames = std::move(list.names);
+    *pProblem = std::move(list.problem);
+    return list.answered;
 }
 
 void CAddItem::FillBranches(OPCHDA_BROWSETYPE dwBrowseType, QTreeWidgetItem* pParent) {
@@ -463,39 +329,22 @@ void CAddItem::FillLeaves() {
 }
 
 HRESULT CAddItem::ChangePosition(OPCHDA_BROWSEDIRECTION dwDirection, const std::u16string& strName) {
-    LPWSTR pszName = TaskCopy(strName);
-    if (!pszName) return E_OUTOFMEMORY;
-    const HRESULT hr = m_pBrowser->ChangeBrowsePosition(dwDirection, pszName);
-    CoTaskMemFree(pszName);
-    return hr;
+    return m_browser.ChangePosition(dwDirection, strName);
 }
 
 HRESULT CAddItem::MoveBrowserTo(QTreeWidgetItem* pNode, std::u16string* pFailedAt) {
     if (pFailedAt) pFailedAt->clear();
-    if (!m_pBrowser || !pNode) return E_FAIL;
-    std::vector<QTreeWidgetItem*> path;
-    for (QTreeWidgetItem* p = pNode; p; p = p->parent()) path.push_back(p);
+    if (!m_browser.Held() || !pNode) return E_FAIL;
+    std::vector<std::u16string> path;
+    for (QTreeWidgetItem* p = pNode; p; p = p->parent()) path.push_back(EntryText(p));
     std::reverse(path.begin(), path.end());
-
-    // Up first, whatever it answers (at the root it fails), then straight to the root-level branch
-    // and down one level at a time. A step the server refuses ends the walk: the browser is not where
-    // the node says, and what it would list belongs to another branch.
-    ChangePosition(OPCHDA_BROWSE_UP, u"");
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const std::u16string name = EntryText(path[i]);
-        const HRESULT hr = ChangePosition(i == 0 ? OPCHDA_BROWSE_DIRECT : OPCHDA_BROWSE_DOWN, name);
-        if (FAILED(hr)) {
-            if (pFailedAt) *pFailedAt = name;
-            return hr;
-        }
-    }
-    return S_OK;
+    return m_browser.MoveTo(path, pFailedAt);
 }
 
 void CAddItem::OnSelChangedTree() {
     const QList<QTreeWidgetItem*> selected = m_pBrowseTree->selectedItems();
     QTreeWidgetItem* pNode = selected.value(0);
-    if (!pNode || !m_pBrowser) return;
+    if (!pNode || !m_browser.Held()) return;
 
     std::u16string failedAt;
     const HRESULT hr = MoveBrowserTo(pNode, &failedAt);
@@ -525,23 +374,17 @@ void CAddItem::OnSelChangedTree() {
 
 bool CAddItem::ResolveItemId(const std::u16string& strLeaf, std::u16string* pItemId) {
     pItemId->clear();
-    bool bResolved = false;
-    if (m_pBrowser) {
-        LPWSTR pszLeaf = CCopy(strLeaf);
-        if (!pszLeaf) {
-            hda::ShowMessage(this, kOutOfMemory, kErrorCaption);
-            return false;
-        }
-        LPWSTR pszItemId = nullptr;
-        const HRESULT hr = m_pBrowser->GetItemID(pszLeaf, &pszItemId);
-        // S_OK without a string resolves nothing.
-        bResolved = hr == S_OK && dlg::ServerString(pszItemId, pItemId);
-        CoTaskMemFree(pszItemId);
-        std::free(pszLeaf);
+    client::Browser::ItemId answer = m_browser.GetItemID(strLeaf);
+    if (answer.message) {
+        client::Show(this, *answer.message);
+        return false;
     }
-    if (!bResolved)
+    if (!answer.resolved) {
         hda::ShowMessage(this, com::FormatW(u"%sError getting tagname", {ShownText(strLeaf)}), kAppTitle);
-    return bResolved;
+        return false;
+    }
+    *pItemId = std::move(answer.itemId);
+    return true;
 }
 
 void CAddItem::OnEditItemId() {
@@ -627,36 +470,32 @@ void CAddItem::OnValidate() {
         hda::ShowMessage(this, u"Can't validate Item IDs.", kErrorCaption);
         return;
     }
-    CItemIdCopies copies;
-    if (!copies.Make(texts)) {
-        hda::ShowMessage(this, kOutOfMemory, kErrorCaption);
-        return;
-    }
-    HRESULT* pErrors = nullptr;
-    HRESULT hr;
+    client::ValidateOutcome outcome;
     {
         ui::WaitCursor wait;
-        hr = pServer->ValidateItemIDs(n, copies.Get(), &pErrors);
+        outcome = client::ValidateItemIDs(pServer, texts);
     }
-    if (FAILED(hr)) {
-        CoTaskMemFree(pErrors);
+    if (outcome.message) {
+        client::Show(this, *outcome.message);
+        return;
+    }
+    if (FAILED(outcome.hr)) {
         hda::ShowMessage(this, u"Can't validate Item IDs.", kErrorCaption);
         return;
     }
     // One code per entry, in list order; no further than the server's array reaches.
-    const DWORD nAnswered = ToDword(std::min<SIZE_T>(n, com::TaskMemCount(pErrors)));
+    const DWORD nAnswered = ToDword(outcome.codes.size());
     for (DWORD j = 0; j < n; ++j) {
-        const int nImage =
-            j < nAnswered ? (pErrors[j] == S_OK ? TAG_IMAGE_VALID : TAG_IMAGE_REJECTED) : TAG_IMAGE_ENTERED;
+        const int nImage = j < nAnswered ? (outcome.codes[j] == S_OK ? TAG_IMAGE_VALID : TAG_IMAGE_REJECTED)
+                                         : TAG_IMAGE_ENTERED;
         SetTagImage(m_pTagList->item(static_cast<int>(j)), nImage);
     }
-    CoTaskMemFree(pErrors);
     if (nAnswered < n)
         hda::ShowMessage(
             this,
             com::FormatW(u"ValidateItemIDs returned 0x%X with results for %u of %u item IDs; the "
                          u"others are shown as not validated.",
-                         {hr, nAnswered, n}),
+                         {outcome.hr, nAnswered, n}),
             kErrorCaption, hda::MsgIcon::Exclamation);
 }
 
@@ -683,25 +522,16 @@ void CAddItem::OnOK() {
         return;
     }
 
-    CItemIdCopies copies;
-    auto* phClient = static_cast<OPCHANDLE*>(std::calloc(n, sizeof(OPCHANDLE)));  // all 0
-    if (!phClient || !copies.Make(texts)) {
-        std::free(phClient);
-        hda::ShowMessage(this, kOutOfMemory, kErrorCaption);
-        return;  // the dialog stays open
-    }
-    OPCHANDLE* phServer = nullptr;
-    HRESULT* pErrors = nullptr;
-    HRESULT hr;
+    client::HandlesOutcome outcome;
     {
         ui::WaitCursor wait;
-        hr = pServer->GetItemHandles(n, copies.Get(), phClient, &phServer, &pErrors);
+        outcome = client::GetItemHandles(pServer, texts);
     }
-    std::free(phClient);
-
-    if (FAILED(hr)) {
-        CoTaskMemFree(phServer);
-        CoTaskMemFree(pErrors);
+    if (outcome.message) {
+        client::Show(this, *outcome.message);
+        return;  // the dialog stays open
+    }
+    if (FAILED(outcome.hr)) {
         hda::ShowMessage(this, u"Error retrieving server handles", kErrorCaption);
         accept();
         return;
@@ -709,23 +539,22 @@ void CAddItem::OnOK() {
 
     // An item is registered only when both arrays reach it and its code is exactly S_OK; one the
     // arrays do not reach is neither registered nor refused, and is counted to say so.
-    const DWORD nErrors = ToDword(std::min<SIZE_T>(n, com::TaskMemCount(pErrors)));
-    const DWORD nHandles = ToDword(std::min<SIZE_T>(n, com::TaskMemCount(phServer)));
+    const DWORD nErrors = ToDword(outcome.errors.size());
+    const DWORD nHandles = ToDword(outcome.handles.size());
     bool bRefused = false;
     DWORD nUnanswered = n - nErrors;
     for (DWORD i = 0; i < nErrors; ++i) {
-        if (pErrors[i] != S_OK)
+        if (outcome.errors[i] != S_OK)
             bRefused = true;
         else if (i >= nHandles)
             ++nUnanswered;
         else if (m_pServerPane)
-            m_pServerPane->AddItemToServer(texts[i], phServer[i]);
+            m_pServerPane->AddItemToServer(texts[i], outcome.handles[i]);
     }
     if (bRefused) {
         CErrorsEncounteredDlg dlg(this);
-        dlg.m_pErrors = pErrors;
-        dlg.m_pszItemIDs = const_cast<const LPCWSTR*>(copies.Get());
-        dlg.m_nCount = static_cast<LONG>(std::min<DWORD>(n, 0x7FFFFFFF));
+        dlg.m_errors = outcome.errors;
+        dlg.m_itemIds = texts;
         dlg.exec();
     }
     if (nUnanswered > 0)
@@ -733,9 +562,7 @@ void CAddItem::OnOK() {
             this,
             com::FormatW(u"GetItemHandles returned 0x%X without a server handle or a result for %u of "
                          u"%u item IDs; those were not registered.",
-                         {hr, nUnanswered, n}),
+                         {outcome.hr, nUnanswered, n}),
             kErrorCaption, hda::MsgIcon::Exclamation);
-    CoTaskMemFree(phServer);
-    CoTaskMemFree(pErrors);
     accept();
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "client/browse.h"
 #include "com/types.h"
 #include "dialogs/additemhost.h"
 #include "hda/opchda.h"
@@ -97,7 +98,7 @@ public:
     // The popups of the menu bar: 0 "&Browse", 1 "&Item", 2 the one captioned with two blanks.
     QMenu* GetPopup(int nIndex) const;
     QAction* GetCommand(int nId) const;
-    bool HasBrowser() const { return m_pBrowser != nullptr; }
+    bool HasBrowser() const { return m_browser.Held(); }
 
     // The whole text of a tree node or a list entry (what the server gets), and an entry's image.
     static std::u16string EntryText(const QTreeWidgetItem* pNode);
@@ -136,8 +137,8 @@ private:
     void SetTagImage(QListWidgetItem* pEntry, int nImage);
     void ReleaseBrowser();
 
-    IOPCHDA_Browser* m_pBrowser = nullptr;  // owned: one reference
-    QIcon m_branchIcon;                     // tree images 0 and 1 as one icon (normal, selected)
+    client::Browser m_browser;
+    QIcon m_branchIcon;  // tree images 0 and 1 as one icon (normal, selected)
     bool m_bInitialised = false;
 
     QMenuBar* m_pMenuBar = nullptr;

@@ -10,10 +10,11 @@
 #include <QTimeEdit>
 #include <QTreeWidget>
 
+#include "client/timetext.h"
 #include "com/objbase.h"
+#include "com/ownership.h"
 #include "com/text.h"
 #include "com/timeapi.h"
-#include "hda/hdatime.h"
 #include "hda/messages.h"
 #include "resources/uikit.h"
 
@@ -109,7 +110,7 @@ void SetCellText(QTreeWidget* pList, int nRow, int nColumn, const QString& text)
 namespace {
 bool LocalOf(std::int64_t utcSeconds, SYSTEMTIME* st) {
     const auto ticks = static_cast<ULONGLONG>(utcSeconds) * com::kTicksPerSecond + com::kFileTimeUnixEpoch;
-    return hda::UtcToLocalSystemTime(ticks, st);
+    return client::UtcToDisplaySystemTime(ticks, st);
 }
 }  // namespace
 
@@ -128,9 +129,9 @@ std::u16string MomentBoxes::TimeText(unsigned nMs) const {
     const QDate d = pDate ? pDate->date() : QDate();
     const QTime t = pTime ? pTime->time() : QTime();
     const bool dOk = d.isValid(), tOk = t.isValid();
-    return hda::FormatTimeText(dOk ? d.year() : -1, dOk ? d.month() : -1, dOk ? d.day() : -1,
-                               tOk ? t.hour() : -1, tOk ? t.minute() : -1, tOk ? t.second() : -1,
-                               static_cast<int>(nMs));
+    return client::FormatTimeText(dOk ? d.year() : -1, dOk ? d.month() : -1, dOk ? d.day() : -1,
+                                  tOk ? t.hour() : -1, tOk ? t.minute() : -1, tOk ? t.second() : -1,
+                                  static_cast<int>(nMs));
 }
 
 bool ReadNumber(QWidget* pDlg, QLineEdit* pEdit, std::uint64_t lo, std::uint64_t hi, std::uint64_t* pValue) {
@@ -166,13 +167,9 @@ std::int64_t NowSeconds() {
 }
 
 bool ServerString(const WCHAR* psz, std::u16string* pOut) {
-    pOut->clear();
-    if (!psz) return false;
-    const SIZE_T cch = com::TaskMemCount(psz);
-    SIZE_T n = 0;
-    while (n < cch && psz[n] != 0) ++n;
-    pOut->assign(psz, n);
-    return true;
+    com::ReceivedText text = com::ReadReceivedText(psz);
+    *pOut = std::move(text.text);
+    return text.present;
 }
 
 }  // namespace dlg

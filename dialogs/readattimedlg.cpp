@@ -7,11 +7,11 @@
 #include <QPushButton>
 #include <QTimeEdit>
 #include <QTreeWidget>
-#include <cstdlib>
 #include <limits>
+#include <new>
 
+#include "client/timetext.h"
 #include "com/text.h"
-#include "hda/hdatime.h"
 #include "hda/messages.h"
 #include "resources/uikit.h"
 
@@ -118,27 +118,24 @@ void CReadAtTimeDlg::OnOK() {
                          hda::MsgIcon::Exclamation);
         return;
     }
-    // At least one entry's room, so that success never looks like a failed allocation.
-    auto* pTimeStamps = static_cast<FILETIME*>(
-        std::malloc(sizeof(FILETIME) * static_cast<std::size_t>(total > 0 ? total : 1)));
-    if (!pTimeStamps) {
+    std::vector<FILETIME> timeStamps;
+    try {
+        timeStamps.reserve(static_cast<std::size_t>(total));
+    } catch (const std::bad_alloc&) {
         hda::ShowMessage(this, u"Out of Memory!!!", u"Error", hda::MsgIcon::Exclamation);
         return;
     }
-    long long at = 0;
     for (int r = 0; r < nRows; ++r) {
         const QString text = m_pList->topLevelItem(r)->text(0);
         FILETIME ft{};
-        if (!hda::TimeTextToFileTime(ui::ToU16(text), &ft)) {
-            std::free(pTimeStamps);
+        if (!client::TimeTextToFileTime(ui::ToU16(text), &ft)) {
             hda::ShowMessage(this, com::FormatW(u"%s is not a moment that can be read.", {ui::ToU16(text)}),
                              ui::ToU16(windowTitle()), hda::MsgIcon::Exclamation);
             m_pList->setCurrentItem(m_pList->topLevelItem(r));
             return;
         }
-        for (long long k = 0; k < n; ++k) pTimeStamps[at++] = ft;
+        timeStamps.insert(timeStamps.end(), static_cast<std::size_t>(n), ft);
     }
-    m_pTimeStamps = pTimeStamps;
-    m_nTimeStamps = static_cast<LONG>(total);
+    m_timeStamps = std::move(timeStamps);
     accept();
 }

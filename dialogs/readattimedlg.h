@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "com/types.h"
 #include "dialogs/dlgkit.h"
@@ -31,10 +32,9 @@ public:
     std::int64_t m_timeClock = 0;  // seconds since 1970, UTC
     UINT m_nMilliseconds = 0;
 
-    // Results after OK: from malloc, the caller's (released with free). Read mode: one UTC moment per
-    // row, top row first. Delete mode: the top row's moment n times, then the next row's n times, ...
-    FILETIME* m_pTimeStamps = nullptr;
-    LONG m_nTimeStamps = 0;
+    // Results after OK. Read mode: one UTC moment per row, top row first. Delete mode: the top row's
+    // moment n times, then the next row's n times, ...
+    std::vector<FILETIME> m_timeStamps;
 
 protected:
     void OnInitDialog();

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "com/objbase.h"
 #include "com/text.h"
 #include "hda/messages.h"
 #include "resources/uikit.h"
@@ -75,97 +74,39 @@ void CReadAttributeDlg::OnInitDialog() {
 }
 
 void CReadAttributeDlg::ReleaseAttributeList() {
-    if (m_pServerAttributeNames) {
-        for (LONG i = 0; i < m_nServerAttributes; ++i) CoTaskMemFree(m_pServerAttributeNames[i]);
-    }
-    CoTaskMemFree(m_pServerAttributeNames);
-    CoTaskMemFree(m_pServerAttributeIds);
-    m_pServerAttributeNames = nullptr;
-    m_pServerAttributeIds = nullptr;
-    m_nServerAttributes = 0;
+    m_serverAttributes.clear();
 }
 
 void CReadAttributeDlg::FillAttributeList() {
     ReleaseAttributeList();
     m_pTree->clear();
     m_pList->clear();
-    IOPCHDA_Server* pServer = m_pServerPane ? m_pServerPane->GetCurrentHdaServer() : nullptr;
-    if (!pServer) return;  // no connection: nothing to tick, and OK says so
-
-    DWORD dwCount = 0;
-    DWORD* pIds = nullptr;
-    LPWSTR* pNames = nullptr;
-    LPWSTR* pDescs = nullptr;
-    VARTYPE* pTypes = nullptr;
-    const HRESULT hr = pServer->GetItemAttributes(&dwCount, &pIds, &pNames, &pDescs, &pTypes);
-
-    // Whatever the count claims, no further than the arrays the server really allocated; the list is
-    // as long as the ids reach (and a LONG can count).
-    const SIZE_T nNames = std::min<SIZE_T>(dwCount, com::TaskMemCount(pNames));
-    const SIZE_T nDescs = std::min<SIZE_T>(dwCount, com::TaskMemCount(pDescs));
-    const SIZE_T nUsable =
-        FAILED(hr) ? 0
-                   : std::min<SIZE_T>({dwCount, com::TaskMemCount(pIds), static_cast<SIZE_T>(0x7FFFFFFF)});
-
-    // The descriptions are only shown: keep their text, release the server's strings at once.
-    std::vector<std::u16string> descs(nUsable);
-    for (SIZE_T i = 0; i < nDescs; ++i) {
-        if (i < nUsable) dlg::ServerString(pDescs[i], &descs[i]);
-        CoTaskMemFree(pDescs[i]);
-    }
-    CoTaskMemFree(pDescs);
-    CoTaskMemFree(pTypes);
-
-    if (FAILED(hr)) {
-        for (SIZE_T i = 0; i < nNames; ++i) CoTaskMemFree(pNames[i]);
-        CoTaskMemFree(pNames);
-        CoTaskMemFree(pIds);
-        hda::ShowMessage(this, com::FormatW(u"Error Retrieving Aggregates, Function Returned 0x%x", {hr}),
-                         u"Error", hda::MsgIcon::Exclamation);
+    client::AttributeList list =
+        client::GetItemAttributes(m_pServerPane ? m_pServerPane->GetCurrentHdaServer() : nullptr);
+    if (list.message) {
+        client::Show(this, list.message);
         return;
     }
-
-    // Names without an id are of no use; the name array must reach as far as the ids do, so a short
-    // one is replaced by one of the right length.
-    for (SIZE_T i = nUsable; i < nNames; ++i) CoTaskMemFree(pNames[i]);
-    if (nNames < nUsable) {
-        auto* pAll = static_cast<LPWSTR*>(CoTaskMemAlloc(nUsable * sizeof(LPWSTR)));
-        if (!pAll) {
-            for (SIZE_T i = 0; i < nNames; ++i) CoTaskMemFree(pNames[i]);
-            CoTaskMemFree(pNames);
-            CoTaskMemFree(pIds);
-            hda::ShowMessage(this, u"Out of Memory!!!", u"Error", hda::MsgIcon::Exclamation);
-            return;
-        }
-        for (SIZE_T i = 0; i < nUsable; ++i) pAll[i] = i < nNames ? pNames[i] : nullptr;
-        CoTaskMemFree(pNames);
-        pNames = pAll;
-    }
-    m_nServerAttributes = static_cast<LONG>(nUsable);
-    m_pServerAttributeIds = pIds;
-    m_pServerAttributeNames = pNames;
+    m_serverAttributes = std::move(list.attributes);
 
     const int cx = dlg::ListClientWidth(m_pList);
     m_pList->setColumnWidth(0, cx / 4);
     m_pList->setColumnWidth(1, cx / 4);
     m_pList->setColumnWidth(2, cx / 2);
 
-    for (LONG k = 0; k < m_nServerAttributes; ++k) {
-        const DWORD id = m_pServerAttributeIds[k];
-        std::u16string name;
-        if (!dlg::ServerString(m_pServerAttributeNames[k], &name))
-            name = com::FormatW(u"(no name, ID %i)", {static_cast<LONG>(id)});
+    for (const client::ItemAttribute& a : m_serverAttributes) {
+        const QString name = ui::ToQString(client::AttributeDisplayName(a));
+        const QString desc = ui::ToQString(a.description);
         auto* row = new QTreeWidgetItem(m_pList);
-        const QString idText = ui::ToQString(com::FormatW(u"%i", {static_cast<LONG>(id)}));
-        row->setText(0, idText);
+        row->setText(0, ui::ToQString(com::FormatW(u"%i", {static_cast<LONG>(a.id)})));
         row->setTextAlignment(0, Qt::AlignRight | Qt::AlignVCenter);
-        row->setText(1, ui::ToQString(name));
-        row->setToolTip(1, ui::ToQString(name));
-        row->setText(2, ui::ToQString(descs[static_cast<SIZE_T>(k)]));
-        row->setToolTip(2, ui::ToQString(descs[static_cast<SIZE_T>(k)]));
+        row->setText(1, name);
+        row->setToolTip(1, name);
+        row->setText(2, desc);
+        row->setToolTip(2, desc);
 
         auto* entry = new QTreeWidgetItem(m_pTree);
-        entry->setText(0, ui::ToQString(name));
+        entry->setText(0, name);
         entry->setIcon(0, m_pImageList);
         entry->setFlags((entry->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsAutoTristate);
         entry->setCheckState(0, Qt::Checked);
@@ -173,25 +114,16 @@ void CReadAttributeDlg::FillAttributeList() {
 }
 
 void CReadAttributeDlg::OnOK() {
-    LONG nChecked = 0;
+    std::vector<DWORD> checked;
     const int nEntries = m_pTree->topLevelItemCount();
-    for (int k = 0; k < nEntries; ++k)
-        if (m_pTree->topLevelItem(k)->checkState(0) == Qt::Checked) ++nChecked;
-
-    if (nChecked == 0) {
-        m_nCheckedCount = 0;
+    for (int k = 0; k < nEntries && static_cast<std::size_t>(k) < m_serverAttributes.size(); ++k)
+        if (m_pTree->topLevelItem(k)->checkState(0) == Qt::Checked)
+            checked.push_back(m_serverAttributes[static_cast<std::size_t>(k)].id);
+    if (checked.empty()) {
+        m_checkedIds.clear();
         hda::ShowMessage(this, u"No Attibutes were checked", u"Read Attribute", hda::MsgIcon::Exclamation);
         return;
     }
-    auto* pChecked = static_cast<DWORD*>(CoTaskMemAlloc(sizeof(DWORD) * static_cast<SIZE_T>(nChecked)));
-    if (!pChecked) {
-        hda::ShowMessage(this, u"Out of Memory!!!", u"Error", hda::MsgIcon::Exclamation);
-        return;
-    }
-    LONG n = 0;
-    for (int k = 0; k < nEntries && k < m_nServerAttributes; ++k)
-        if (m_pTree->topLevelItem(k)->checkState(0) == Qt::Checked) pChecked[n++] = m_pServerAttributeIds[k];
-    m_nCheckedCount = n;
-    m_pCheckedIds = pChecked;
+    m_checkedIds = std::move(checked);
     accept();
 }

@@ -4,7 +4,9 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <vector>
 
+#include "client/lists.h"
 #include "com/types.h"
 #include "dialogs/dialoghost.h"
 #include "dialogs/dlgkit.h"
@@ -24,22 +26,19 @@ public:
     // Every way out that is not OK releases the attribute list.
     void done(int r) override;
 
-    // Releases the server's attribute list (every name, the name array, the id array). The caller
-    // calls it once it has named its results; safe to call more than once.
+    // Forgets the server's attribute list. The caller calls it once it has named its results; safe to
+    // call more than once.
     void ReleaseAttributeList();
 
     // Set by the caller before exec(): its current server is asked for the attributes.
     IDialogHost* m_pServerPane = nullptr;
 
-    // The server's attribute list, lent to the caller from OK until ReleaseAttributeList: entries
-    // 0..m_nServerAttributes-1 of both arrays exist (a name may be null when the server gave none).
-    LONG m_nServerAttributes = 0;
-    DWORD* m_pServerAttributeIds = nullptr;
-    LPWSTR* m_pServerAttributeNames = nullptr;
+    // The server's attribute list, in tree order, kept from OK until ReleaseAttributeList so that the
+    // caller can name its results (a name may be absent when the server gave none).
+    std::vector<client::ItemAttribute> m_serverAttributes;
 
-    // Results: the ticked attributes' ids in tree order, from CoTaskMemAlloc; the caller's from OK on.
-    DWORD* m_pCheckedIds = nullptr;
-    LONG m_nCheckedCount = 0;
+    // Results: the ticked attributes' ids in tree order; set on OK.
+    std::vector<DWORD> m_checkedIds;
 
     // The tree's image: one 16 x 16 picture shared by every entry.
     QIcon m_pImageList;

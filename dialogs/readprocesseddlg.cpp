@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "com/objbase.h"
 #include "com/text.h"
 #include "hda/messages.h"
 #include "resources/uikit.h"
@@ -149,9 +148,7 @@ void CReadProcessedDlg::DestroyDropDowns() {
 }
 
 void CReadProcessedDlg::ReleaseAggregateIds() {
-    CoTaskMemFree(m_pAggregateIds);
-    m_pAggregateIds = nullptr;
-    m_nAggregateIds = 0;
+    m_aggregates.clear();
 }
 
 bool CReadProcessedDlg::UpdateData(bool bSaveAndValidate) {
@@ -194,56 +191,29 @@ void CReadProcessedDlg::FillAggregateList() {
     ReleaseAggregateIds();
     m_pServerAggregates->clear();
     m_pAggregateCombo->clear();
-    IOPCHDA_Server* pServer = m_pServerPane ? m_pServerPane->GetCurrentHdaServer() : nullptr;
-    if (!pServer) return;  // no connection: nothing to offer, and OK says so
-
-    DWORD dwCount = 0;
-    DWORD* pIds = nullptr;
-    LPWSTR* pNames = nullptr;
-    LPWSTR* pDescs = nullptr;
-    const HRESULT hr = pServer->GetAggregates(&dwCount, &pIds, &pNames, &pDescs);
-
-    // Whatever the count claims, no further than the arrays the server really allocated.
-    const SIZE_T nNames = std::min<SIZE_T>(dwCount, com::TaskMemCount(pNames));
-    const SIZE_T nDescs = std::min<SIZE_T>(dwCount, com::TaskMemCount(pDescs));
-    auto releaseStrings = [&] {
-        for (SIZE_T i = 0; i < nNames; ++i) CoTaskMemFree(pNames[i]);
-        for (SIZE_T i = 0; i < nDescs; ++i) CoTaskMemFree(pDescs[i]);
-        CoTaskMemFree(pNames);
-        CoTaskMemFree(pDescs);
-    };
-
-    if (FAILED(hr)) {
-        releaseStrings();
-        CoTaskMemFree(pIds);
-        hda::ShowMessage(this, com::FormatW(u"Error retrieving server aggregates, Error Code =  %x", {hr}),
-                         u"Error", hda::MsgIcon::Exclamation);
+    client::AggregateList list =
+        client::GetAggregates(m_pServerPane ? m_pServerPane->GetCurrentHdaServer() : nullptr);
+    if (list.message) {
+        client::Show(this, list.message);
         return;
     }
-
-    // Only aggregates with an id can be asked for.
-    m_pAggregateIds = pIds;
-    m_nAggregateIds = static_cast<DWORD>(std::min<SIZE_T>(dwCount, com::TaskMemCount(pIds)));
+    m_aggregates = std::move(list.aggregates);
 
     const int cx = dlg::ListClientWidth(m_pServerAggregates);
     const int third = cx / 3;
     m_pServerAggregates->setColumnWidth(0, third);
     m_pServerAggregates->setColumnWidth(1, static_cast<int>(third * 2 * 2.5));
 
-    for (DWORD i = 0; i < m_nAggregateIds; ++i) {
-        std::u16string name, desc;
-        // A nameless aggregate still gets a name of its own, so that looking it up by name finds it.
-        if (i >= nNames || !dlg::ServerString(pNames[i], &name))
-            name = com::FormatW(u"(no name, ID %u)", {m_pAggregateIds[i]});
-        if (i < nDescs) dlg::ServerString(pDescs[i], &desc);
+    for (const client::Aggregate& a : m_aggregates) {
+        const QString name = ui::ToQString(a.name);
+        const QString desc = ui::ToQString(a.description);
         auto* row = new QTreeWidgetItem(m_pServerAggregates);
-        row->setText(0, ui::ToQString(name));
-        row->setToolTip(0, ui::ToQString(name));
-        row->setText(1, ui::ToQString(desc));
-        row->setToolTip(1, ui::ToQString(desc));
-        m_pAggregateCombo->addItem(ui::ToQString(name));
+        row->setText(0, name);
+        row->setToolTip(0, name);
+        row->setText(1, desc);
+        row->setToolTip(1, desc);
+        m_pAggregateCombo->addItem(name);
     }
-    releaseStrings();
 
     if (m_pAggregateCombo->count() > 0) {
         const QString first = m_pAggregateCombo->itemText(0);
@@ -320,23 +290,20 @@ void CReadProcessedDlg::OnOK() {
     }
 
     const int nRows = m_pItemList->topLevelItemCount();
-    auto* pItemAggregates = static_cast<DWORD*>(CoTaskMemAlloc(sizeof(DWORD) * static_cast<SIZE_T>(nRows)));
-    if (!pItemAggregates) {
-        hda::ShowMessage(this, u"Out of Memory!!!", u"Error", hda::MsgIcon::Exclamation);
-        return;
-    }
+    std::vector<DWORD> itemAggregates(static_cast<std::size_t>(nRows));
     for (int r = 0; r < nRows; ++r) {
         // The first aggregate of that name: equal names always resolve to the first.
         const int nAt = m_pAggregateCombo->findText(m_pItemList->topLevelItem(r)->text(1),
                                                     Qt::MatchExactly | Qt::MatchCaseSensitive);
-        pItemAggregates[r] = (nAt >= 0 && static_cast<DWORD>(nAt) < m_nAggregateIds) ? m_pAggregateIds[nAt]
-                                                                                     : m_pAggregateIds[0];
+        itemAggregates[static_cast<std::size_t>(r)] =
+            (nAt >= 0 && static_cast<std::size_t>(nAt) < m_aggregates.size()) ? m_aggregates[nAt].id
+                                                                              : m_aggregates[0].id;
     }
 
     m_strStartTime = m_start.TimeText(m_nStartMs);
     m_strEndTime = m_end.TimeText(m_nEndMs);
     m_ftResampleInterval =
         U64ToFileTime(static_cast<ULONGLONG>(static_cast<LONGLONG>(m_nResampleInterval) * ticks));
-    m_pItemAggregates = pItemAggregates;
+    m_itemAggregates = std::move(itemAggregates);
     accept();
 }

@@ -5,7 +5,9 @@
 #include <QDialog>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "client/lists.h"
 #include "com/types.h"
 #include "dialogs/dialoghost.h"
 #include "dialogs/dlgkit.h"
@@ -35,14 +37,12 @@ public:
     std::u16string m_strEndTime;
     LONG m_nResampleInterval = 10;
     FILETIME m_ftResampleInterval{0, 0};  // signed 100-ns ticks
-    // One aggregate id per row of the item list, in row order; from CoTaskMemAlloc and the caller's
-    // from OK on (released with CoTaskMemFree).
-    DWORD* m_pItemAggregates = nullptr;
+    // One aggregate id per row of the item list, in row order; set on OK.
+    std::vector<DWORD> m_itemAggregates;
 
-    // The server's aggregate ids, in the order of the aggregate drop-down list; owned by the dialog
-    // until it closes.
-    DWORD* m_pAggregateIds = nullptr;
-    DWORD m_nAggregateIds = 0;
+    // The server's aggregates, in the order of the aggregate drop-down list; kept until the dialog
+    // closes.
+    std::vector<client::Aggregate> m_aggregates;
 
     // The two drop-down lists made when the dialog opens and destroyed when it closes.
     QComboBox* m_pItemCombo = nullptr;

@@ -1,6 +1,7 @@
 #include "hda/discovery.h"
 
 #include "com/objbase.h"
+#include "com/ownership.h"
 #include "com/text.h"
 #include "hda/messages.h"
 #include "hda/opchda.h"
@@ -29,10 +30,10 @@ bool InitComAndDiscoverServers(const void* pOwner,
         return true;
     }
 
-    ICatInformation* pCatInfo = nullptr;
+    com::ComPtr<ICatInformation> pCatInfo;
     hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatInformation,
-                          reinterpret_cast<void**>(&pCatInfo));
-    if (FAILED(hr) || pCatInfo == nullptr) {
+                          pCatInfo.ReleaseAndGetVoidAddress());
+    if (FAILED(hr) || !pCatInfo) {
         if (SUCCEEDED(hr)) hr = E_POINTER;
         Report(pOwner,
                com::FormatW(u"Error from CoCreateInstance for CLSID_StdComponentCategoriesMgr: 0x%X.", {hr}));
@@ -40,31 +41,26 @@ bool InitComAndDiscoverServers(const void* pOwner,
     }
 
     const CATID implemented[1] = {CATID_OPCHDAServer10};
-    IEnumCLSID* pEnum = nullptr;
-    hr = pCatInfo->EnumClassesOfCategories(1, implemented, 0, nullptr, &pEnum);
+    com::ComPtr<IEnumCLSID> pEnum;
+    hr = pCatInfo->EnumClassesOfCategories(1, implemented, 0, nullptr, pEnum.ReleaseAndGetAddressOf());
     if (SUCCEEDED(hr) && pEnum) {
         CLSID clsid{};
         ULONG fetched = 0;
         // Exactly S_OK with one class delivered; S_FALSE ends the list, anything else too.
         while (pEnum->Next(1, &clsid, &fetched) == S_OK && fetched == 1) {
-            LPOLESTR pszProgId = nullptr;
-            hr = ProgIDFromCLSID(clsid, &pszProgId);
-            if (SUCCEEDED(hr) && pszProgId == nullptr) hr = E_POINTER;
+            LPOLESTR pszProgIdRaw = nullptr;
+            hr = ProgIDFromCLSID(clsid, &pszProgIdRaw);
+            const com::ReceivedText progId = com::TakeReceivedText(pszProgIdRaw);
+            if (SUCCEEDED(hr) && !progId.present) hr = E_POINTER;
             if (FAILED(hr)) {
-                CoTaskMemFree(pszProgId);
                 Report(pOwner,
                        com::FormatW(u"Error from ProgIDFromCLSID : 0x%X (CLSID = 0x%X)", {hr, clsid.Data1}));
                 continue;
             }
-            addEntry(std::u16string(pszProgId));
-            CoTaskMemFree(pszProgId);
+            addEntry(progId.text);
             fetched = 0;
         }
-        pEnum->Release();
-    } else if (pEnum) {
-        pEnum->Release();
     }
-    pCatInfo->Release();
     return true;
 }
 

@@ -1,79 +1,49 @@
 #include "hda/hdatime.h"
 
-#include <cstdio>
-#include <cstring>
-
-#include "com/objbase.h"
-#include "com/text.h"
-#include "com/timeapi.h"
+#include <utility>
 
 namespace hda {
 
-bool TimeTextToFileTime(std::u16string_view strTime, FILETIME* pftUtc) {
-    SYSTEMTIME st{};
-    if (com::ScanTimeText(strTime, &st.wYear, &st.wMonth, &st.wDay, &st.wHour, &st.wMinute, &st.wSecond,
-                          &st.wMilliseconds) != 7)
-        return false;
-    FILETIME ftLocal{};
-    if (!SystemTimeToFileTime(&st, &ftLocal)) return false;
-    FILETIME ftUtc{};
-    if (!LocalFileTimeToFileTime(&ftLocal, &ftUtc)) return false;
-    if (pftUtc) *pftUtc = ftUtc;
-    return true;
-}
-
-namespace {
-LPWSTR TaskMemString(std::u16string_view s) {
-    if (s.size() > (SIZE_MAX / sizeof(WCHAR)) - 1) return nullptr;
-    auto* p = static_cast<LPWSTR>(CoTaskMemAlloc((s.size() + 1) * sizeof(WCHAR)));
-    if (!p) return nullptr;
-    if (!s.empty()) std::memcpy(p, s.data(), s.size() * sizeof(WCHAR));
-    p[s.size()] = 0;
-    return p;
-}
-}  // namespace
-
-OPCHDA_TIME* BuildHdaTime(std::u16string_view strTime, bool bInUse) {
-    auto* pTime = static_cast<OPCHDA_TIME*>(CoTaskMemAlloc(sizeof(OPCHDA_TIME)));
-    if (!pTime) return nullptr;
+HdaTimeArg HdaTimeArg::String(std::u16string_view strTime) {
+    HdaTimeArg arg;
+    com::TaskMem<OPCHDA_TIME> pTime(static_cast<OPCHDA_TIME*>(CoTaskMemAlloc(sizeof(OPCHDA_TIME))));
+    if (!pTime) return arg;
+    com::TaskMem<WCHAR[]> pszTime = com::TaskMemStrDup(strTime);
+    if (!pszTime) return arg;
     pTime->bString = TRUE;
-    pTime->szTime = nullptr;
+    pTime->szTime = pszTime.get();
     pTime->ftTime = FILETIME{0, 0};
+    arg.m_pszMine = pszTime.release();
+    arg.m_pTime = pTime.release();
+    return arg;
+}
 
-    if (bInUse && TimeTextToFileTime(strTime, &pTime->ftTime)) {
-        pTime->bString = FALSE;
-        return pTime;
+HdaTimeArg HdaTimeArg::Moment(FILETIME ftUtc) {
+    HdaTimeArg arg;
+    auto* pTime = static_cast<OPCHDA_TIME*>(CoTaskMemAlloc(sizeof(OPCHDA_TIME)));
+    if (!pTime) return arg;
+    pTime->bString = FALSE;
+    pTime->szTime = nullptr;
+    pTime->ftTime = ftUtc;
+    arg.m_pTime = pTime;
+    return arg;
+}
+
+HdaTimeArg::HdaTimeArg(HdaTimeArg&& o) noexcept
+    : m_pTime(std::exchange(o.m_pTime, nullptr)), m_pszMine(std::exchange(o.m_pszMine, nullptr)) {}
+
+HdaTimeArg& HdaTimeArg::operator=(HdaTimeArg&& o) noexcept {
+    if (this != &o) {
+        Reset();
+        m_pTime = std::exchange(o.m_pTime, nullptr);
+        m_pszMine = std::exchange(o.m_pszMine, nullptr);
     }
-    // Not in use: the empty (null) time. Not a moment: the server reads the text itself.
-    pTime->szTime = TaskMemString(bInUse ? strTime : std::u16string_view());
-    if (!pTime->szTime) {
-        CoTaskMemFree(pTime);
-        return nullptr;
-    }
-    return pTime;
+    return *this;
 }
 
-void ReleaseHdaTime(OPCHDA_TIME* pTime) {
-    if (!pTime) return;
-    if (pTime->bString) CoTaskMemFree(pTime->szTime);
-    CoTaskMemFree(pTime);
-}
-
-std::u16string FormatTimeText(int nYear, int nMonth, int nDay, int nHour, int nMinute, int nSecond,
-                              int nMilliseconds) {
-    char buf[128];
-    int n = std::snprintf(buf, sizeof buf, "%04i/%02i/%02i %02i:%02i:%02i.%03i", nYear, nMonth, nDay, nHour,
-                          nMinute, nSecond, nMilliseconds);
-    if (n < 0) return {};
-    if (static_cast<std::size_t>(n) >= sizeof buf) n = static_cast<int>(sizeof buf) - 1;
-    return std::u16string(buf, buf + n);
-}
-
-bool UtcToLocalSystemTime(ULONGLONG utcTicks, SYSTEMTIME* pLocal) {
-    FILETIME ftUtc = U64ToFileTime(utcTicks);
-    FILETIME ftLocal{};
-    if (!FileTimeToLocalFileTime(&ftUtc, &ftLocal)) return false;
-    return FileTimeToSystemTime(&ftLocal, pLocal) != FALSE;
+void HdaTimeArg::Reset() {
+    CoTaskMemFree(std::exchange(m_pszMine, nullptr));
+    CoTaskMemFree(std::exchange(m_pTime, nullptr));
 }
 
 }  // namespace hda

@@ -1,38 +1,39 @@
-// Time texts and the OPCHDA_TIME records the reads pass to a server.
+// The in/out OPCHDA_TIME argument of a call, owned for the length of the call.
 //
-// A time text is a local moment written "%04i/%02i/%02i %02i:%02i:%02i.%03i" (2009/02/24 13:05:07.250).
-// A text that reads back as a valid calendar moment travels as a UTC FILETIME; any other text (a
-// relative time such as "NOW", or 2009/02/30) travels as an HDA time string for the server to judge.
+// A record travels either as a UTC FILETIME (bString FALSE) or as an HDA time string for the server
+// to judge (bString TRUE, szTime the text; the empty text is the time "not in use"). The server may
+// rewrite the record; what is released afterwards is what was allocated here, remembered before the
+// call, whatever the record says then. The client reads the record back (its FILETIME) after the call.
 #pragma once
 
-#include <string>
 #include <string_view>
 
+#include "com/ownership.h"
 #include "hda/opchda.h"
 
 namespace hda {
 
-// Reads a time text with "%04hu/%02hu/%02hu %02hu:%02hu:%02hu.%03hu". True only when all seven fields
-// were read, they form a valid calendar moment and the moment can be moved to UTC with the bias in
-// force now; *pftUtc is written only then.
-bool TimeTextToFileTime(std::u16string_view strTime, FILETIME* pftUtc);
+class HdaTimeArg {
+public:
+    HdaTimeArg() = default;
+    // A record holding a copy of the text (bString TRUE, ftTime 0); empty when memory runs out.
+    static HdaTimeArg String(std::u16string_view strTime);
+    // A record holding the moment (bString FALSE, szTime null); empty when memory runs out.
+    static HdaTimeArg Moment(FILETIME ftUtc);
 
-// A new record from CoTaskMemAlloc, or null when memory runs out (nothing is left allocated then).
-//   not in use:            bString TRUE,  szTime "" (a new string), ftTime 0
-//   in use, a valid time:  bString FALSE, szTime null, ftTime the UTC moment
-//   in use, anything else: bString TRUE,  szTime a new copy of the text, ftTime 0
-// Release it with ReleaseHdaTime.
-OPCHDA_TIME* BuildHdaTime(std::u16string_view strTime, bool bInUse);
+    ~HdaTimeArg() { Reset(); }
+    HdaTimeArg(HdaTimeArg&& o) noexcept;
+    HdaTimeArg& operator=(HdaTimeArg&& o) noexcept;
+    HdaTimeArg(const HdaTimeArg&) = delete;
+    HdaTimeArg& operator=(const HdaTimeArg&) = delete;
 
-// Releases a record from BuildHdaTime: its string when bString is set, then the record. Null is fine.
-void ReleaseHdaTime(OPCHDA_TIME* pTime);
+    OPCHDA_TIME* get() const { return m_pTime; }
+    explicit operator bool() const { return m_pTime != nullptr; }
+    void Reset();
 
-// Writes a time text. The fields are printed as given (a picker without a value gives -1 for each).
-std::u16string FormatTimeText(int nYear, int nMonth, int nDay, int nHour, int nMinute, int nSecond,
-                              int nMilliseconds);
-
-// The local moment of a UTC FILETIME with the bias in force now (the way back of TimeTextToFileTime,
-// for the pickers' defaults). False when the instant has no calendar form.
-bool UtcToLocalSystemTime(ULONGLONG utcTicks, SYSTEMTIME* pLocal);
+private:
+    OPCHDA_TIME* m_pTime = nullptr;  // from CoTaskMemAlloc
+    LPWSTR m_pszMine = nullptr;      // the string this side allocated, if any
+};
 
 }  // namespace hda

@@ -9,7 +9,6 @@
 #include <QTreeWidget>
 #include <algorithm>
 
-#include "com/objbase.h"
 #include "hda/opchda.h"
 #include "resources/uikit.h"
 
@@ -86,24 +85,21 @@ void CErrorsEncounteredDlg::OnInitDialog() {
     m_bInitialised = true;
 
     m_pList->setColumnCount(3);
-    m_pList->setHeaderLabels({QStringLiteral("Item ID"), QStringLiteral("Result Code"),
-                              QStringLiteral("Error Description")});
+    m_pList->setHeaderLabels(
+        {QStringLiteral("Item ID"), QStringLiteral("Result Code"), QStringLiteral("Error Description")});
     m_pList->setColumnWidth(0, 100);
     m_pList->setColumnWidth(1, 95);
     m_pList->setColumnWidth(2, 300);
 
-    if (m_pErrors == nullptr || m_nCount <= 0) return;
-    const std::size_t count =
-        std::min<std::size_t>(static_cast<std::size_t>(m_nCount), com::TaskMemCount(m_pErrors));
     QList<QTreeWidgetItem*> rows;
-    for (std::size_t j = 0; j < count; ++j) {
-        const HRESULT hr = m_pErrors[j];
+    for (std::size_t j = 0; j < m_errors.size(); ++j) {
+        const HRESULT hr = m_errors[j];
         if (hr == 0) continue;  // any other code is listed, success codes included
-        const LPCWSTR id = m_pszItemIDs ? m_pszItemIDs[j] : nullptr;
         auto* row = new QTreeWidgetItem;
-        row->setText(0, ui::ToQString(id));
+        if (j < m_itemIds.size()) row->setText(0, ui::ToQString(m_itemIds[j]));
         row->setText(1, QString::number(static_cast<DWORD>(hr), 16).toUpper());
-        row->setText(2, QString::fromUtf16(hr == OPC_E_INVALIDITEMID ? kInvalidItemIdText : kUnknownErrorText));
+        row->setText(2,
+                     QString::fromUtf16(hr == OPC_E_INVALIDITEMID ? kInvalidItemIdText : kUnknownErrorText));
         rows.append(row);
     }
     m_pList->addTopLevelItems(rows);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QDialog>
+#include <string>
+#include <vector>
 
 #include "com/types.h"
 
@@ -16,18 +18,17 @@ public:
         u"The operation completed successfully, but errors were encountered for some items";
     static constexpr char16_t kMayNotHaveText[] =
         u"The operation may not have been completed successfully for these items";
-    static constexpr char16_t kInvalidItemIdText[] = u"The item definition does not conform to the servers syntax";
+    static constexpr char16_t kInvalidItemIdText[] =
+        u"The item definition does not conform to the servers syntax";
     static constexpr char16_t kUnknownErrorText[] = u"Unknown Error";
 
     explicit CErrorsEncounteredDlg(QWidget* parent = nullptr);
 
-    // Set by the caller before showing; none of them is owned.
-    // The per-item errors as GetItemHandles returned them: a task-memory block, read no further than
-    // it reaches.
-    const HRESULT* m_pErrors = nullptr;
-    // The item IDs passed to GetItemHandles, same order.
-    const LPCWSTR* m_pszItemIDs = nullptr;
-    LONG m_nCount = 0;
+    // Set by the caller before showing. The per-item codes GetItemHandles returned (as far as the
+    // server's array reached), and the item IDs passed to it in the same order; an entry without an ID
+    // shows an empty cell.
+    std::vector<HRESULT> m_errors;
+    std::vector<std::u16string> m_itemIds;
 
     QTreeWidget* GetList() const { return m_pList; }
 

@@ -18,7 +18,6 @@
 #include "resources/uikit.h"
 #include "serverpane/commandids.h"
 #include "serverpane/opcitemctrls.h"
-#include "serverpane/readresults.h"
 
 namespace {
 constexpr char16_t kLocalhost[] = u"Localhost";
@@ -125,23 +124,21 @@ std::vector<std::u16string> CServerPane::GetSelectedItemIds() const {
     return ids;
 }
 
-OPCHANDLE* CServerPane::GetSelectedItemHandles(DWORD n, DWORD* pdwCount) const {
-    if (pdwCount) *pdwCount = 0;
+std::vector<OPCHANDLE> CServerPane::GetSelectedItemHandles(DWORD n) const {
     const CHDAServer* pServer = FindServer(GetSelectedServerKey());
-    if (!pServer || n == 0) return nullptr;
+    if (!pServer || n == 0) return {};
     std::vector<OPCHANDLE> handles;
     for (const std::u16string& strId : GetSelectedItemIds())
         handles.push_back(pServer->GetItemServerHandle(strId));
-    if (handles.empty()) return nullptr;
+    if (handles.empty()) return {};
 
+    // Every count of a call is a DWORD.
     const std::uint64_t total = static_cast<std::uint64_t>(n) * handles.size();
-    if (total > std::numeric_limits<DWORD>::max() / sizeof(OPCHANDLE)) return nullptr;
-    auto* pHandles = static_cast<OPCHANDLE*>(CoTaskMemAlloc(static_cast<SIZE_T>(total) * sizeof(OPCHANDLE)));
-    if (!pHandles) return nullptr;
-    OPCHANDLE* p = pHandles;
-    for (DWORD r = 0; r < n; ++r) p = std::copy(handles.begin(), handles.end(), p);
-    if (pdwCount) *pdwCount = static_cast<DWORD>(total);
-    return pHandles;
+    if (total > std::numeric_limits<DWORD>::max() / sizeof(OPCHANDLE)) return {};
+    std::vector<OPCHANDLE> repeated;
+    repeated.reserve(static_cast<std::size_t>(total));
+    for (DWORD r = 0; r < n; ++r) repeated.insert(repeated.end(), handles.begin(), handles.end());
+    return repeated;
 }
 
 IOPCHDA_Server* CServerPane::GetAddItemsServer() const {
@@ -355,28 +352,12 @@ void CServerPane::resizeEvent(QResizeEvent* pEvent) {
 
 // ---- Result set ----
 
-void CServerPane::SetLastResults(OPCHDA_ITEM* pValues, HRESULT* pErrors, DWORD dwCount) {
-    ReleaseLastResults();
-    LastItemValues = pValues;
-    LastErrors = pErrors;
-    m_dwLastResultCount = dwCount;
-}
-
-DWORD CServerPane::GetLastResultCount() const {
-    // Never more than the server really allocated, whatever it claimed.
-    SIZE_T n = m_dwLastResultCount;
-    if (LastItemValues) n = std::min(n, com::TaskMemCount(LastItemValues));
-    if (LastErrors) n = std::min(n, com::TaskMemCount(LastErrors));
-    if (!LastItemValues && !LastErrors) n = 0;
-    return static_cast<DWORD>(n);
+void CServerPane::SetLastResults(client::ResultSet results) {
+    m_lastResults = std::move(results);
 }
 
 void CServerPane::ReleaseLastResults() {
-    CoTaskMemFree(LastErrors);
-    LastErrors = nullptr;
-    readresults::ReleaseItemValues(LastItemValues, m_dwLastResultCount);
-    LastItemValues = nullptr;
-    m_dwLastResultCount = 0;
+    m_lastResults.Release();
 }
 
 // ---- Commands ----

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "client/results.h"
 #include "dialogs/additemhost.h"
 #include "dialogs/dialoghost.h"
 #include "hda/hdaserver.h"
@@ -25,7 +26,10 @@ class COPCItemListCtrl;
 class CReadRawDlg;
 class QTreeWidgetItem;
 
-class CServerPane : public QWidget, public IOutputPaneHost, public IDialogHost, public IHDAServerOwner,
+class CServerPane : public QWidget,
+                    public IOutputPaneHost,
+                    public IDialogHost,
+                    public IHDAServerOwner,
                     public IAddItemHost {
     Q_OBJECT
 public:
@@ -78,8 +82,8 @@ public:
     // The key of the server selected in the tree ("" when no server node is selected).
     std::u16string GetSelectedServerKey() const;
     // The server handles of the selected items in list order, repeated n times one after the other;
-    // CoTaskMemAlloc'd, the caller frees it. Null with *pdwCount 0 when there is nothing to give.
-    OPCHANDLE* GetSelectedItemHandles(DWORD n, DWORD* pdwCount) const;
+    // empty when there is nothing to give (no server, no selection, n 0, or more than a DWORD counts).
+    std::vector<OPCHANDLE> GetSelectedItemHandles(DWORD n) const;
 
     // The connection registered under a key, or null.
     CHDAServer* FindServer(const std::u16string& strKey) const;
@@ -87,10 +91,11 @@ public:
     static std::u16string KeyFromNode(const QTreeWidgetItem* pNode);
     static bool IsServerNode(const QTreeWidgetItem* pNode);
 
-    // The result set of the last history operation. Set takes over both arrays; Release frees them,
-    // with the arrays inside each OPCHDA_ITEM and the values' contents.
-    void SetLastResults(OPCHDA_ITEM* pValues, HRESULT* pErrors, DWORD dwCount);
+    // The result set of the last history operation (the server's arrays, owned by it). Set takes it
+    // over; Release frees it.
+    void SetLastResults(client::ResultSet results);
     void ReleaseLastResults();
+    const client::ResultSet& GetLastResults() const { return m_lastResults; }
 
     bool HasCommandHandler(int nId) const;
 
@@ -100,9 +105,9 @@ public:
     DWORD GetMaxDisplayItems() const override { return m_nMaxDisplayItems; }
     void SetMaxDisplayItems(DWORD n) override { m_nMaxDisplayItems = n; }
     std::vector<std::u16string> GetSelectedItemIds() const override;
-    const OPCHDA_ITEM* GetLastItemValues() const override { return LastItemValues; }
-    const HRESULT* GetLastErrors() const override { return LastErrors; }
-    DWORD GetLastResultCount() const override;
+    const OPCHDA_ITEM* GetLastItemValues() const override { return m_lastResults.Values(); }
+    const HRESULT* GetLastErrors() const override { return m_lastResults.Errors(); }
+    DWORD GetLastResultCount() const override { return m_lastResults.Count(); }
 
     // IDialogHost (GetSelectedItemIds above serves both)
     IOPCHDA_Server* GetCurrentHdaServer() const override;
@@ -120,16 +125,10 @@ public:
     bool IsComInitialized() const { return m_bComInitialized; }
 
     IMainFrameLink* m_pMainFrame = nullptr;  // not owned
-    // Working arrays of Read Attribute.
-    OPCHDA_ATTRIBUTE* m_pAttributeValues = nullptr;
-    DWORD* m_pAttributeIds = nullptr;
     std::u16string m_strRemoteProgId;
     QTreeWidgetItem* m_hAddItemsServer = nullptr;
     COutputPane* m_pOutputPane = nullptr;  // not owned
     std::u16string m_strCurrentServer;
-    OPCHDA_ITEM* LastItemValues = nullptr;
-    HRESULT* LastErrors = nullptr;
-    DWORD m_dwLastResultCount = 0;  // handles passed in the call that produced the result set
 
 private:
     // Hooks for the dialogs of other windows; each returns after its dialog closed.
@@ -149,6 +148,8 @@ public:
     DWORD m_nMaxDisplayItems = 1000;
 
 private:
+    // LastItemValues and LastErrors of the last history operation.
+    client::ResultSet m_lastResults;
     bool m_bComInitialized = false;
     bool m_bDiscoveryDone = false;
 };

@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "client/results.h"
 #include "com/classstore.h"
 #include "com/objbase.h"
 #include "com/oleauto.h"
@@ -23,7 +24,6 @@
 #include "hda/messages.h"
 #include "outputpane/outputpane.h"
 #include "serverpane/opcitemctrls.h"
-#include "serverpane/readresults.h"
 #include "serverpane/serverpane.h"
 #include "tests/plugins/recording_control.h"
 
@@ -84,8 +84,7 @@ struct Bench {
         return true;
     }
     ~Bench() {
-        readresults::ReleaseItemValues(answer.pValues, kItems);
-        CoTaskMemFree(answer.pErrors);
+        client::ResultSet unused(answer.pValues, answer.pErrors, kItems);
         if (control) {
             control->Reset();
             control->Release();

@@ -31,7 +31,7 @@ protected:
     }
     static std::vector<ULONGLONG> Stamps(const CReadAtTimeDlg& d) {
         std::vector<ULONGLONG> out;
-        for (LONG i = 0; i < d.m_nTimeStamps; ++i) out.push_back(FileTimeToU64(d.m_pTimeStamps[i]));
+        for (const FILETIME& ft : d.m_timeStamps) out.push_back(FileTimeToU64(ft));
         return out;
     }
 };
@@ -73,7 +73,6 @@ TEST_F(ReadAtTimeDlgTest, NewestOnTopAndInDeleteModeEachMomentOncePerItem) {
         EXPECT_EQ(rows, QStringList({"2009/02/24 13:05:07.000", "2009/02/24 12:00:00.999",
                                      "2009/02/24 11:00:00.005", "2009/02/24 10:00:00.000"}));
         EXPECT_EQ(Stamps(dlg), c.stamps);
-        std::free(dlg.m_pTimeStamps);
     }
 }
 
@@ -109,13 +108,12 @@ TEST_F(ReadAtTimeDlgTest, AnEmptyListOrBadMillisecondsHandOverNothing) {
         EXPECT_EQ(Rows(&d).size(), 1);
         Press(&d, IDOK);  // refused
         EXPECT_TRUE(d.isVisible());
-        EXPECT_EQ(d.m_pTimeStamps, nullptr);
+        EXPECT_TRUE(d.m_timeStamps.empty());
     });
     EXPECT_EQ(r, QDialog::Rejected);
     const std::u16string prompt = u"Please enter a whole number between 0 and 999.";
     ExpectMessages({prompt, prompt, prompt});
-    EXPECT_EQ(dlg.m_pTimeStamps, nullptr);
-    EXPECT_EQ(dlg.m_nTimeStamps, 0);
+    EXPECT_TRUE(dlg.m_timeStamps.empty());
 }
 
 }  // namespace

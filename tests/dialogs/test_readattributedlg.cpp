@@ -54,14 +54,13 @@ TEST_F(ReadAttributeDlgTest, AllStartTickedAndOkHandsOverTheTickedIdsInTreeOrder
                                  "1", "-1", "3", "Data Type", "Vendor", "Engineering Units",  // list
                                  "The item's data type", "Listed signed", "Its unit"}));
     EXPECT_EQ(ticks, QList<Qt::CheckState>(3, Qt::Checked));
-    ASSERT_EQ(dlg.m_nCheckedCount, 2);
-    EXPECT_EQ(std::vector<DWORD>(dlg.m_pCheckedIds, dlg.m_pCheckedIds + 2), (std::vector<DWORD>{1, 3}));
-    // The list is lent to the read until it has named its rows.
-    ASSERT_EQ(dlg.m_nServerAttributes, 3);
-    EXPECT_EQ(dlg.m_pServerAttributeIds[2], 3u);
-    EXPECT_EQ(std::u16string(dlg.m_pServerAttributeNames[2]), u"Engineering Units");
+    EXPECT_EQ(dlg.m_checkedIds, (std::vector<DWORD>{1, 3}));
+    // The list stays for the read until it has named its rows.
+    ASSERT_EQ(dlg.m_serverAttributes.size(), 3u);
+    EXPECT_EQ(dlg.m_serverAttributes[2].id, 3u);
+    EXPECT_EQ(dlg.m_serverAttributes[2].name, u"Engineering Units");
     dlg.ReleaseAttributeList();
-    CoTaskMemFree(dlg.m_pCheckedIds);
+    EXPECT_TRUE(dlg.m_serverAttributes.empty());
     ExpectMessages({});
     ExpectNoTaskMemLeft();
 }
@@ -101,13 +100,13 @@ TEST_F(ReadAttributeDlgTest, NothingToHandOverKeepsTheDialogOpenAndCancelRelease
         for (const auto& m : m_messages) got.push_back(m.text);
         EXPECT_EQ(got, c.messages);
         EXPECT_EQ(m_messages.back().caption, u"Read Attribute");
-        EXPECT_EQ(dlg.m_pCheckedIds, nullptr);
-        EXPECT_EQ(dlg.m_pServerAttributeIds, nullptr);
+        EXPECT_TRUE(dlg.m_checkedIds.empty());
+        EXPECT_TRUE(dlg.m_serverAttributes.empty());
         ExpectNoTaskMemLeft();
     }
 }
 
-TEST_F(ReadAttributeDlgTest, AMisbehavingServersListIsBoundedAndTheLentNamesReachAsFarAsTheIds) {
+TEST_F(ReadAttributeDlgTest, AMisbehavingServersListIsBoundedAndTheNamesReachAsFarAsTheIds) {
     // Claims five; three ids, two names (the second null), four descriptions (one null), no types.
     dlgtest::ListAnswer a;
     a.count = 5;
@@ -128,16 +127,11 @@ TEST_F(ReadAttributeDlgTest, AMisbehavingServersListIsBoundedAndTheLentNamesReac
                                                        }),
                   QDialog::Accepted);
         EXPECT_EQ(seen, QStringList({"Alpha", "(no name, ID 20)", "(no name, ID 30)", "a", "", "c"}));
-        ASSERT_EQ(dlg.m_nServerAttributes, 3);
-        ASSERT_GE(com::TaskMemCount(dlg.m_pServerAttributeNames), 3u);
-        EXPECT_EQ(std::u16string(dlg.m_pServerAttributeNames[0]), u"Alpha");
-        EXPECT_EQ(dlg.m_pServerAttributeNames[1], nullptr);
-        EXPECT_EQ(dlg.m_pServerAttributeNames[2], nullptr);
-        ASSERT_EQ(dlg.m_nCheckedCount, 3);
-        EXPECT_EQ(std::vector<DWORD>(dlg.m_pCheckedIds, dlg.m_pCheckedIds + 3),
-                  (std::vector<DWORD>{10, 20, 30}));
-        CoTaskMemFree(dlg.m_pCheckedIds);
-        // No ReleaseAttributeList: the dialog releases the list itself when it goes.
+        ASSERT_EQ(dlg.m_serverAttributes.size(), 3u);
+        EXPECT_EQ(dlg.m_serverAttributes[0].name, u"Alpha");
+        EXPECT_EQ(dlg.m_serverAttributes[1].name, std::nullopt);
+        EXPECT_EQ(dlg.m_serverAttributes[2].name, std::nullopt);
+        EXPECT_EQ(dlg.m_checkedIds, (std::vector<DWORD>{10, 20, 30}));
     }
     ExpectNoTaskMemLeft();
 }

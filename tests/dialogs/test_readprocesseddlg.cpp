@@ -41,17 +41,15 @@ protected:
         EXPECT_EQ(dlg.m_pItemCombo, nullptr);
         EXPECT_EQ(dlg.m_pAggregateCombo, nullptr);
         EXPECT_TRUE(dlg.findChildren<QComboBox*>(QString::number(IDC_RUNTIME_COMBO)).isEmpty());
-        EXPECT_EQ(dlg.m_pAggregateIds, nullptr);
-        EXPECT_EQ(dlg.m_pItemAggregates != nullptr, r == QDialog::Accepted);
+        EXPECT_TRUE(dlg.m_aggregates.empty());
+        EXPECT_EQ(!dlg.m_itemAggregates.empty(), r == QDialog::Accepted);
         if (r == QDialog::Accepted) {
             EXPECT_EQ(dlg.m_strStartTime, u"2009/02/24 12:55:07.000");
             EXPECT_EQ(dlg.m_strEndTime, u"2009/02/24 13:05:07.000");
-            const SIZE_T n = com::TaskMemCount(dlg.m_pItemAggregates);
-            EXPECT_EQ(n, m_host.items.size());
-            if (pAggregates) pAggregates->assign(dlg.m_pItemAggregates, dlg.m_pItemAggregates + n);
+            EXPECT_EQ(dlg.m_itemAggregates.size(), m_host.items.size());
+            if (pAggregates) *pAggregates = dlg.m_itemAggregates;
             if (pInterval) *pInterval = FileTimeToU64(dlg.m_ftResampleInterval);
         }
-        CoTaskMemFree(dlg.m_pItemAggregates);
         return r;
     }
 
@@ -238,7 +236,7 @@ TEST_F(ReadProcessedDlgTest, EveryWayOutReleasesWhatTheDialogHeld) {
                   dlg::GetDlgItem<QLineEdit>(&d, IDC_END_MS)->setText("1000");
                   Press(&d, IDOK);  // refused: still open, nothing handed over
                   EXPECT_TRUE(d.isVisible());
-                  EXPECT_EQ(d.m_pItemAggregates, nullptr);
+                  EXPECT_TRUE(d.m_itemAggregates.empty());
               }),
               QDialog::Rejected);
     ExpectMessages({u"Please enter a whole number between 0 and 999."});

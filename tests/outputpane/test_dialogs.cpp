@@ -18,7 +18,9 @@
 
 namespace {
 
-QString Q(const char* s) { return QString::fromUtf8(s); }
+QString Q(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 // ---- Options ----
 
@@ -45,7 +47,8 @@ TEST_F(OptionsTest, LayoutTextsAndIdentifier) {
     bool promptFound = false;
     for (QLabel* label : dialog.findChildren<QLabel*>())
         promptFound = promptFound ||
-                      label->text() == Q("Enter the maximum number of items to display.  Maximum is 99999, minimum is 0.");
+                      label->text() ==
+                          Q("Enter the maximum number of items to display.  Maximum is 99999, minimum is 0.");
     EXPECT_TRUE(promptFound);
     EXPECT_EQ(Button("IDOK")->text(), Q("OK"));
     EXPECT_TRUE(Button("IDOK")->isDefault());
@@ -137,21 +140,15 @@ TEST(Options, RunOptionsDialogEditsTheServerPanesLimit) {
 class ErrorsDialogTest : public ::testing::Test {
 protected:
     void Fill(std::vector<HRESULT> errors) {
-        m_pErrors = static_cast<HRESULT*>(CoTaskMemAlloc(errors.size() * sizeof(HRESULT)));
-        std::copy(errors.begin(), errors.end(), m_pErrors);
-        dialog.m_pErrors = m_pErrors;
-        dialog.m_pszItemIDs = ids;
-        dialog.m_nCount = static_cast<LONG>(errors.size());
+        dialog.m_errors = std::move(errors);
+        dialog.m_itemIds = {u"Area1.Tank1", u"Area1.Tank2", u"Area1.Tank3"};
     }
-    void TearDown() override { CoTaskMemFree(m_pErrors); }
     QTreeWidget* List() { return dialog.GetList(); }
     QStringList Row(int r) {
         QTreeWidgetItem* item = List()->topLevelItem(r);
         return item ? QStringList{item->text(0), item->text(1), item->text(2)} : QStringList{};
     }
 
-    const LPCWSTR ids[4] = {u"Area1.Tank1", u"Area1.Tank2", u"Area1.Tank3", nullptr};
-    HRESULT* m_pErrors = nullptr;
     CErrorsEncounteredDlg dialog;
 };
 
@@ -165,7 +162,8 @@ TEST_F(ErrorsDialogTest, CaptionTextsColumnsAndNoCloseBox) {
     // A text too wide for the font at hand is elided on screen and whole in its tooltip.
     for (QLabel* label : dialog.findChildren<QLabel*>())
         texts << (label->toolTip().isEmpty() ? label->text() : label->toolTip());
-    EXPECT_TRUE(texts.contains(Q("The operation completed successfully, but errors were encountered for some items")));
+    EXPECT_TRUE(texts.contains(
+        Q("The operation completed successfully, but errors were encountered for some items")));
     EXPECT_TRUE(texts.contains(Q("The operation may not have been completed successfully for these items")));
     auto* close = dialog.findChild<QPushButton*>(QStringLiteral("IDOK"));
     EXPECT_EQ(close->text(), Q("&Close"));
@@ -201,23 +199,15 @@ TEST_F(ErrorsDialogTest, EveryNonZeroCodeWithItsDescription) {
     EXPECT_EQ(List()->topLevelItemCount(), 3);
 }
 
-TEST_F(ErrorsDialogTest, CountsBeyondTheErrorArrayAreNotRead) {
+TEST_F(ErrorsDialogTest, OneRowPerCodeHoweverManyIdsAndNoCodesListNothing) {
     Fill({E_FAIL, E_FAIL});
-    dialog.m_nCount = 1000;
     dialog.show();
     EXPECT_EQ(List()->topLevelItemCount(), 2);
-}
 
-TEST_F(ErrorsDialogTest, NegativeCountOrNullArraysListNothing) {
-    Fill({E_FAIL});
-    dialog.m_nCount = -3;
-    dialog.show();
-    EXPECT_EQ(List()->topLevelItemCount(), 0);
-
-    CErrorsEncounteredDlg nullErrors;
-    nullErrors.m_nCount = 5;
-    nullErrors.show();
-    EXPECT_EQ(nullErrors.GetList()->topLevelItemCount(), 0);
+    CErrorsEncounteredDlg noErrors;
+    noErrors.m_itemIds = {u"A", u"B"};
+    noErrors.show();
+    EXPECT_EQ(noErrors.GetList()->topLevelItemCount(), 0);
 }
 
 TEST_F(ErrorsDialogTest, AMissingItemIdIsAnEmptyCell) {

@@ -87,8 +87,8 @@ TEST_F(ReadArguments, ReadRawShowsOneTabPerItemInListOrderAndKeepsTheResultSet) 
 
     EXPECT_EQ(TabCaptions(),
               (QStringList{"Plant.Area1.Pressure", "Plant.Area1.Temperature", "Plant.Area2.Flow"}));
-    ASSERT_NE(pane->LastItemValues, nullptr);
-    ASSERT_NE(pane->LastErrors, nullptr);
+    ASSERT_NE(pane->GetLastItemValues(), nullptr);
+    ASSERT_NE(pane->GetLastErrors(), nullptr);
     EXPECT_EQ(pane->GetLastResultCount(), 3u);
     // The server's default answer: one value at the start, ten times the item's handle.
     EXPECT_EQ(ResultLabel(), "OK (returned 1 items)");
@@ -119,7 +119,7 @@ TEST_F(ReadArguments, ACancelledDialogChangesNothing) {
     Connect(0, {u"Plant.Status", u"Sinusoid"});
     ClickRows({u"Plant.Status", u"Sinusoid"});
     ReadRaw();
-    const OPCHDA_ITEM* before = pane->LastItemValues;
+    const OPCHDA_ITEM* before = pane->GetLastItemValues();
     ASSERT_NE(before, nullptr);
     (*control)->ClearCalls();
 
@@ -133,7 +133,7 @@ TEST_F(ReadArguments, ACancelledDialogChangesNothing) {
     });
     pane->OnReadAtTime();
 
-    EXPECT_EQ(pane->LastItemValues, before);
+    EXPECT_EQ(pane->GetLastItemValues(), before);
     EXPECT_EQ(TabCaptions(), (QStringList{"Plant.Status", "Sinusoid"}));
     for (const RecordedCall& c : (*control)->Calls())
         EXPECT_EQ(c.method.rfind("IOPCHDA_SyncRead::", 0), std::string::npos) << c.method;
@@ -181,15 +181,15 @@ TEST_F(ReadArguments, AFailingReadLeavesTheOldTabsWithNoResultSetBehindThem) {
         SCOPED_TRACE(U8(c.text));
         Hooks() = {};
         ReadRaw();
-        ASSERT_NE(pane->LastItemValues, nullptr);
+        ASSERT_NE(pane->GetLastItemValues(), nullptr);
         messages.seen.clear();
         c.run();
         ASSERT_EQ(messages.seen.size(), 1u);
         EXPECT_EQ(messages.seen[0].text, c.text);
         EXPECT_EQ(messages.seen[0].caption, u"Error");
         EXPECT_EQ(messages.seen[0].icon, hda::MsgIcon::Exclamation);
-        EXPECT_EQ(pane->LastItemValues, nullptr);
-        EXPECT_EQ(pane->LastErrors, nullptr);
+        EXPECT_EQ(pane->GetLastItemValues(), nullptr);
+        EXPECT_EQ(pane->GetLastErrors(), nullptr);
         EXPECT_EQ(TabCaptions(), (QStringList{"Plant.Status", "Sinusoid"}));
         // Picking the other tab reads nothing released: the page is empty.
         PickTab(1);
@@ -327,11 +327,9 @@ TEST_F(ReadArguments, ReadAttributeSendsTheTickedIdsInTreeOrderAtNow) {
     EXPECT_EQ(ResultRows(),
               (QList<QStringList>{
                   {"Data Type", "5", now}, {"Eng Units", "units", now}, {"Item ID", "Plant.Status", now}}));
-    // Nothing stays behind: no result set, no attribute arrays, no list of the server's attributes.
-    EXPECT_EQ(pane->LastItemValues, nullptr);
-    EXPECT_EQ(pane->LastErrors, nullptr);
-    EXPECT_EQ(pane->m_pAttributeValues, nullptr);
-    EXPECT_EQ(pane->m_pAttributeIds, nullptr);
+    // Nothing stays behind: no result set, no attribute records, no list of the server's attributes.
+    EXPECT_EQ(pane->GetLastItemValues(), nullptr);
+    EXPECT_EQ(pane->GetLastErrors(), nullptr);
     EXPECT_EQ(com::LiveTaskMemBlocks(), baseline - (2 + 2 * 3));  // the released Read Raw result set
     EXPECT_TRUE(messages.seen.empty());
 }
@@ -403,7 +401,7 @@ TEST_F(ReadArguments, AFailingReadAttributeReleasesTheListAndTheIds) {
     pane->OnReadAttribute();
     EXPECT_EQ(messages.Texts(), (Texts{u"ReadAttribute Failed, Function returned: 0xC0040001"}));
     EXPECT_EQ(TabCaptions(), (QStringList{"Plant.Status"}));  // the old tabs stay
-    EXPECT_EQ(pane->LastItemValues, nullptr);
+    EXPECT_EQ(pane->GetLastItemValues(), nullptr);
     EXPECT_EQ(com::LiveTaskMemBlocks(), baseline - (2 + 3));
 }
 
@@ -426,7 +424,7 @@ TEST_F(ReadArguments, TheLastResultSetGoesWithThePane) {
         return S_OK;
     };
     ReadRaw();
-    ASSERT_NE(pane->LastItemValues, nullptr);
+    ASSERT_NE(pane->GetLastItemValues(), nullptr);
     EXPECT_EQ(TabRows().size(), 3);
     output->SetServerPane(nullptr);
     pane.reset();

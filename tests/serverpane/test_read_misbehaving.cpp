@@ -77,8 +77,8 @@ TEST_F(MisbehavingServer, SuccessWithoutOneOfTheArraysIsReportedAndKeepsTheOldTa
         EXPECT_EQ(messages.seen[0].caption, u"Error");
         EXPECT_EQ(messages.seen[0].icon, hda::MsgIcon::Exclamation);
         EXPECT_EQ(TabCaptions(), (QStringList{"A", "B"}));
-        EXPECT_EQ(pane->LastItemValues, nullptr);
-        EXPECT_EQ(pane->LastErrors, nullptr);
+        EXPECT_EQ(pane->GetLastItemValues(), nullptr);
+        EXPECT_EQ(pane->GetLastErrors(), nullptr);
         EXPECT_EQ(com::LiveTaskMemBlocks(), baseline);
     }
 }

@@ -200,14 +200,14 @@ TEST_F(ReadsThroughTheWindow, ReadRawFromTheToolbarShowsTheHistoryAsStored) {
     // Every tab as the server gives it to anyone who asks.
     OPCHDA_TIME start{FALSE, nullptr, U64ToFileTime(LocalTicks(10, 0))};
     OPCHDA_TIME end{FALSE, nullptr, U64ToFileTime(LocalTicks(11, 0))};
-    DWORD count = 0;
-    OPCHANDLE* handles = pane->GetSelectedItemHandles(1, &count);
+    std::vector<OPCHANDLE> handles = pane->GetSelectedItemHandles(1);
+    const DWORD count = static_cast<DWORD>(handles.size());
     OPCHDA_ITEM* values = nullptr;
     HRESULT* errors = nullptr;
-    ASSERT_EQ(server->m_pSyncRead->ReadRaw(&start, &end, 0, FALSE, count, handles, &values, &errors), S_OK);
+    ASSERT_EQ(server->m_pSyncRead->ReadRaw(&start, &end, 0, FALSE, count, handles.data(), &values, &errors),
+              S_OK);
     for (int tab = 0; tab < 3; ++tab) EXPECT_EQ(TabRows(tab), Direct(values[tab])) << tab;
-    pane->SetLastResults(values, errors, count);  // released with the pane
-    CoTaskMemFree(handles);
+    pane->SetLastResults(client::ResultSet(values, errors, count));  // released with the pane
 }
 
 TEST_F(ReadsThroughTheWindow, ReadProcessedFromTheMenuAveragesEachHalfHour) {

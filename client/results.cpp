@@ -1,10 +1,12 @@
-#include "serverpane/readresults.h"
+#include "client/results.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
-#include "com/objbase.h"
-#include "com/oleauto.h"
+#include "com/ownership.h"
+
+namespace client {
 
 namespace {
 
@@ -26,13 +28,11 @@ public:
             DWORD dwClaimed = 0;
             for (; i < m_values.size() && m_values[i].p == p; ++i)
                 dwClaimed = std::max(dwClaimed, m_values[i].dwCount);
-            const SIZE_T n = std::min<SIZE_T>(dwClaimed, com::TaskMemCount(p));
-            for (SIZE_T j = 0; j < n; ++j) VariantClear(&p[j]);
-            m_plain.push_back(p);
+            com::Received<VARIANT, com::ClearVariant>(p, dwClaimed).Reset();
         }
         std::sort(m_plain.begin(), m_plain.end());
         m_plain.erase(std::unique(m_plain.begin(), m_plain.end()), m_plain.end());
-        for (void* p : m_plain) CoTaskMemFree(p);
+        for (void* p : m_plain) com::TaskMem<void> owned(p);
         m_plain.clear();
         m_values.clear();
     }
@@ -48,33 +48,55 @@ private:
 
 }  // namespace
 
-namespace readresults {
-
 void ReleaseItemValues(OPCHDA_ITEM* pValues, DWORD nRecords) {
-    if (!pValues) return;
-    const SIZE_T n = std::min<SIZE_T>(nRecords, com::TaskMemCount(pValues));
+    com::Received<OPCHDA_ITEM> records(pValues, nRecords);
     InnerArrays inner;
-    for (SIZE_T i = 0; i < n; ++i) {
-        OPCHDA_ITEM& item = pValues[i];
+    for (OPCHDA_ITEM& item : records.view()) {
         inner.AddPlain(item.pftTimeStamps);
         inner.AddPlain(item.pdwQualities);
         inner.AddValues(item.pvDataValues, item.dwCount);
     }
     inner.Release();
-    CoTaskMemFree(pValues);
 }
 
 void ReleaseAttributeValues(OPCHDA_ATTRIBUTE* pValues, DWORD nRecords) {
-    if (!pValues) return;
-    const SIZE_T n = std::min<SIZE_T>(nRecords, com::TaskMemCount(pValues));
+    com::Received<OPCHDA_ATTRIBUTE> records(pValues, nRecords);
     InnerArrays inner;
-    for (SIZE_T i = 0; i < n; ++i) {
-        OPCHDA_ATTRIBUTE& attribute = pValues[i];
+    for (OPCHDA_ATTRIBUTE& attribute : records.view()) {
         inner.AddPlain(attribute.ftTimeStamps);
         inner.AddValues(attribute.vAttributeValues, attribute.dwNumValues);
     }
     inner.Release();
-    CoTaskMemFree(pValues);
 }
 
-}  // namespace readresults
+ResultSet::ResultSet(ResultSet&& o) noexcept
+    : m_pValues(std::exchange(o.m_pValues, nullptr)),
+      m_pErrors(std::exchange(o.m_pErrors, nullptr)),
+      m_dwRequested(std::exchange(o.m_dwRequested, 0)) {}
+
+ResultSet& ResultSet::operator=(ResultSet&& o) noexcept {
+    if (this != &o) {
+        Release();
+        m_pValues = std::exchange(o.m_pValues, nullptr);
+        m_pErrors = std::exchange(o.m_pErrors, nullptr);
+        m_dwRequested = std::exchange(o.m_dwRequested, 0);
+    }
+    return *this;
+}
+
+DWORD ResultSet::Count() const {
+    // Never more than the server really allocated, whatever it claimed.
+    if (Empty()) return 0;
+    SIZE_T n = m_dwRequested;
+    if (m_pValues) n = std::min(n, com::TaskMemCount(m_pValues));
+    if (m_pErrors) n = std::min(n, com::TaskMemCount(m_pErrors));
+    return static_cast<DWORD>(n);
+}
+
+void ResultSet::Release() {
+    com::TaskMem<HRESULT[]> errors(std::exchange(m_pErrors, nullptr));
+    ReleaseItemValues(std::exchange(m_pValues, nullptr), m_dwRequested);
+    m_dwRequested = 0;
+}
+
+}  // namespace client

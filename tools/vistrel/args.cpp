@@ -75,7 +75,7 @@ std::vector<SubcommandSpec> Build() {
          "own, page after page, and written as it arrives: memory stays bounded however long the\n"
          "history is. A page repeats the values at the timestamp it continues from; those are left\n"
          "out. A timestamp holding more values than a page has room for doubles the page size.\n",
-         "vistrel read-raw --start NOW-1H --end NOW Generated.Plant.Reactor.Temperature\n"
+         "vistrel read-raw --start NOW-1H --end NOW Generated.Plant.Boiler.Temperature\n"
          "vistrel read-raw --start 2024-01-01T00:00:00Z --end 2024-01-02T00:00:00Z --max 1000 --all \\\n"
          "    --format csv --items items.txt > day.csv\n",
          true});
@@ -91,22 +91,26 @@ std::vector<SubcommandSpec> Build() {
            "every item, or one per item in order",
            true}},
          "DURATION is a number with a unit (ms s m h d w), several of them (1h30m), or hh:mm:ss[.fff].\n",
-         "vistrel read-processed --start DAY --end NOW --interval 1h --aggregate AVERAGE Generated.Sine\n"});
-    v.push_back({"read-at-time",
-                 "read the values of items at given timestamps",
-                 "--at TIME... | --times FILE  ITEM...",
-                 {at, times},
-                 "The server answers each timestamp with a stored or an interpolated value.\n",
-                 "vistrel read-at-time --at 2024-01-01T05:00:00Z --at 2024-01-01T06:00:00Z Generated.Sine\n",
-                 true});
-    v.push_back({"read-attribute",
-                 "read the current attribute values of items",
-                 "[--attribute A]... ITEM...",
-                 {{"--attribute", "A",
-                   "an attribute's name or number (default: every attribute the server offers)", true}},
-                 "Asks for the values at NOW, one call per item.\n",
-                 "vistrel read-attribute --attribute DESCRIPTION --attribute ENG_UNITS Generated.Sine\n",
-                 true});
+         "vistrel read-processed --start DAY --end NOW --interval 1h --aggregate AVERAGE "
+         "Generated.Waves.Sine\n",
+         true});
+    v.push_back(
+        {"read-at-time",
+         "read the values of items at given timestamps",
+         "--at TIME... | --times FILE  ITEM...",
+         {at, times},
+         "The server answers each timestamp with a stored or an interpolated value.\n",
+         "vistrel read-at-time --at 2024-01-01T05:00:00Z --at 2024-01-01T06:00:00Z Generated.Waves.Sine\n",
+         true});
+    v.push_back(
+        {"read-attribute",
+         "read the current attribute values of items",
+         "[--attribute A]... ITEM...",
+         {{"--attribute", "A", "an attribute's name or number (default: every attribute the server offers)",
+           true}},
+         "Asks for the values at NOW, one call per item.\n",
+         "vistrel read-attribute --attribute DESCRIPTION --attribute ENG_UNITS Generated.Waves.Sine\n",
+         true});
     v.push_back({"read-modified",
                  "read the values that updates superseded",
                  "[--start TIME] [--end TIME] [--max N] [--all] ITEM...",
@@ -134,27 +138,28 @@ std::vector<SubcommandSpec> Build() {
         "result code; entries the server refused give exit code 1.\n";
     v.push_back({"insert", "insert values into history", "[--input FILE | --generate I,S,E ITEM...]", upd,
                  updDetails,
-                 "printf 'Writable.R8,2024-01-01T05:00:00Z,1.5,Good\\n' | vistrel insert\n"
-                 "vistrel insert --generate 1,1,10 --from 2024-01-01T05:00:00Z --every 1m Writable.R8\n",
+                 "printf 'Writable.Real8,2024-01-01T05:00:00Z,1.5,Good\\n' | vistrel insert\n"
+                 "vistrel insert --generate 1,1,10 --from 2024-01-01T05:00:00Z --every 1m Writable.Real8\n",
                  true});
     v.push_back({"replace", "replace values in history", "[--input FILE | --generate I,S,E ITEM...]", upd,
                  updDetails, "vistrel replace --input corrections.csv\n", true});
     v.push_back({"insert-replace", "insert values or replace those that exist",
                  "[--input FILE | --generate I,S,E ITEM...]", upd, updDetails,
                  "vistrel insert-replace --input values.csv --format csv\n", true});
-    v.push_back({"delete-raw",
-                 "delete the values of items in a time domain",
-                 "--start TIME --end TIME ITEM...",
-                 {start, end},
-                 "Both times are needed. The rows show the domain as the server read it.\n",
-                 "vistrel delete-raw --start 2024-01-01T00:00:00Z --end 2024-01-02T00:00:00Z Writable.R8\n",
-                 true});
+    v.push_back(
+        {"delete-raw",
+         "delete the values of items in a time domain",
+         "--start TIME --end TIME ITEM...",
+         {start, end},
+         "Both times are needed. The rows show the domain as the server read it.\n",
+         "vistrel delete-raw --start 2024-01-01T00:00:00Z --end 2024-01-02T00:00:00Z Writable.Real8\n",
+         true});
     v.push_back({"delete-at-time",
                  "delete the values of items at given timestamps",
                  "--at TIME... | --times FILE  ITEM...",
                  {at, times},
                  "",
-                 "vistrel delete-at-time --at 2024-01-01T05:00:00Z Writable.R8 Writable.I4\n",
+                 "vistrel delete-at-time --at 2024-01-01T05:00:00Z Writable.Real8 Writable.Int4\n",
                  true});
     return v;
 }

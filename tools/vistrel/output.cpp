@@ -202,7 +202,7 @@ public:
         m_widths.assign(m_cols.size(), 0);
         for (std::size_t i = 0; i < m_cols.size(); ++i) m_widths[i] = Width(m_cols[i].name);
     }
-    void BeginGroup(const Fields&) override {}
+    void BeginGroup(const Fields& fields) override { m_group = fields; }
     void Row(const std::string_view* cells, std::size_t n) override {
         if (m_measured) {
             WriteRow(cells, n);
@@ -214,7 +214,15 @@ public:
         if (m_pending.size() >= kMeasureRows) Release();
     }
     void EndGroup(const Fields& fields) override {
+        // "-- ITEM aggregate=3: 0x00000000 OK"
         std::string line = "--";
+        for (std::size_t i = 0; i < m_group.size(); ++i) {
+            line += ' ';
+            if (i > 0) line += m_group[i].first + "=";
+            line += m_group[i].second;
+        }
+        m_group.clear();
+        line += ':';
         for (const auto& [k, v] : fields) {
             line += ' ';
             line += v;
@@ -276,6 +284,7 @@ private:
     }
 
     bool m_measured = false;
+    Fields m_group;
     std::vector<std::size_t> m_widths;
     std::vector<Pending> m_pending;
 };

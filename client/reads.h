@@ -22,7 +22,7 @@ struct TimeArg {
     bool inUse = true;
     // A moment to the tick (a time the caller already holds as a UTC instant): sent as it is, the
     // text is not read.
-    std::optional<FILETIME> moment;
+    std::optional<FILETIME> moment = std::nullopt;
 };
 
 // The record of a time argument: its moment when it has one, else as BuildHdaTime builds it from

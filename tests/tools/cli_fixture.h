@@ -75,7 +75,10 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::string&
     std::istringstream in(input);
     std::ostringstream out, err;
     CliResult r;
+    const long blocks = com::LiveTaskMemBlocks();
     r.code = vistrel::RunVistrel(args, {in, out, err, false});
+    // Everything the command and the server allocated across the boundary was released.
+    EXPECT_EQ(com::LiveTaskMemBlocks(), blocks) << "after vistrel " << (args.empty() ? "" : args[0]);
     r.out = out.str();
     r.err = err.str();
     return r;

@@ -132,3 +132,39 @@ TEST(VistrelErrors, RefusedRowsWriteNothing) {
 
 }  // namespace
 }  // namespace tooltest
+
+namespace tooltest {
+namespace {
+
+#ifdef SIM_PLUGIN_PATH
+// --trace: one line per call to the server on standard error, with its result and latency; the
+// output itself is unchanged.
+TEST(VistrelTrace, EveryServerCallOnStandardError) {
+    const std::vector<std::string> args = {
+        "read-raw",    "--server", kSim, "--start", "@1705312800",         "--end",
+        "@1705312803", "--max",    "2",  "--all",   "Generated.Waves.Sine"};
+    CliResult plain = RunCli(args);
+    auto traced = args;
+    traced.push_back("--trace");
+    CliResult r = RunCli(traced);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, plain.out);
+    EXPECT_NE(
+        r.err.find("trace: IOPCHDA_Server::GetItemHandles(1 [\"Generated.Waves.Sine\"]) -> handles 1 [1] = "
+                   "0x00000000 OK ("),
+        std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(
+                  "trace: IOPCHDA_SyncRead::ReadRaw(2024-01-15T10:00:01.000Z, 2024-01-15T10:00:03.000Z, n=2, "
+                  "bounds=0, items=1 [1]) -> 2 values = 0x00000000 OK ("),
+              std::string::npos)
+        << r.err;
+    std::size_t reads = 0;
+    for (std::size_t at = 0; (at = r.err.find("::ReadRaw(", at)) != std::string::npos; ++at) ++reads;
+    EXPECT_EQ(reads, 2u) << r.err;  // 0 s and 1 s, then 1 s again and 2 s
+    EXPECT_NE(r.err.find(" µs)\n"), std::string::npos);
+}
+#endif
+
+}  // namespace
+}  // namespace tooltest

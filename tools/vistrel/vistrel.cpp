@@ -60,9 +60,22 @@ std::u16string U16(std::string_view s) {
 }
 
 std::string Hex8(DWORD v) {
-    char b[16];
-    std::snprintf(b, sizeof b, "0x%08X", static_cast<unsigned>(v));
-    return b;
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string s = "0x00000000";
+    for (int i = 9; i >= 2; --i, v >>= 4) s[static_cast<std::size_t>(i)] = kDigits[v & 0xF];
+    return s;
+}
+
+// UTF-16 to UTF-8 into a buffer that keeps its room from row to row; ASCII without a detour.
+void AssignU8(std::string& out, std::u16string_view s) {
+    out.resize(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] >= 0x80) {
+            out = com::Utf16ToUtf8(s);
+            return;
+        }
+        out[i] = static_cast<char>(s[i]);
+    }
 }
 
 // The client's text of a result code; for the COM codes it has no name for, the usual one.
@@ -254,6 +267,7 @@ private:
     int m_exit = kExitOk;
     // Text forms met before: qualities repeat on every row.
     std::unordered_map<DWORD, std::string> m_qualityText;
+    std::string m_ts, m_value;  // the cells of the row being written
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -628,15 +642,23 @@ void CSession::ValueColumns(std::vector<Column>& cols) const {
 }
 
 void CSession::WriteValues(CWriter& w, const std::string& item, const RecordView& r, std::size_t from) {
-    std::string ts, value;
+    char16_t buf[client::kMaxTimestampChars];
+    DWORD lastQuality = 0;
+    const std::string* qualityText = nullptr;
+    std::string qualityWord;
     for (std::size_t i = from; i < r.count; ++i) {
-        ts = TimeText(r.t[i]);
-        value = U8(client::FormatVariant(r.v[i]));
+        const std::size_t n = client::WriteTimestamp(r.t[i], m_basis, buf);
+        AssignU8(m_ts, std::u16string_view(buf, n));
+        AssignU8(m_value, client::FormatVariant(r.v[i]));
         const DWORD q = r.q[i];
-        auto it = m_qualityText.find(q);
-        if (it == m_qualityText.end()) it = m_qualityText.emplace(q, U8(client::FormatQuality(q))).first;
-        const std::string qw = Hex8(q);
-        w.Row({item, ts, value, qw, it->second});
+        if (!qualityText || q != lastQuality) {
+            auto it = m_qualityText.find(q);
+            if (it == m_qualityText.end()) it = m_qualityText.emplace(q, U8(client::FormatQuality(q))).first;
+            qualityText = &it->second;
+            qualityWord = Hex8(q);
+            lastQuality = q;
+        }
+        w.Row({item, m_ts, m_value, qualityWord, *qualityText});
     }
 }
 

@@ -5,8 +5,6 @@
 #include <QPushButton>
 
 #include "client/status.h"
-#include "client/textforms.h"
-#include "client/timetext.h"
 #include "dialogs/dlgkit.h"
 #include "resources/uikit.h"
 
@@ -61,14 +59,6 @@ int CServerStatusDlg::exec() {
 void CServerStatusDlg::OnInitDialog() {
     QueryStatus();
     UpdateData();
-}
-
-std::u16string CServerStatusDlg::StateText(int nState) {
-    return std::u16string(client::ServerStateText(nState));
-}
-
-std::u16string CServerStatusDlg::FormatStatusTime(const FILETIME* pftUtc) {
-    return pftUtc ? client::FormatShortTimestamp(*pftUtc) : std::u16string();
 }
 
 void CServerStatusDlg::QueryStatus() {

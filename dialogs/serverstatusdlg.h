@@ -46,14 +46,6 @@ public:
     std::u16string m_strVendorInfo;
     std::u16string m_strMaxReturnValues;
 
-    // The local date and time of a UTC FILETIME as "mm/dd/yy hh:mm:ss" (24-hour clock, no
-    // milliseconds). Empty for null. A time that has no local calendar form, or lies before 1900
-    // (whose two-digit year would read as another century), gives kInvalidTimestampText followed by
-    // the raw value in hexadecimal.
-    static std::u16string FormatStatusTime(const FILETIME* pftUtc);
-    // The text of a server state; empty for a value outside 1..3.
-    static std::u16string StateText(int nState);
-
     void OnInitDialog();
 
 private:

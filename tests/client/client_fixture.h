@@ -43,17 +43,18 @@ protected:
                   S_OK);
         ASSERT_EQ(server.As(&syncRead), S_OK);
         ASSERT_EQ(server.As(&syncUpdate), S_OK);
-        // Two items with the server's own handles.
-        OPCHANDLE* handles = nullptr;
-        HRESULT* errors = nullptr;
-        std::u16string a = u"A", b = u"B";
-        LPWSTR ids[2] = {a.data(), b.data()};
-        OPCHANDLE clients[2] = {0, 0};
-        ASSERT_EQ(server->GetItemHandles(2, ids, clients, &handles, &errors), S_OK);
-        hA = handles[0];
-        hB = handles[1];
-        com::TaskMem<OPCHANDLE[]> freeHandles(handles);
-        com::TaskMem<HRESULT[]> freeErrors(errors);
+        {
+            // Two items with the server's own handles.
+            com::Received<OPCHANDLE> handles;
+            com::Received<HRESULT> errors;
+            std::u16string a = u"A", b = u"B";
+            LPWSTR ids[2] = {a.data(), b.data()};
+            OPCHANDLE clients[2] = {0, 0};
+            ASSERT_EQ(server->GetItemHandles(2, ids, clients, handles.Out(), errors.Out()), S_OK);
+            ASSERT_EQ(handles.size(), 2u);
+            hA = handles[0];
+            hB = handles[1];
+        }
         (*control)->ClearCalls();
         blocks = com::LiveTaskMemBlocks();
     }

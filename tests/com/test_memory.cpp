@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "com/objbase.h"
+#include "com/oleauto.h"
 #include "hda/opchda.h"
 
 TEST(TaskMemory, LiveBlockCountFollowsAllocReallocFree) {
@@ -40,4 +41,33 @@ TEST(TaskMemory, SizeOfABlockIsWhatWasAskedFor) {
     CoTaskMemFree(p);
     EXPECT_EQ(com::TaskMemSize(nullptr), 0u);
     EXPECT_EQ(CoTaskMemAlloc(SIZE_MAX - 4), nullptr);
+}
+
+TEST(TaskMemory, InjectedFailuresHitTheNthAllocationOrEveryOneFromThere) {
+    const long before = com::LiveTaskMemBlocks();
+    com::FailTaskMemAlloc(2);
+    void* first = CoTaskMemAlloc(8);
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(SysAllocString(u"second"), nullptr);  // strings come from the same allocator
+    void* third = CoTaskMemAlloc(8);
+    EXPECT_NE(third, nullptr);
+    EXPECT_EQ(com::InjectedTaskMemFailures(), 1u);
+
+    com::FailTaskMemAlloc(1, true);
+    EXPECT_EQ(CoTaskMemAlloc(1), nullptr);
+    EXPECT_EQ(CoTaskMemRealloc(first, 64), nullptr);  // the old block stays valid
+    EXPECT_EQ(CoTaskMemAlloc(1), nullptr);
+    EXPECT_EQ(com::InjectedTaskMemFailures(), 3u);
+    com::ResetTaskMemFailure();
+    EXPECT_EQ(com::InjectedTaskMemFailures(), 0u);
+    void* fourth = CoTaskMemAlloc(8);
+    EXPECT_NE(fourth, nullptr);
+    for (void* p : {first, third, fourth}) CoTaskMemFree(p);
+    EXPECT_EQ(com::LiveTaskMemBlocks(), before);
+
+    com::FailTaskMemAlloc(1);
+    com::ResetRuntimeForTests();  // the runtime's reset ends it too
+    void* fifth = CoTaskMemAlloc(8);
+    EXPECT_NE(fifth, nullptr);
+    CoTaskMemFree(fifth);
 }

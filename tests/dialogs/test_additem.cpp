@@ -516,6 +516,25 @@ TEST_F(AddItemTest, OkWithAnEmptyListCallsNothingAndAFailedRequestRegistersNothi
     EXPECT_EQ(host.registry, (std::map<std::u16string, OPCHANDLE>{{u"x", 1}}));
 }
 
+TEST_F(AddItemTest, MemoryRunningOutIsSaidCallsNothingAndKeepsTheDialogOpen) {
+    CAddItem& dlg = Open();
+    Type("a");
+    Type("b");
+    Control()->ClearCalls();
+    com::FailTaskMemAlloc(2);  // the second item ID's copy
+    dlg.OnValidate();
+    com::FailTaskMemAlloc(1);
+    dlg.setResult(QDialog::Rejected);
+    dlg.OnOK();
+    com::ResetTaskMemFailure();
+    EXPECT_EQ(messages.Texts(), (U16s{u"Out of Memory!", u"Out of Memory!"}));
+    EXPECT_EQ(messages.seen[0].caption, u"Error");
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);  // OK did not close it
+    EXPECT_EQ(Images(Tags()), (std::vector<int>{0, 0}));
+    EXPECT_TRUE(Control()->Calls().empty());
+    EXPECT_TRUE(host.added.empty());
+}
+
 TEST_F(AddItemTest, ClosingWithoutOkCallsNothing) {
     CAddItem& dlg = Open();
     Type("never.sent");

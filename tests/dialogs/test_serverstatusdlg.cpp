@@ -26,14 +26,6 @@ using namespace hdatest;
 
 constexpr ULONGLONG kDay = 24ULL * 3600 * 10000000;
 
-ULONGLONG Ticks(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
-    SYSTEMTIME st{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d), static_cast<WORD>(h),
-                  static_cast<WORD>(mi), static_cast<WORD>(s), static_cast<WORD>(ms)};
-    FILETIME ft{};
-    EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
-    return FileTimeToU64(ft);
-}
-
 class ServerStatusDlgTest : public vistrel_test::StoreTest {
 protected:
     void SetUp() override {
@@ -79,13 +71,14 @@ protected:
     }
     QStringList Boxes() {
         QStringList out;
-        for (int id = CServerStatusDlg::IDC_SERVER_STATUS; id <= CServerStatusDlg::IDC_MAX_RETURN_VALUES; ++id)
+        for (int id = CServerStatusDlg::IDC_SERVER_STATUS; id <= CServerStatusDlg::IDC_MAX_RETURN_VALUES;
+             ++id)
             out << Box(id);
         return out;
     }
     // A server whose answer is the default one with the given changes.
-    using Outs = std::function<HRESULT(OPCHDA_SERVERSTATUS*, FILETIME**, FILETIME**, WORD*, WORD*, WORD*, DWORD*,
-                                       LPWSTR*, LPWSTR*)>;
+    using Outs = std::function<HRESULT(OPCHDA_SERVERSTATUS*, FILETIME**, FILETIME**, WORD*, WORD*, WORD*,
+                                       DWORD*, LPWSTR*, LPWSTR*)>;
     void Answer(Outs f) { Control()->Hooks().GetHistorianStatus = std::move(f); }
 
     dlgtest::FakeHost host;
@@ -113,8 +106,9 @@ TEST_F(ServerStatusDlgTest, ConstructsEmptyWithItsBoxesAndOk) {
     }
     QStringList labels;
     for (QLabel* l : dlg.findChildren<QLabel*>()) labels << l->text();
-    EXPECT_EQ(labels, (QStringList{"Server Status", "Status string", "CurrentTime", "Start Time", "Major Version",
-                                   "Minor Version", "Build Number", "Vendor Info", "Max Ret Vals"}));
+    EXPECT_EQ(labels,
+              (QStringList{"Server Status", "Status string", "CurrentTime", "Start Time", "Major Version",
+                           "Minor Version", "Build Number", "Vendor Info", "Max Ret Vals"}));
     auto* ok = dlg::GetDlgItem<QPushButton>(&dlg, 1);
     ASSERT_NE(ok, nullptr);
     EXPECT_EQ(ok->text(), "OK");
@@ -130,8 +124,9 @@ TEST_F(ServerStatusDlgTest, ConstructsEmptyWithItsBoxesAndOk) {
 TEST_F(ServerStatusDlgTest, ShowsWhatTheServerReportsAfterOneCall) {
     Open();
     EXPECT_EQ(Control()->CallsTo("IOPCHDA_Server::GetHistorianStatus").size(), 1u);
-    EXPECT_EQ(Boxes(), (QStringList{"The historian is running", "Running", "02/24/09 13:05:07", "02/23/09 13:05:07",
-                                    "1", "20", "7", "HDA Vistrel recording test server", "1000"}));
+    EXPECT_EQ(Boxes(),
+              (QStringList{"The historian is running", "Running", "02/24/09 13:05:07", "02/23/09 13:05:07",
+                           "1", "20", "7", "HDA Vistrel recording test server", "1000"}));
     EXPECT_EQ(m_dlg->m_strVendorInfo, u"HDA Vistrel recording test server");
     EXPECT_TRUE(messages.seen.empty());
 }
@@ -151,8 +146,8 @@ TEST_F(ServerStatusDlgTest, EachStateHasItsText) {
                                              {4, ""},
                                              {-1, ""}};
     for (const auto& [state, text] : cases) {
-        Answer([state](OPCHDA_SERVERSTATUS* s, FILETIME** c, FILETIME** st, WORD* ma, WORD* mi, WORD* b, DWORD* m,
-                       LPWSTR* ss, LPWSTR* v) {
+        Answer([state](OPCHDA_SERVERSTATUS* s, FILETIME** c, FILETIME** st, WORD* ma, WORD* mi, WORD* b,
+                       DWORD* m, LPWSTR* ss, LPWSTR* v) {
             *s = static_cast<OPCHDA_SERVERSTATUS>(state);
             *c = TaskArray<FILETIME>({U64ToFileTime(kStatusNowTicks)});
             *st = TaskArray<FILETIME>({U64ToFileTime(kStatusNowTicks - kDay)});
@@ -172,11 +167,12 @@ TEST_F(ServerStatusDlgTest, EachStateHasItsText) {
 }
 
 TEST_F(ServerStatusDlgTest, AMaximumAbove31BitsShowsUnsigned) {
-    Answer([](OPCHDA_SERVERSTATUS* s, FILETIME**, FILETIME**, WORD*, WORD*, WORD*, DWORD* m, LPWSTR*, LPWSTR*) {
-        *s = OPCHDA_UP;
-        *m = 0xFFFFFFFFu;
-        return S_OK;
-    });
+    Answer(
+        [](OPCHDA_SERVERSTATUS* s, FILETIME**, FILETIME**, WORD*, WORD*, WORD*, DWORD* m, LPWSTR*, LPWSTR*) {
+            *s = OPCHDA_UP;
+            *m = 0xFFFFFFFFu;
+            return S_OK;
+        });
     Open();
     EXPECT_EQ(Box(CServerStatusDlg::IDC_MAX_RETURN_VALUES), "4294967295");
 }
@@ -228,7 +224,8 @@ TEST_F(ServerStatusDlgTest, TheFailureCodeIsLowerCaseHexAndASecondOpeningForgets
 }
 
 TEST_F(ServerStatusDlgTest, ASuccessCodeOtherThanOkStillShowsTheAnswer) {
-    Answer([](OPCHDA_SERVERSTATUS* s, FILETIME**, FILETIME**, WORD* ma, WORD*, WORD*, DWORD*, LPWSTR* ss, LPWSTR*) {
+    Answer([](OPCHDA_SERVERSTATUS* s, FILETIME**, FILETIME**, WORD* ma, WORD*, WORD*, DWORD*, LPWSTR* ss,
+              LPWSTR*) {
         *s = OPCHDA_INDETERMINATE;
         *ma = 4;
         *ss = TaskString(u"archive offline");
@@ -242,7 +239,8 @@ TEST_F(ServerStatusDlgTest, ASuccessCodeOtherThanOkStillShowsTheAnswer) {
 }
 
 TEST_F(ServerStatusDlgTest, UnconvertibleAndPre1900TimesShowTheirRawValue) {
-    Answer([](OPCHDA_SERVERSTATUS* s, FILETIME** c, FILETIME** st, WORD*, WORD*, WORD*, DWORD*, LPWSTR*, LPWSTR*) {
+    Answer([](OPCHDA_SERVERSTATUS* s, FILETIME** c, FILETIME** st, WORD*, WORD*, WORD*, DWORD*, LPWSTR*,
+              LPWSTR*) {
         *s = OPCHDA_UP;
         *c = TaskArray<FILETIME>({U64ToFileTime(0xFFFFFFFFFFFFFFFFULL)});
         *st = TaskArray<FILETIME>({U64ToFileTime(kDay)});  // 2 January 1601
@@ -254,18 +252,23 @@ TEST_F(ServerStatusDlgTest, UnconvertibleAndPre1900TimesShowTheirRawValue) {
     EXPECT_EQ(Box(CServerStatusDlg::IDC_SERVER_STATUS), "The historian is running");
 }
 
-TEST_F(ServerStatusDlgTest, StatusTimeFormsAtTheEdges) {
-    FILETIME ft = U64ToFileTime(Ticks(1900, 1, 1, 0, 0, 0));
-    EXPECT_EQ(CServerStatusDlg::FormatStatusTime(&ft), u"01/01/00 00:00:00");
-    ft = U64ToFileTime(Ticks(2038, 1, 19, 3, 14, 8, 999));  // past 32-bit time_t
-    EXPECT_EQ(CServerStatusDlg::FormatStatusTime(&ft), u"01/19/38 03:14:08");
-    ft = U64ToFileTime(Ticks(1899, 12, 31, 23, 59, 59));
-    EXPECT_EQ(CServerStatusDlg::FormatStatusTime(&ft).rfind(u"Invalid time 0x", 0), 0u);
-    // A UTC time in 1900 that is local 1899 is before 1900 where it is shown.
-    com::SetFixedBiasMinutes(60);
-    ft = U64ToFileTime(Ticks(1900, 1, 1, 0, 30, 0));
-    EXPECT_EQ(CServerStatusDlg::FormatStatusTime(&ft).rfind(u"Invalid time 0x", 0), 0u);
-    EXPECT_EQ(CServerStatusDlg::FormatStatusTime(nullptr), u"");
+TEST_F(ServerStatusDlgTest, BlocksShorterThanTheirContentShowMarkedBoxesAndOneClearWord) {
+    // Times of 4 and 0 bytes, strings without a terminator in their blocks: nothing is read past a
+    // block (the sanitizer build checks), each box says what it got, one message says what was wrong.
+    Control()->SetMisbehaviour(kMisbehaveShortTimes | kMisbehaveUnterminatedStrings);
+    Open();
+    EXPECT_EQ(Boxes(), (QStringList{"The historian is running", "Running (not terminated)",
+                                    "(not a time: 4 of 8 bytes)", "(not a time: 0 of 8 bytes)", "1", "20",
+                                    "7", "HDA Vistrel recording test server (not terminated)", "1000"}));
+    ASSERT_EQ(messages.seen.size(), 1u);
+    EXPECT_EQ(messages.seen[0].text,
+              u"GetHistorianStatus answered with blocks that do not hold what they should:\n"
+              u"The server's status string has no terminator within its block of 14 bytes.\n"
+              u"The server's current time is a block of 4 bytes, too short for a time (8 bytes).\n"
+              u"The server's start time is a block of 0 bytes, too short for a time (8 bytes).\n"
+              u"The server's vendor information has no terminator within its block of 66 bytes.");
+    EXPECT_EQ(messages.seen[0].caption, u"Error");
+    EXPECT_EQ(messages.seen[0].icon, hda::MsgIcon::Exclamation);
 }
 
 TEST_F(ServerStatusDlgTest, AKeyWithoutAConnectionIsReportedWithoutACall) {

@@ -26,7 +26,8 @@
 //   GetItemAttributes DATA_TYPE (VT_I2), DESCRIPTION, ENG_UNITS, ITEMID (VT_BSTR)
 //   GetAggregates     INTERPOLATIVE, AVERAGE, MINIMUM, MAXIMUM
 //   GetHistorianStatus OPCHDA_UP, now kStatusNowTicks, start a day earlier, 1.20 build 7,
-//                     max 1000 values, "Running", "HDA Vistrel recording test server"
+//                     max 1000 values, "Running", "HDA Vistrel recording test server"; the
+//                     misbehaviours below change the blocks
 //   ReadRaw           one value per item: at the start time (kStatusNowTicks when the start is a
 //                     string, which is then also written back to ftTime of both times), VT_R8
 //                     10 × server handle, quality OPC_QUALITY_GOOD | OPCHDA_RAW, hClient from
@@ -48,6 +49,11 @@
 //                     position; S_FALSE with an (empty) enumerator when nothing is listed. UP at the
 //                     root, DOWN to an unknown or leaf name and DIRECT to an unknown path fail with
 //                     E_FAIL; GetItemID of a name that is not an item fails with E_FAIL.
+// Misbehaviours (SetMisbehaviour, bits; they change the default answers, hooks replace them anyway):
+//   kMisbehaveShortTimes           GetHistorianStatus: the current-time block holds 4 bytes and the
+//                                  start-time block 0 bytes (both really allocated), S_OK
+//   kMisbehaveUnterminatedStrings  GetHistorianStatus: status and vendor strings fill their blocks
+//                                  with no terminator inside
 // NULL out-pointers, NULL input arrays with a non-zero count, and a zero item count give
 // E_INVALIDARG. Everything returned comes from CoTaskMemAlloc (strings in VARIANTs are BSTRs).
 #pragma once
@@ -70,6 +76,12 @@ namespace hdatest {
 enum class Profile : BYTE { Full = 0, NoAsync = 1, NoSyncRead = 2, NoSyncUpdate = 3, NoServer = 4 };
 inline constexpr Profile kAllProfiles[] = {Profile::Full, Profile::NoAsync, Profile::NoSyncRead,
                                            Profile::NoSyncUpdate, Profile::NoServer};
+
+// Bits of SetMisbehaviour.
+enum Misbehave : DWORD {
+    kMisbehaveShortTimes = 0x1,
+    kMisbehaveUnterminatedStrings = 0x2,
+};
 
 // Bits of the offered-interface mask.
 enum Offer : DWORD {
@@ -331,6 +343,9 @@ struct IRecordingControl : IUnknown {
     // The same over every class of the plugin.
     virtual long PluginLiveObjects() = 0;
     virtual long PluginOutstandingReferences() = 0;
+    // The misbehaviours (kMisbehave* bits) of the default answers; Reset clears them.
+    virtual void SetMisbehaviour(DWORD flags) = 0;
+    virtual DWORD Misbehaviour() = 0;
 
 protected:
     ~IRecordingControl() = default;
@@ -406,6 +421,19 @@ template <class T>
 T* TaskArray(std::initializer_list<T> values) {
     T* p = TaskArray<T>(values.size());
     if (p) std::copy(values.begin(), values.end(), p);
+    return p;
+}
+// A block of exactly `bytes` bytes (0 too), filled with 0xCD: too short for what the pointer promises.
+template <class T>
+T* TaskBlock(std::size_t bytes) {
+    void* p = CoTaskMemAlloc(bytes);
+    if (p && bytes) std::memset(p, 0xCD, bytes);
+    return static_cast<T*>(p);
+}
+// The characters in a block of exactly their size: no terminator inside it.
+inline LPWSTR UnterminatedTaskString(std::u16string_view s) {
+    auto* p = static_cast<LPWSTR>(CoTaskMemAlloc(s.size() * sizeof(WCHAR)));
+    if (p) std::copy(s.begin(), s.end(), p);
     return p;
 }
 inline LPWSTR TaskString(std::u16string_view s) {

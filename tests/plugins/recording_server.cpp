@@ -83,6 +83,7 @@ struct ClassState {
     std::atomic<long> refs{0};
     std::atomic<unsigned> serial{0};
     std::atomic<long> created{0};
+    std::atomic<DWORD> misbehaviour{0};
 
     std::size_t Append(RecordedCall&& c) {
         std::lock_guard lock(mutex);
@@ -107,6 +108,7 @@ struct ClassState {
         offered = ProfileOffers(profile);
         serial = 0;
         created = 0;
+        misbehaviour = 0;
     }
 };
 
@@ -368,6 +370,8 @@ public:
         m_state->space = itemIds;
         m_state->separator = separator;
     }
+    void SetMisbehaviour(DWORD flags) override { m_state->misbehaviour = flags; }
+    DWORD Misbehaviour() override { return m_state->misbehaviour; }
     long ServersCreated() override { return m_state->created; }
     long LiveObjects() override { return m_state->live; }
     long OutstandingReferences() override { return m_state->refs; }
@@ -1167,15 +1171,23 @@ private:
         if (!pwStatus || !pftCurrentTime || !pftStartTime || !pwMajorVersion || !pwMinorVersion ||
             !pwBuildNumber || !pdwMaxReturnValues || !ppszStatusString || !ppszVendorInfo)
             return ClearOuts(E_INVALIDARG, pftCurrentTime, pftStartTime, ppszStatusString, ppszVendorInfo);
+        const DWORD misbehaviour = m_state->misbehaviour;
         *pwStatus = OPCHDA_UP;
-        *pftCurrentTime = TaskArray<FILETIME>({U64ToFileTime(kStatusNowTicks)});
-        *pftStartTime = TaskArray<FILETIME>({U64ToFileTime(kStatusNowTicks - 24ULL * 3600 * 10000000)});
+        if (misbehaviour & kMisbehaveShortTimes) {
+            *pftCurrentTime = TaskBlock<FILETIME>(4);
+            *pftStartTime = TaskBlock<FILETIME>(0);
+        } else {
+            *pftCurrentTime = TaskArray<FILETIME>({U64ToFileTime(kStatusNowTicks)});
+            *pftStartTime = TaskArray<FILETIME>({U64ToFileTime(kStatusNowTicks - 24ULL * 3600 * 10000000)});
+        }
         *pwMajorVersion = 1;
         *pwMinorVersion = 20;
         *pwBuildNumber = 7;
         *pdwMaxReturnValues = 1000;
-        *ppszStatusString = TaskString(u"Running");
-        *ppszVendorInfo = TaskString(u"HDA Vistrel recording test server");
+        const bool bUnterminated = (misbehaviour & kMisbehaveUnterminatedStrings) != 0;
+        *ppszStatusString = bUnterminated ? UnterminatedTaskString(u"Running") : TaskString(u"Running");
+        *ppszVendorInfo = bUnterminated ? UnterminatedTaskString(u"HDA Vistrel recording test server")
+                                        : TaskString(u"HDA Vistrel recording test server");
         return S_OK;
     }
 

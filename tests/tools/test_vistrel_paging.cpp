@@ -134,6 +134,28 @@ TEST(VistrelPaging, TheHistorianLimitedToSevenValuesACallReadsTheSameAsWithoutLi
         EXPECT_EQ(all.out, one.out);
     }
 }
+// Read Modified pages alike: every superseded value of one timestamp stands at that timestamp.
+TEST(VistrelPaging, ReadModifiedAcrossTimestampsOfSeveralModifications) {
+    const std::string sim = "Brindlex.OPC.Simulation";
+    for (const char* v : {"a", "b", "c", "d"})
+        ASSERT_EQ(RunCli({"insert-replace", "--server", sim},
+                         std::string("Writable.Lab.Remark,2024-01-15T10:00:00Z,") + v +
+                             ",Good\nWritable.Lab.Remark,2024-01-15T10:00:01Z," + v + ",Good\n")
+                      .code,
+                  0);
+    const std::vector<std::string> args = {
+        "read-modified",        "--server",           sim, "--start", "2024-01-15T10:00:00Z", "--end",
+        "2024-01-15T10:00:02Z", "Writable.Lab.Remark"};
+    CliResult one = RunCli(args);
+    auto paged = args;
+    paged.insert(paged.end(), {"--max", "1", "--all"});
+    CliResult all = RunCli(paged);
+    EXPECT_EQ(Lines(one.out), 7u) << one.out;
+    EXPECT_EQ(all.code, 0) << all.err;
+    EXPECT_EQ(all.out, one.out);
+    RunCli({"delete-raw", "--server", sim, "--start", "2024-01-15T10:00:00Z", "--end", "2024-01-15T10:00:02Z",
+            "Writable.Lab.Remark"});
+}
 #endif
 
 }  // namespace

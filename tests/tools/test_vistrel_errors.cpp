@@ -59,7 +59,8 @@ TEST(VistrelErrors, OneLineAndTheDocumentedExitCode) {
          {"status", "--server", kSim, "--computer", "historian7"},
          "",
          3,
-         "Connect to 'historian7 - Brindlex.OPC.Simulation' failed"},
+         "Connect to 'historian7 - Brindlex.OPC.Simulation' failed : Return Code =  80080005 (Server "
+         "execution failed)"},
         {"unknown item",
          {"read-raw", "--server", kSim, "--start", "@1705312800", "--end", "@1705312802", "No.Such.Item"},
          "",

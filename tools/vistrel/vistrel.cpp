@@ -106,6 +106,8 @@ std::string CodeText(HRESULT hr) {
             return "The server library was not found";
         case 0x800401F9:
             return "Error in the server library";
+        case 0x80080005:
+            return "Server execution failed";
         case 0x800706BA:
             return "The RPC server is unavailable";
         case 0x80010108:
@@ -1593,9 +1595,12 @@ int RunVistrel(const std::vector<std::string>& args, Streams io) {
         io.err << "vistrel: " << e.what() << " (see 'vistrel --help')\n";
         return kExitUsage;
     }
-    if (parsed.help || !parsed.sub) {
+    if (!parsed.sub && !parsed.help) {
+        io.err << GeneralHelp();
+        return kExitUsage;
+    }
+    if (parsed.help) {
         io.out << (parsed.sub ? SubcommandHelp(*parsed.sub) : GeneralHelp());
-        if (!parsed.help) return kExitUsage;
         return kExitOk;
     }
     CSession session(parsed, io);

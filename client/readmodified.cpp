@@ -12,16 +12,12 @@ namespace client {
 
 namespace {
 
-template <class T>
-std::size_t Elements(const T* p) {
-    return p ? com::TaskMemSize(p) / sizeof(T) : 0;
-}
-
 // Entries of a record that all six arrays hold, and how far each array may be released.
 std::size_t Readable(const OPCHDA_MODIFIEDITEM& r) {
     std::size_t n = r.dwCount;
-    n = std::min({n, Elements(r.pftTimeStamps), Elements(r.pdwQualities), Elements(r.pvDataValues),
-                  Elements(r.pftModificationTime), Elements(r.pEditType), Elements(r.szUser)});
+    n = std::min({n, com::TaskMemCount(r.pftTimeStamps), com::TaskMemCount(r.pdwQualities),
+                  com::TaskMemCount(r.pvDataValues), com::TaskMemCount(r.pftModificationTime),
+                  com::TaskMemCount(r.pEditType), com::TaskMemCount(r.szUser)});
     return n;
 }
 
@@ -45,8 +41,8 @@ ModifiedSet& ModifiedSet::operator=(ModifiedSet&& o) noexcept {
 DWORD ModifiedSet::Count() const {
     if (!m_pValues && !m_pErrors) return 0;
     std::size_t n = m_dwRequested;
-    if (m_pValues) n = std::min(n, Elements(m_pValues));
-    if (m_pErrors) n = std::min(n, Elements(m_pErrors));
+    if (m_pValues) n = std::min(n, com::TaskMemCount(m_pValues));
+    if (m_pErrors) n = std::min(n, com::TaskMemCount(m_pErrors));
     return static_cast<DWORD>(n);
 }
 
@@ -57,7 +53,7 @@ DWORD ModifiedSet::EntryCount(DWORD i) const {
 
 void ModifiedSet::Release() {
     if (m_pValues) {
-        const std::size_t records = std::min<std::size_t>(m_dwRequested, Elements(m_pValues));
+        const std::size_t records = std::min<std::size_t>(m_dwRequested, com::TaskMemCount(m_pValues));
         // Arrays two records share are released once.
         std::vector<void*> freed;
         auto once = [&freed](void* p) {
@@ -68,12 +64,12 @@ void ModifiedSet::Release() {
         for (std::size_t i = 0; i < records; ++i) {
             OPCHDA_MODIFIEDITEM& r = m_pValues[i];
             if (once(r.pvDataValues)) {
-                const std::size_t n = std::min<std::size_t>(r.dwCount, Elements(r.pvDataValues));
+                const std::size_t n = std::min<std::size_t>(r.dwCount, com::TaskMemCount(r.pvDataValues));
                 for (std::size_t k = 0; k < n; ++k) VariantClear(&r.pvDataValues[k]);
                 CoTaskMemFree(r.pvDataValues);
             }
             if (once(r.szUser)) {
-                const std::size_t n = std::min<std::size_t>(r.dwCount, Elements(r.szUser));
+                const std::size_t n = std::min<std::size_t>(r.dwCount, com::TaskMemCount(r.szUser));
                 for (std::size_t k = 0; k < n; ++k)
                     if (once(r.szUser[k])) CoTaskMemFree(r.szUser[k]);
                 CoTaskMemFree(r.szUser);

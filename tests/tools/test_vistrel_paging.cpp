@@ -160,3 +160,51 @@ TEST(VistrelPaging, ReadModifiedAcrossTimestampsOfSeveralModifications) {
 
 }  // namespace
 }  // namespace tooltest
+
+namespace tooltest {
+namespace {
+
+// A server that claims more values than it allocated: what it sent is shown, the claim is named, and
+// everything it allocated is released (the fixture counts the blocks).
+TEST(VistrelPaging, AServerClaimingMoreThanItSentIsReadWithinItsArrays) {
+    CliEnvironment::Get();
+    com::ResetRuntimeForTests();
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    hdatest::ScopedControl ctl(hdatest::CLSID_HdaTestRecording);
+    ASSERT_TRUE(ctl.ok());
+    ctl->Hooks().ReadModified = [](OPCHDA_TIME*, OPCHDA_TIME*, DWORD, DWORD items, OPCHANDLE*,
+                                   OPCHDA_MODIFIEDITEM** ppv, HRESULT** ppe) -> HRESULT {
+        auto* out = hdatest::TaskArray<OPCHDA_MODIFIEDITEM>(items);
+        for (DWORD i = 0; i < items; ++i) {
+            out[i].dwCount = 5;  // three of each were allocated
+            out[i].pftTimeStamps = hdatest::TaskArray<FILETIME>(3);
+            out[i].pdwQualities = hdatest::TaskArray<DWORD>(3);
+            out[i].pvDataValues = hdatest::TaskArray<VARIANT>(3);
+            out[i].pftModificationTime = hdatest::TaskArray<FILETIME>(3);
+            out[i].pEditType = hdatest::TaskArray<OPCHDA_EDITTYPE>(3);
+            out[i].szUser = hdatest::TaskArray<LPWSTR>(3);
+            for (DWORD k = 0; k < 3; ++k) {
+                out[i].pftTimeStamps[k] = U64ToFileTime(kWinter + k * kS);
+                out[i].pvDataValues[k].vt = VT_BSTR;
+                out[i].pvDataValues[k].bstrVal = SysAllocString(u"old");
+                out[i].pEditType[k] = OPCHDA_REPLACE;
+                out[i].szUser[k] = hdatest::TaskString(u"operator");
+            }
+        }
+        *ppv = out;
+        *ppe = hdatest::TaskArray<HRESULT>(items);
+        return S_OK;
+    };
+    CliResult r = RunCli({"read-modified", "--server", "HdaTest.Recording.1", "--utc", "--start",
+                          Epoch(kWinter), "--end", Epoch(kWinter + 10 * kS), "Plant.Status"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(Lines(r.out), 4u) << r.out;
+    EXPECT_NE(r.out.find("Plant.Status,2024/01/15 10:00:02.000,old,0x00000000,\"Bad, Non-Specific\","
+                         "1601/01/01 00:00:00.000,Replace,operator\r\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.err, "vistrel: item 'Plant.Status': the server claimed 5 values but sent 3\n");
+}
+
+}  // namespace
+}  // namespace tooltest

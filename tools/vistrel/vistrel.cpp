@@ -177,16 +177,12 @@ struct RecordView {
     DWORD claimed = 0;
 };
 
-template <class T>
-std::size_t Elements(const T* p) {
-    return p ? com::TaskMemSize(p) / sizeof(T) : 0;
-}
-
 RecordView ViewOf(const OPCHDA_ITEM& r) {
     RecordView v;
     v.claimed = r.dwCount;
     std::size_t n = r.dwCount;
-    n = std::min({n, Elements(r.pftTimeStamps), Elements(r.pdwQualities), Elements(r.pvDataValues)});
+    n = std::min({n, com::TaskMemCount(r.pftTimeStamps), com::TaskMemCount(r.pdwQualities),
+                  com::TaskMemCount(r.pvDataValues)});
     v.count = static_cast<DWORD>(n);
     v.t = r.pftTimeStamps;
     v.q = r.pdwQualities;

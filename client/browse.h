@@ -2,9 +2,11 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "client/browsefilter.h"
 #include "client/message.h"
 #include "com/unknwn.h"
 #include "hda/opchda.h"
@@ -20,6 +22,10 @@ public:
     // A browser over the whole address space (one filter: ITEMID equal to "*"). On failure none is
     // held and the message says why.
     std::optional<Message> Create(IOPCHDA_Server* pServer);
+    // A browser with the filters (browsefilter.h), attributeIds[i] the id of filters[i]'s attribute.
+    // pFilterCodes receives the server's code for each filter.
+    std::optional<Message> Create(IOPCHDA_Server* pServer, std::span<const DWORD> attributeIds,
+                                  std::span<const BrowseFilter> filters, std::vector<HRESULT>* pFilterCodes);
 
     // One list of names (GetEnum of the type), at most maxNames. answered is false when the server
     // gave no answer to go by (no browser, a failure, no enumerator). What went wrong, if anything, is

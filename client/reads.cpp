@@ -43,12 +43,17 @@ DWORD Count(std::size_t n) {
 
 }  // namespace
 
+hda::HdaTimeArg BuildTimeRecord(const TimeArg& time, TimeBasis basis) {
+    if (time.inUse && time.moment) return hda::HdaTimeArg::Moment(*time.moment);
+    return BuildHdaTime(time.text, time.inUse, basis);
+}
+
 ReadOutcome ReadRaw(IOPCHDA_SyncRead* pSyncRead, TimeArg start, TimeArg end, DWORD dwMaxValues, bool bBounds,
                     std::span<const OPCHANDLE> handles, TimeBasis basis) {
     ReadOutcome out;
     if (!pSyncRead || handles.empty()) return out;
-    hda::HdaTimeArg htStart = BuildHdaTime(start.text, start.inUse, basis);
-    hda::HdaTimeArg htEnd = BuildHdaTime(end.text, end.inUse, basis);
+    hda::HdaTimeArg htStart = BuildTimeRecord(start, basis);
+    hda::HdaTimeArg htEnd = BuildTimeRecord(end, basis);
     if (!htStart || !htEnd) {
         out.message = OutOfMemory();
         return out;
@@ -60,6 +65,8 @@ ReadOutcome ReadRaw(IOPCHDA_SyncRead* pSyncRead, TimeArg start, TimeArg end, DWO
     out.called = true;
     out.hr = pSyncRead->ReadRaw(htStart.get(), htEnd.get(), dwMaxValues, bBounds ? TRUE : FALSE, dwCount,
                                 phServer.data(), &pValues, &pErrors);
+    out.ftStartAfter = htStart.get()->ftTime;
+    out.ftEndAfter = htEnd.get()->ftTime;
     TakeValueAnswer(out, u"ReadRaw", pValues, pErrors, dwCount);
     return out;
 }
@@ -68,10 +75,18 @@ ReadOutcome ReadProcessed(IOPCHDA_SyncRead* pSyncRead, std::u16string_view strSt
                           std::u16string_view strEnd, FILETIME ftResampleInterval,
                           std::span<const OPCHANDLE> handles, std::span<const DWORD> aggregates,
                           TimeBasis basis) {
+    return ReadProcessed(pSyncRead, TimeArg{strStart, true, std::nullopt},
+                         TimeArg{strEnd, true, std::nullopt}, ftResampleInterval, handles, aggregates, basis);
+}
+
+ReadOutcome ReadProcessed(IOPCHDA_SyncRead* pSyncRead, TimeArg start, TimeArg end,
+                          FILETIME ftResampleInterval, std::span<const OPCHANDLE> handles,
+                          std::span<const DWORD> aggregates, TimeBasis basis) {
     ReadOutcome out;
     if (!pSyncRead) return out;
-    hda::HdaTimeArg htStart = BuildHdaTime(strStart, true, basis);
-    hda::HdaTimeArg htEnd = BuildHdaTime(strEnd, true, basis);
+    start.inUse = end.inUse = true;
+    hda::HdaTimeArg htStart = BuildTimeRecord(start, basis);
+    hda::HdaTimeArg htEnd = BuildTimeRecord(end, basis);
     if (!htStart || !htEnd) {
         out.message = OutOfMemory();
         return out;
@@ -86,6 +101,8 @@ ReadOutcome ReadProcessed(IOPCHDA_SyncRead* pSyncRead, std::u16string_view strSt
     out.called = true;
     out.hr = pSyncRead->ReadProcessed(htStart.get(), htEnd.get(), ftResampleInterval, dwCount,
                                       phServer.data(), haAggregate.data(), &pValues, &pErrors);
+    out.ftStartAfter = htStart.get()->ftTime;
+    out.ftEndAfter = htEnd.get()->ftTime;
     TakeValueAnswer(out, u"ReadProcessed", pValues, pErrors, dwCount);
     return out;
 }

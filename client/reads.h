@@ -20,7 +20,14 @@ namespace client {
 struct TimeArg {
     std::u16string_view text;
     bool inUse = true;
+    // A moment to the tick (a time the caller already holds as a UTC instant): sent as it is, the
+    // text is not read.
+    std::optional<FILETIME> moment = std::nullopt;
 };
+
+// The record of a time argument: its moment when it has one, else as BuildHdaTime builds it from
+// the text on the basis.
+hda::HdaTimeArg BuildTimeRecord(const TimeArg& time, TimeBasis basis);
 
 struct ReadOutcome {
     bool called = false;  // the server was asked
@@ -29,6 +36,10 @@ struct ReadOutcome {
     ResultSet results;
     // A failure, an answer without one of the arrays, or memory running out on this side.
     std::optional<Message> message;
+    // The two records' FILETIMEs after a Read Raw or Read Processed call (a server writes the
+    // instants of relative times there).
+    FILETIME ftStartAfter{0, 0};
+    FILETIME ftEndAfter{0, 0};
     bool HasResults() const { return !results.Empty(); }
 };
 
@@ -40,6 +51,11 @@ ReadOutcome ReadProcessed(IOPCHDA_SyncRead* pSyncRead, std::u16string_view strSt
                           std::u16string_view strEnd, FILETIME ftResampleInterval,
                           std::span<const OPCHANDLE> handles, std::span<const DWORD> aggregates,
                           TimeBasis basis = TimeBasis::LocalCurrentBias);
+
+// The same with time arguments that may hold moments (both are used whatever their inUse says).
+ReadOutcome ReadProcessed(IOPCHDA_SyncRead* pSyncRead, TimeArg start, TimeArg end,
+                          FILETIME ftResampleInterval, std::span<const OPCHANDLE> handles,
+                          std::span<const DWORD> aggregates, TimeBasis basis = TimeBasis::LocalCurrentBias);
 
 ReadOutcome ReadAtTime(IOPCHDA_SyncRead* pSyncRead, std::span<const FILETIME> timestamps,
                        std::span<const OPCHANDLE> handles);

@@ -89,10 +89,17 @@ UpdateOutcome InsertReplaceHistory(IOPCHDA_SyncUpdate* pSyncUpdate, OPCHDA_EDITT
 
 DeleteRawOutcome DeleteRaw(IOPCHDA_SyncUpdate* pSyncUpdate, std::u16string_view strStart,
                            std::u16string_view strEnd, std::span<const OPCHANDLE> handles, TimeBasis basis) {
+    return DeleteRaw(pSyncUpdate, TimeArg{strStart, true, std::nullopt}, TimeArg{strEnd, true, std::nullopt},
+                     handles, basis);
+}
+
+DeleteRawOutcome DeleteRaw(IOPCHDA_SyncUpdate* pSyncUpdate, TimeArg start, TimeArg end,
+                           std::span<const OPCHANDLE> handles, TimeBasis basis) {
     DeleteRawOutcome out;
     if (!pSyncUpdate || handles.empty()) return out;
-    hda::HdaTimeArg htStart = BuildHdaTime(strStart, true, basis);
-    hda::HdaTimeArg htEnd = BuildHdaTime(strEnd, true, basis);
+    start.inUse = end.inUse = true;
+    hda::HdaTimeArg htStart = BuildTimeRecord(start, basis);
+    hda::HdaTimeArg htEnd = BuildTimeRecord(end, basis);
     if (!htStart || !htEnd) {
         out.message = OutOfMemory();
         return out;

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "client/message.h"
+#include "client/reads.h"
 #include "client/results.h"
 #include "client/timetext.h"
 #include "hda/opchda.h"
@@ -43,6 +44,10 @@ struct DeleteRawOutcome : UpdateOutcome {
 DeleteRawOutcome DeleteRaw(IOPCHDA_SyncUpdate* pSyncUpdate, std::u16string_view strStart,
                            std::u16string_view strEnd, std::span<const OPCHANDLE> handles,
                            TimeBasis basis = TimeBasis::LocalCurrentBias);
+
+// The same with time arguments that may hold moments (both are used whatever their inUse says).
+DeleteRawOutcome DeleteRaw(IOPCHDA_SyncUpdate* pSyncUpdate, TimeArg start, TimeArg end,
+                           std::span<const OPCHANDLE> handles, TimeBasis basis = TimeBasis::LocalCurrentBias);
 
 // Handles and timestamps of one length (else nothing is asked, E_INVALIDARG).
 UpdateOutcome DeleteAtTime(IOPCHDA_SyncUpdate* pSyncUpdate, std::span<const OPCHANDLE> handles,

@@ -329,8 +329,8 @@ TEST_F(MainFrameTest, CommandsWhoseOperationIsNotBuiltShowDisabledAndDoNothing) 
     pane->m_strCurrentServer = u"A.Server";
     a->AddItemToServer(u"x", 1);
     pane->GetItemList()->item(0)->setSelected(true);
-    const int notBuilt[] = {ID_SERVER_CONNECTREMOTE,   ID_FUNCTION_INSERT,    ID_FUNCTION_REPLACE,
-                            ID_FUNCTION_INSERTREPLACE, ID_FUNCTION_DELETERAW, ID_FUNCTION_DELETEATTIME};
+    const int notBuilt[] = {ID_FUNCTION_INSERT, ID_FUNCTION_REPLACE, ID_FUNCTION_INSERTREPLACE,
+                            ID_FUNCTION_DELETERAW, ID_FUNCTION_DELETEATTIME};
     for (QWidget* active : {static_cast<QWidget*>(pane), static_cast<QWidget*>(frame->GetOutputPane())}) {
         frame->SetActivePane(active);
         frame->UpdateCommandUI();

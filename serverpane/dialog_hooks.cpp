@@ -15,9 +15,3 @@ BOOL CServerPane::AddItemToServer(const std::u16string& strItemId, OPCHANDLE hSe
     CHDAServer* pServer = FindServer(m_strCurrentServer);
     return pServer ? pServer->AddItemToServer(strItemId, hServer) : FALSE;
 }
-
-// Connect Remote is not built yet: its row in the command table marks it so, and it shows disabled. Its
-// handler, OnConnectRemote, runs the Add Remote Server dialog (CAddRemoteServer) here, modally and
-// without a parent window, with this pane as its server pane; on confirmation the dialog sets
-// m_strRemoteComputer and m_strRemoteProgId and calls ConnectServer(TRUE). A dialog object that cannot
-// be allocated shows "Out of Memory!!!" (caption "Error", exclamation icon).

@@ -13,6 +13,7 @@
 
 #include "client/results.h"
 #include "dialogs/additemhost.h"
+#include "dialogs/addremotehost.h"
 #include "dialogs/dialoghost.h"
 #include "hda/hdaserver.h"
 #include "hda/opchda.h"
@@ -30,7 +31,8 @@ class CServerPane : public QWidget,
                     public IOutputPaneHost,
                     public IDialogHost,
                     public IHDAServerOwner,
-                    public IAddItemHost {
+                    public IAddItemHost,
+                    public IAddRemoteServerHost {
     Q_OBJECT
 public:
     explicit CServerPane(QWidget* pParent = nullptr);
@@ -44,6 +46,7 @@ public:
 
     // Command handlers (the command table names them).
     void OnConnect();
+    void OnConnectRemote();
     void OnDisconnect();
     void OnAddItems();
     void OnDeleteItems();
@@ -73,6 +76,11 @@ public:
     // Registers an item the server accepted in the Add Items dialog with the connection of
     // m_strCurrentServer, and adds its row to the item list.
     BOOL AddItemToServer(const std::u16string& strItemId, OPCHANDLE hServer) override;
+
+    // IAddRemoteServerHost. A remote connection that is made is noted in the reached-hosts file, so
+    // that the computer is offered the next time.
+    std::vector<std::u16string> GetServerBoxEntries() const override;
+    void ConnectRemoteServer(const std::u16string& strComputer, const std::u16string& strProgId) override;
 
     // Called by the controls.
     void OnServerSelChanged();

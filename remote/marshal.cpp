@@ -1,0 +1,559 @@
+#include "remote/marshal.h"
+
+#include <cstring>
+
+#include "com/objbase.h"
+#include "com/oleauto.h"
+
+namespace vistrel::remote {
+
+void SetGuid(wire::Guid::Builder b, const GUID& g) {
+    std::uint64_t w[2];
+    std::memcpy(w, &g, sizeof w);
+    b.setLo(w[0]);
+    b.setHi(w[1]);
+}
+
+GUID GetGuid(wire::Guid::Reader r) {
+    std::uint64_t w[2] = {r.getLo(), r.getHi()};
+    GUID g;
+    std::memcpy(&g, w, sizeof g);
+    return g;
+}
+
+kj::ArrayPtr<const kj::byte> StrBytes(const char16_t* s) {
+    return kj::ArrayPtr<const kj::byte>(reinterpret_cast<const kj::byte*>(s), com::WStrLen(s) * 2);
+}
+
+LPWSTR TaskStringFrom(capnp::Data::Reader d) {
+    std::size_t n = d.size() / 2;
+    auto* p = static_cast<LPWSTR>(CoTaskMemAlloc((n + 1) * sizeof(WCHAR)));
+    if (p == nullptr) return nullptr;
+    std::memcpy(p, d.begin(), n * 2);
+    p[n] = 0;
+    return p;
+}
+
+std::u16string U16From(capnp::Data::Reader d) {
+    std::u16string s(d.size() / 2, u'\0');
+    std::memcpy(s.data(), d.begin(), s.size() * 2);
+    return s;
+}
+
+void SetTime(wire::HdaTime::Builder b, const OPCHDA_TIME& t) {
+    b.setBString(t.bString);
+    if (t.szTime != nullptr) b.setSzTime(StrBytes(t.szTime));
+    b.setFtTime(FileTimeToU64(t.ftTime));
+}
+
+void GetTimeBack(wire::HdaTime::Reader r, OPCHDA_TIME* t) {
+    t->bString = r.getBString();
+    t->ftTime = U64ToFileTime(r.getFtTime());
+}
+
+void GetTimeIn(wire::HdaTime::Reader r, OPCHDA_TIME* t, std::u16string* keep) {
+    t->bString = r.getBString();
+    t->ftTime = U64ToFileTime(r.getFtTime());
+    if (r.hasSzTime()) {
+        *keep = U16From(r.getSzTime());
+        t->szTime = keep->data();
+    } else {
+        t->szTime = nullptr;
+    }
+}
+
+// ---- VARIANTs ----
+
+namespace {
+
+std::uint64_t ReservedOf(const VARIANT& v) {
+    return std::uint64_t(v.wReserved1) | std::uint64_t(v.wReserved2) << 16 |
+           std::uint64_t(v.wReserved3) << 32;
+}
+
+// The BSTR's length in units, checked against the block it lives in.
+std::size_t CheckedBstrLen(BSTR s) {
+    const char* block = reinterpret_cast<const char*>(s) - sizeof(DWORD);
+    std::size_t size = com::TaskMemSize(block);
+    UINT bytes = SysStringByteLen(s);
+    if (size < sizeof(DWORD) + bytes) throw MarshalError{RPC_X_BAD_STUB_DATA_HR};
+    return bytes / 2;
+}
+
+}  // namespace
+
+void SetValues(wire::Values::Builder b, const VARIANT* v, std::size_t n) {
+    auto vt = b.initVt(n);
+    auto bits = b.initBits(n);
+    std::size_t strings = 0;
+    bool reserved = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const VARIANT& x = v[i];
+        vt.set(i, x.vt);
+        if (ReservedOf(x) != 0) reserved = true;
+        const VARTYPE base = x.vt & VT_TYPEMASK;
+        if (x.vt == VT_BSTR) {
+            bits.set(i, x.bstrVal != nullptr ? 1 : 0);
+            if (x.bstrVal) ++strings;
+        } else if ((x.vt & (VT_ARRAY | VT_BYREF)) != 0 || base == VT_UNKNOWN || base == VT_DISPATCH ||
+                   base == VT_LPSTR || base == VT_LPWSTR) {
+            if (x.byref != nullptr) throw MarshalError{RPC_X_BAD_STUB_DATA_HR};
+            bits.set(i, 0);
+        } else {
+            std::uint64_t raw;
+            std::memcpy(&raw, &x.llVal, sizeof raw);
+            bits.set(i, raw);
+        }
+    }
+    if (reserved) {
+        auto r = b.initReserved(n);
+        for (std::size_t i = 0; i < n; ++i) r.set(i, ReservedOf(v[i]));
+    }
+    if (strings > 0) {
+        auto s = b.initStrings(strings);
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            if (v[i].vt == VT_BSTR && v[i].bstrVal != nullptr) {
+                std::size_t len = CheckedBstrLen(v[i].bstrVal);
+                s.set(k++,
+                      kj::ArrayPtr<const kj::byte>(reinterpret_cast<const kj::byte*>(v[i].bstrVal), len * 2));
+            }
+    }
+}
+
+std::size_t ValuesSize(wire::Values::Reader r) {
+    return r.getVt().size();
+}
+
+bool GetValue(wire::Values::Reader r, std::size_t i, std::size_t* stringIndex, VARIANT* out) {
+    auto vt = r.getVt();
+    auto bits = r.getBits();
+    std::memset(out, 0, sizeof *out);
+    out->vt = vt[i];
+    if (r.hasReserved() && i < r.getReserved().size()) {
+        std::uint64_t w = r.getReserved()[i];
+        out->wReserved1 = WORD(w);
+        out->wReserved2 = WORD(w >> 16);
+        out->wReserved3 = WORD(w >> 32);
+    }
+    std::uint64_t raw = i < bits.size() ? bits[i] : 0;
+    if (out->vt == VT_BSTR) {
+        if (raw == 0) return true;
+        auto strings = r.getStrings();
+        if (*stringIndex >= strings.size()) return true;  // a malformed message: a NULL BSTR
+        auto d = strings[(*stringIndex)++];
+        out->bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(d.begin()), UINT(d.size() / 2));
+        if (out->bstrVal == nullptr) {
+            out->vt = VT_EMPTY;
+            return false;
+        }
+        return true;
+    }
+    const VARTYPE base = out->vt & VT_TYPEMASK;
+    if ((out->vt & (VT_ARRAY | VT_BYREF)) != 0 || base == VT_UNKNOWN || base == VT_DISPATCH ||
+        base == VT_LPSTR || base == VT_LPWSTR)
+        return true;  // a NULL pointer
+    std::memcpy(&out->llVal, &raw, sizeof raw);
+    return true;
+}
+
+void SetStrings(wire::Strings::Builder b, const LPWSTR* s, std::size_t n) {
+    auto text = b.initText(n);
+    bool anyNull = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (s[i] == nullptr)
+            anyNull = true;
+        else
+            text.set(i, StrBytes(s[i]));
+    }
+    if (anyNull) {
+        auto nulls = b.initIsNull(n);
+        for (std::size_t i = 0; i < n; ++i) nulls.set(i, s[i] == nullptr);
+    }
+}
+
+LPWSTR GetString(wire::Strings::Reader r, std::size_t i, bool* ok) {
+    *ok = true;
+    if (r.hasIsNull() && i < r.getIsNull().size() && r.getIsNull()[i]) return nullptr;
+    if (i >= r.getText().size()) return nullptr;
+    LPWSTR p = TaskStringFrom(r.getText()[i]);
+    if (p == nullptr) *ok = false;
+    return p;
+}
+
+// ---- Record arrays ----
+
+namespace {
+
+std::size_t RecordSize(SeriesKind kind) {
+    switch (kind) {
+        case SeriesKind::Item:
+            return sizeof(OPCHDA_ITEM);
+        case SeriesKind::Attribute:
+            return sizeof(OPCHDA_ATTRIBUTE);
+        case SeriesKind::Modified:
+            return sizeof(OPCHDA_MODIFIEDITEM);
+    }
+    return 1;
+}
+
+void FreeValues(VARIANT* v) {
+    if (v == nullptr) return;
+    std::size_t n = com::TaskMemCount(v);
+    for (std::size_t i = 0; i < n; ++i) VariantClear(&v[i]);
+    CoTaskMemFree(v);
+}
+
+void FreeStrings(LPWSTR* s) {
+    if (s == nullptr) return;
+    std::size_t n = com::TaskMemCount(s);
+    for (std::size_t i = 0; i < n; ++i) CoTaskMemFree(s[i]);
+    CoTaskMemFree(s);
+}
+
+}  // namespace
+
+void FreeSeries(SeriesKind kind, void* records, std::size_t claimed) {
+    if (records == nullptr) return;
+    std::size_t n =
+        RealCount(static_cast<const char*>(records), claimed * RecordSize(kind)) / RecordSize(kind);
+    for (std::size_t i = 0; i < n; ++i) {
+        switch (kind) {
+            case SeriesKind::Item: {
+                auto& r = static_cast<OPCHDA_ITEM*>(records)[i];
+                CoTaskMemFree(r.pftTimeStamps);
+                CoTaskMemFree(r.pdwQualities);
+                FreeValues(r.pvDataValues);
+                break;
+            }
+            case SeriesKind::Attribute: {
+                auto& r = static_cast<OPCHDA_ATTRIBUTE*>(records)[i];
+                CoTaskMemFree(r.ftTimeStamps);
+                FreeValues(r.vAttributeValues);
+                break;
+            }
+            case SeriesKind::Modified: {
+                auto& r = static_cast<OPCHDA_MODIFIEDITEM*>(records)[i];
+                CoTaskMemFree(r.pftTimeStamps);
+                CoTaskMemFree(r.pdwQualities);
+                FreeValues(r.pvDataValues);
+                CoTaskMemFree(r.pftModificationTime);
+                CoTaskMemFree(r.pEditType);
+                FreeStrings(r.szUser);
+                break;
+            }
+        }
+    }
+    CoTaskMemFree(records);
+}
+
+std::size_t NativeSeries::Record::Longest() const {
+    std::size_t n = 0;
+    for (const Column* c : {&times, &qualities, &values, &modTimes, &editTypes, &users})
+        if (c->len != kNullLen && c->len > n) n = c->len;
+    return n;
+}
+
+NativeSeries::NativeSeries(SeriesKind kind, void* records, std::size_t claimed)
+    : m_kind(kind), m_records(records), m_null(records == nullptr) {
+    if (records == nullptr) return;
+    // The count the caller gave bounds the records; the server's block bounds them too.
+    const std::size_t size = RecordSize(kind);
+    std::size_t n = std::min(claimed, com::TaskMemSize(records) / size);
+    m_list.resize(n);
+    auto col = [](const auto* p, std::size_t claimedLen, Column* c) {
+        c->p = p;
+        c->len = p == nullptr ? kNullLen : RealCount(p, claimedLen);
+    };
+    // The arrays are read to their real length even past the claimed count, so the caller sees the
+    // very blocks an in-process server would have given.
+    constexpr std::size_t kAll = ~std::size_t(0);
+    for (std::size_t i = 0; i < n; ++i) {
+        Record& rec = m_list[i];
+        switch (kind) {
+            case SeriesKind::Item: {
+                const auto& r = static_cast<const OPCHDA_ITEM*>(records)[i];
+                rec.hClient = r.hClient;
+                rec.tag = r.haAggregate;
+                rec.count = r.dwCount;
+                col(r.pftTimeStamps, kAll, &rec.times);
+                col(r.pdwQualities, kAll, &rec.qualities);
+                col(r.pvDataValues, kAll, &rec.values);
+                break;
+            }
+            case SeriesKind::Attribute: {
+                const auto& r = static_cast<const OPCHDA_ATTRIBUTE*>(records)[i];
+                rec.hClient = r.hClient;
+                rec.tag = r.dwAttributeID;
+                rec.count = r.dwNumValues;
+                col(r.ftTimeStamps, kAll, &rec.times);
+                col(r.vAttributeValues, kAll, &rec.values);
+                break;
+            }
+            case SeriesKind::Modified: {
+                const auto& r = static_cast<const OPCHDA_MODIFIEDITEM*>(records)[i];
+                rec.hClient = r.hClient;
+                rec.count = r.dwCount;
+                col(r.pftTimeStamps, kAll, &rec.times);
+                col(r.pdwQualities, kAll, &rec.qualities);
+                col(r.pvDataValues, kAll, &rec.values);
+                col(r.pftModificationTime, kAll, &rec.modTimes);
+                col(r.pEditType, kAll, &rec.editTypes);
+                col(r.szUser, kAll, &rec.users);
+                break;
+            }
+        }
+    }
+}
+
+NativeSeries::~NativeSeries() {
+    FreeSeries(m_kind, m_records, m_list.size());
+}
+
+void NativeSeries::WriteHeads(wire::Series::Builder b) const {
+    if (m_null) return;
+    auto heads = b.initHeads(m_list.size());
+    for (std::size_t i = 0; i < m_list.size(); ++i) {
+        const Record& r = m_list[i];
+        auto h = heads[i];
+        h.setHClient(r.hClient);
+        h.setTag(r.tag);
+        h.setCount(r.count);
+        h.setTimesLen(std::uint32_t(r.times.len));
+        h.setQualitiesLen(std::uint32_t(r.qualities.len));
+        h.setValuesLen(std::uint32_t(r.values.len));
+        h.setModTimesLen(std::uint32_t(r.modTimes.len));
+        h.setEditTypesLen(std::uint32_t(r.editTypes.len));
+        h.setUsersLen(std::uint32_t(r.users.len));
+    }
+}
+
+namespace {
+
+std::size_t Slice(const std::pair<std::size_t, std::size_t>& range, std::size_t len) {
+    if (len == kNullLen || range.first >= len) return 0;
+    return std::min(range.second, len - range.first);
+}
+
+}  // namespace
+
+bool NativeSeries::Plan(std::size_t budget, std::vector<Piece>* plan) {
+    std::size_t used = 0;
+    while (m_record < m_list.size()) {
+        const Record& rec = m_list[m_record];
+        const std::size_t longest = rec.Longest();
+        if (m_offset >= longest) {
+            ++m_record;
+            m_offset = 0;
+            continue;
+        }
+        if (used >= budget) return false;
+        // About 40 bytes an entry, plus the strings of the values and users.
+        const std::size_t room = (budget - used) / 40 + 1;
+        std::size_t n = std::min(longest - m_offset, room);
+        const auto* values = static_cast<const VARIANT*>(rec.values.p);
+        const auto* users = static_cast<const LPWSTR*>(rec.users.p);
+        std::size_t bytes = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            std::size_t i = m_offset + k;
+            std::size_t extra = 40;
+            if (values && i < rec.values.len && values[i].vt == VT_BSTR && values[i].bstrVal)
+                extra += CheckedBstrLen(values[i].bstrVal) * 2;
+            if (users && i < rec.users.len && users[i]) extra += com::WStrLen(users[i]) * 2;
+            if (k > 0 && used + bytes + extra > budget) {
+                n = k;
+                break;
+            }
+            bytes += extra;
+        }
+        used += bytes;
+        plan->push_back(Piece{m_record, m_offset, n});
+        m_offset += n;
+    }
+    return true;
+}
+
+void NativeSeries::Fill(wire::Chunk::Builder c, const Piece& piece) const {
+    const Record& rec = m_list[piece.record];
+    const std::size_t off = piece.offset;
+    c.setRecord(std::uint32_t(piece.record));
+    c.setOffset(std::uint32_t(off));
+    const std::pair<std::size_t, std::size_t> range{off, piece.n};
+    if (std::size_t k = Slice(range, rec.times.len)) {
+        auto t = c.initTimes(k);
+        const auto* p = static_cast<const FILETIME*>(rec.times.p) + off;
+        for (std::size_t j = 0; j < k; ++j) t.set(j, FileTimeToU64(p[j]));
+    }
+    if (std::size_t k = Slice(range, rec.qualities.len)) {
+        auto q = c.initQualities(k);
+        const auto* p = static_cast<const DWORD*>(rec.qualities.p) + off;
+        for (std::size_t j = 0; j < k; ++j) q.set(j, p[j]);
+    }
+    if (std::size_t k = Slice(range, rec.values.len))
+        SetValues(c.initValues(), static_cast<const VARIANT*>(rec.values.p) + off, k);
+    if (std::size_t k = Slice(range, rec.modTimes.len)) {
+        auto t = c.initModTimes(k);
+        const auto* p = static_cast<const FILETIME*>(rec.modTimes.p) + off;
+        for (std::size_t j = 0; j < k; ++j) t.set(j, FileTimeToU64(p[j]));
+    }
+    if (std::size_t k = Slice(range, rec.editTypes.len)) {
+        auto e = c.initEditTypes(k);
+        const auto* p = static_cast<const DWORD*>(rec.editTypes.p) + off;
+        for (std::size_t j = 0; j < k; ++j) e.set(j, p[j]);
+    }
+    if (std::size_t k = Slice(range, rec.users.len))
+        SetStrings(c.initUsers(), static_cast<const LPWSTR*>(rec.users.p) + off, k);
+}
+
+// ---- The caller's side ----
+
+SeriesBuilder::~SeriesBuilder() {
+    FreeSeries(m_kind, m_records, m_count);
+}
+
+namespace {
+
+template <class T>
+bool AllocColumn(std::uint32_t len, T** out) {
+    *out = nullptr;
+    if (len == kNullLen) return true;
+    *out = static_cast<T*>(CoTaskMemAlloc(std::size_t(len) * sizeof(T)));
+    if (*out == nullptr) return false;
+    std::memset(static_cast<void*>(*out), 0, std::size_t(len) * sizeof(T));
+    return true;
+}
+
+template <class T>
+std::size_t LenOf(const T* p) {
+    return com::TaskMemCount(p);
+}
+
+}  // namespace
+
+bool SeriesBuilder::Begin(wire::Series::Reader r) {
+    if (!r.hasHeads()) return true;
+    auto heads = r.getHeads();
+    const std::size_t size = RecordSize(m_kind);
+    m_records = CoTaskMemAlloc(heads.size() * size);
+    if (m_records == nullptr) return false;
+    std::memset(m_records, 0, heads.size() * size);
+    m_count = heads.size();
+    for (std::size_t i = 0; i < heads.size(); ++i) {
+        auto h = heads[i];
+        bool ok = true;
+        switch (m_kind) {
+            case SeriesKind::Item: {
+                auto& rec = static_cast<OPCHDA_ITEM*>(m_records)[i];
+                rec.hClient = h.getHClient();
+                rec.haAggregate = h.getTag();
+                rec.dwCount = h.getCount();
+                ok = AllocColumn(h.getTimesLen(), &rec.pftTimeStamps) &&
+                     AllocColumn(h.getQualitiesLen(), &rec.pdwQualities) &&
+                     AllocColumn(h.getValuesLen(), &rec.pvDataValues);
+                break;
+            }
+            case SeriesKind::Attribute: {
+                auto& rec = static_cast<OPCHDA_ATTRIBUTE*>(m_records)[i];
+                rec.hClient = h.getHClient();
+                rec.dwAttributeID = h.getTag();
+                rec.dwNumValues = h.getCount();
+                ok = AllocColumn(h.getTimesLen(), &rec.ftTimeStamps) &&
+                     AllocColumn(h.getValuesLen(), &rec.vAttributeValues);
+                break;
+            }
+            case SeriesKind::Modified: {
+                auto& rec = static_cast<OPCHDA_MODIFIEDITEM*>(m_records)[i];
+                rec.hClient = h.getHClient();
+                rec.dwCount = h.getCount();
+                ok = AllocColumn(h.getTimesLen(), &rec.pftTimeStamps) &&
+                     AllocColumn(h.getQualitiesLen(), &rec.pdwQualities) &&
+                     AllocColumn(h.getValuesLen(), &rec.pvDataValues) &&
+                     AllocColumn(h.getModTimesLen(), &rec.pftModificationTime) &&
+                     AllocColumn(h.getEditTypesLen(), &rec.pEditType) &&
+                     AllocColumn(h.getUsersLen(), &rec.szUser);
+                break;
+            }
+        }
+        if (!ok) return false;
+    }
+    return true;
+}
+
+namespace {
+
+void PutTimes(capnp::List<std::uint64_t>::Reader in, std::size_t offset, FILETIME* out) {
+    const std::size_t len = LenOf(out);
+    for (std::size_t j = 0; j < in.size() && offset + j < len; ++j) out[offset + j] = U64ToFileTime(in[j]);
+}
+
+template <class T>
+void PutWords(capnp::List<std::uint32_t>::Reader in, std::size_t offset, T* out) {
+    const std::size_t len = LenOf(out);
+    for (std::size_t j = 0; j < in.size() && offset + j < len; ++j) out[offset + j] = static_cast<T>(in[j]);
+}
+
+bool PutValues(wire::Values::Reader in, std::size_t offset, VARIANT* out) {
+    const std::size_t len = LenOf(out);
+    std::size_t s = 0;
+    for (std::size_t j = 0; j < ValuesSize(in) && offset + j < len; ++j) {
+        VariantClear(&out[offset + j]);
+        if (!GetValue(in, j, &s, &out[offset + j])) return false;
+    }
+    return true;
+}
+
+bool PutStrings(wire::Strings::Reader in, std::size_t offset, LPWSTR* out) {
+    const std::size_t len = LenOf(out);
+    for (std::size_t j = 0; j < in.getText().size() && offset + j < len; ++j) {
+        bool ok = true;
+        CoTaskMemFree(out[offset + j]);
+        out[offset + j] = GetString(in, j, &ok);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SeriesBuilder::Add(capnp::List<wire::Chunk>::Reader chunks) {
+    for (auto c : chunks) {
+        if (c.getRecord() >= m_count) return false;
+        const std::size_t i = c.getRecord(), off = c.getOffset();
+        bool ok = true;
+        switch (m_kind) {
+            case SeriesKind::Item: {
+                auto& rec = static_cast<OPCHDA_ITEM*>(m_records)[i];
+                if (rec.pftTimeStamps) PutTimes(c.getTimes(), off, rec.pftTimeStamps);
+                if (rec.pdwQualities) PutWords(c.getQualities(), off, rec.pdwQualities);
+                if (rec.pvDataValues && c.hasValues()) ok = PutValues(c.getValues(), off, rec.pvDataValues);
+                break;
+            }
+            case SeriesKind::Attribute: {
+                auto& rec = static_cast<OPCHDA_ATTRIBUTE*>(m_records)[i];
+                if (rec.ftTimeStamps) PutTimes(c.getTimes(), off, rec.ftTimeStamps);
+                if (rec.vAttributeValues && c.hasValues())
+                    ok = PutValues(c.getValues(), off, rec.vAttributeValues);
+                break;
+            }
+            case SeriesKind::Modified: {
+                auto& rec = static_cast<OPCHDA_MODIFIEDITEM*>(m_records)[i];
+                if (rec.pftTimeStamps) PutTimes(c.getTimes(), off, rec.pftTimeStamps);
+                if (rec.pdwQualities) PutWords(c.getQualities(), off, rec.pdwQualities);
+                if (rec.pvDataValues && c.hasValues()) ok = PutValues(c.getValues(), off, rec.pvDataValues);
+                if (rec.pftModificationTime) PutTimes(c.getModTimes(), off, rec.pftModificationTime);
+                if (rec.pEditType) PutWords(c.getEditTypes(), off, rec.pEditType);
+                if (rec.szUser && c.hasUsers()) ok = ok && PutStrings(c.getUsers(), off, rec.szUser);
+                break;
+            }
+        }
+        if (!ok) return false;
+    }
+    return true;
+}
+
+void* SeriesBuilder::Release() {
+    m_count = 0;
+    return std::exchange(m_records, nullptr);
+}
+
+}  // namespace vistrel::remote

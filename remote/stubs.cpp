@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 #include "com/objbase.h"
@@ -89,7 +90,7 @@ private:
     std::vector<std::vector<std::u16string>> m_strings;
     std::vector<std::vector<LPWSTR>> m_ptrs;
     std::vector<VARIANT> m_values;
-    std::vector<std::u16string> m_timeText;
+    std::deque<std::u16string> m_timeText;  // szTime points into these: they never move
     std::vector<std::pair<OPCHDA_TIME*, LPWSTR>> m_passed;
 };
 

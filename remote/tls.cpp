@@ -110,10 +110,18 @@ public:
         unsigned long e = ERR_peek_error();
         std::string text = OpenSslError();
         bool refused = m_decision.decided == 0 || IsRefusalAlert(e);
-        return Flush().then([refused, text]() {
-            if (refused) kj::throwFatalException(KJ_EXCEPTION(FAILED, kRefused, "certificate refused", text));
-            kj::throwFatalException(KJ_EXCEPTION(DISCONNECTED, "TLS handshake failed", text));
-        });
+        // The peer may have sent more already: closing with unread input would reset the connection
+        // and could lose the alert, so the input is read to its end first (the caller bounds the time).
+        return Flush()
+            .then([this] {
+                m_inner->shutdownWrite();
+                return DrainInput();
+            })
+            .then([refused, text]() {
+                if (refused)
+                    kj::throwFatalException(KJ_EXCEPTION(FAILED, kRefused, "certificate refused", text));
+                kj::throwFatalException(KJ_EXCEPTION(DISCONNECTED, "TLS handshake failed", text));
+            });
     }
 
     kj::Promise<size_t> tryRead(void* buffer, size_t minBytes, size_t maxBytes) override {
@@ -165,6 +173,13 @@ private:
         auto fork = m_writes.fork();
         m_writes = fork.addBranch();
         return fork.addBranch();
+    }
+
+    kj::Promise<void> DrainInput() {
+        return m_inner->tryRead(m_buffer, 1, sizeof m_buffer).then([this](size_t n) -> kj::Promise<void> {
+            if (n == 0) return kj::READY_NOW;
+            return DrainInput();
+        });
     }
 
     kj::Promise<void> Fill() {

@@ -1,5 +1,6 @@
 #include "remote/marshal.h"
 
+#include <bit>
 #include <cstring>
 
 #include "com/objbase.h"
@@ -64,12 +65,10 @@ void GetTimeIn(wire::HdaTime::Reader r, OPCHDA_TIME* t, std::u16string* keep) {
 
 // ---- VARIANTs ----
 
-namespace {
+static_assert(sizeof(VARIANT) == 16 && sizeof(FILETIME) == 8 && sizeof(OPCHDA_EDITTYPE) == 4);
+static_assert(std::endian::native == std::endian::little, "the wire carries little-endian memory images");
 
-std::uint64_t ReservedOf(const VARIANT& v) {
-    return std::uint64_t(v.wReserved1) | std::uint64_t(v.wReserved2) << 16 |
-           std::uint64_t(v.wReserved3) << 32;
-}
+namespace {
 
 // The BSTR's length in units, checked against the block it lives in.
 std::size_t CheckedBstrLen(BSTR s) {
@@ -80,80 +79,72 @@ std::size_t CheckedBstrLen(BSTR s) {
     return bytes / 2;
 }
 
+// Types whose value is a pointer that means nothing on the other side.
+bool HoldsPointer(VARTYPE vt) {
+    const VARTYPE base = vt & VT_TYPEMASK;
+    return (vt & (VT_ARRAY | VT_BYREF)) != 0 || base == VT_UNKNOWN || base == VT_DISPATCH ||
+           base == VT_LPSTR || base == VT_LPWSTR || base == VT_BSTR;
+}
+
+// A received entry: its pointer, if it holds one, becomes ours or NULL.
+bool FixUp(VARIANT* v, ValuesView& view) {
+    if (!HoldsPointer(v->vt)) return true;
+    const bool present = v->llVal != 0;
+    v->llVal = 0;
+    if (v->vt != VT_BSTR || !present || view.nextString >= view.strings.size()) return true;
+    auto d = view.strings[view.nextString++];
+    v->bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(d.begin()), UINT(d.size() / 2));
+    if (v->bstrVal == nullptr) {
+        v->vt = VT_EMPTY;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void SetValues(wire::Values::Builder b, const VARIANT* v, std::size_t n) {
-    auto vt = b.initVt(n);
-    auto bits = b.initBits(n);
+    auto raw = b.initRaw(n * sizeof(VARIANT));
+    std::memcpy(raw.begin(), static_cast<const void*>(v), n * sizeof(VARIANT));
+    auto* out = reinterpret_cast<VARIANT*>(raw.begin());
     std::size_t strings = 0;
-    bool reserved = false;
     for (std::size_t i = 0; i < n; ++i) {
-        const VARIANT& x = v[i];
-        vt.set(i, x.vt);
-        if (ReservedOf(x) != 0) reserved = true;
-        const VARTYPE base = x.vt & VT_TYPEMASK;
-        if (x.vt == VT_BSTR) {
-            bits.set(i, x.bstrVal != nullptr ? 1 : 0);
-            if (x.bstrVal) ++strings;
-        } else if ((x.vt & (VT_ARRAY | VT_BYREF)) != 0 || base == VT_UNKNOWN || base == VT_DISPATCH ||
-                   base == VT_LPSTR || base == VT_LPWSTR) {
-            if (x.byref != nullptr) throw MarshalError{RPC_X_BAD_STUB_DATA_HR};
-            bits.set(i, 0);
-        } else {
-            std::uint64_t raw;
-            std::memcpy(&raw, &x.llVal, sizeof raw);
-            bits.set(i, raw);
+        if (!HoldsPointer(v[i].vt)) continue;
+        if (v[i].vt == VT_BSTR) {
+            out[i].llVal = v[i].bstrVal != nullptr ? 1 : 0;
+            if (v[i].bstrVal) ++strings;
+        } else if (v[i].byref != nullptr) {
+            throw MarshalError{RPC_X_BAD_STUB_DATA_HR};
         }
     }
-    if (reserved) {
-        auto r = b.initReserved(n);
-        for (std::size_t i = 0; i < n; ++i) r.set(i, ReservedOf(v[i]));
-    }
-    if (strings > 0) {
-        auto s = b.initStrings(strings);
-        std::size_t k = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            if (v[i].vt == VT_BSTR && v[i].bstrVal != nullptr) {
-                std::size_t len = CheckedBstrLen(v[i].bstrVal);
-                s.set(k++,
-                      kj::ArrayPtr<const kj::byte>(reinterpret_cast<const kj::byte*>(v[i].bstrVal), len * 2));
-            }
-    }
+    if (strings == 0) return;
+    auto s = b.initStrings(strings);
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (v[i].vt == VT_BSTR && v[i].bstrVal != nullptr) {
+            std::size_t len = CheckedBstrLen(v[i].bstrVal);
+            s.set(k++,
+                  kj::ArrayPtr<const kj::byte>(reinterpret_cast<const kj::byte*>(v[i].bstrVal), len * 2));
+        }
 }
 
-std::size_t ValuesSize(wire::Values::Reader r) {
-    return r.getVt().size();
+ValuesView::ValuesView(wire::Values::Reader r) : raw(r.getRaw()), strings(r.getStrings()) {}
+
+bool ValuesView::Get(std::size_t i, VARIANT* out) {
+    std::memcpy(static_cast<void*>(out), raw.begin() + i * sizeof(VARIANT), sizeof(VARIANT));
+    return FixUp(out, *this);
 }
 
-bool GetValue(wire::Values::Reader r, std::size_t i, std::size_t* stringIndex, VARIANT* out) {
-    auto vt = r.getVt();
-    auto bits = r.getBits();
-    std::memset(out, 0, sizeof *out);
-    out->vt = vt[i];
-    if (r.hasReserved() && i < r.getReserved().size()) {
-        std::uint64_t w = r.getReserved()[i];
-        out->wReserved1 = WORD(w);
-        out->wReserved2 = WORD(w >> 16);
-        out->wReserved3 = WORD(w >> 32);
-    }
-    std::uint64_t raw = i < bits.size() ? bits[i] : 0;
-    if (out->vt == VT_BSTR) {
-        if (raw == 0) return true;
-        auto strings = r.getStrings();
-        if (*stringIndex >= strings.size()) return true;  // a malformed message: a NULL BSTR
-        auto d = strings[(*stringIndex)++];
-        out->bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(d.begin()), UINT(d.size() / 2));
-        if (out->bstrVal == nullptr) {
-            out->vt = VT_EMPTY;
+bool ValuesView::GetAll(std::size_t n, VARIANT* out) {
+    n = std::min(n, size());
+    std::memcpy(static_cast<void*>(out), raw.begin(), n * sizeof(VARIANT));
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!FixUp(&out[i], *this)) {
+            for (std::size_t k = i + 1; k < n; ++k)
+                std::memset(static_cast<void*>(&out[k]), 0, sizeof(VARIANT));
             return false;
         }
-        return true;
     }
-    const VARTYPE base = out->vt & VT_TYPEMASK;
-    if ((out->vt & (VT_ARRAY | VT_BYREF)) != 0 || base == VT_UNKNOWN || base == VT_DISPATCH ||
-        base == VT_LPSTR || base == VT_LPWSTR)
-        return true;  // a NULL pointer
-    std::memcpy(&out->llVal, &raw, sizeof raw);
     return true;
 }
 
@@ -379,28 +370,18 @@ void NativeSeries::Fill(wire::Chunk::Builder c, const Piece& piece) const {
     c.setRecord(std::uint32_t(piece.record));
     c.setOffset(std::uint32_t(off));
     const std::pair<std::size_t, std::size_t> range{off, piece.n};
-    if (std::size_t k = Slice(range, rec.times.len)) {
-        auto t = c.initTimes(k);
-        const auto* p = static_cast<const FILETIME*>(rec.times.p) + off;
-        for (std::size_t j = 0; j < k; ++j) t.set(j, FileTimeToU64(p[j]));
-    }
-    if (std::size_t k = Slice(range, rec.qualities.len)) {
-        auto q = c.initQualities(k);
-        const auto* p = static_cast<const DWORD*>(rec.qualities.p) + off;
-        for (std::size_t j = 0; j < k; ++j) q.set(j, p[j]);
-    }
+    auto bytes = [&](const Column& col, std::size_t size, auto init) {
+        if (std::size_t k = Slice(range, col.len)) {
+            auto d = init(k * size);
+            std::memcpy(d.begin(), static_cast<const char*>(col.p) + off * size, k * size);
+        }
+    };
+    bytes(rec.times, sizeof(FILETIME), [&](std::size_t n) { return c.initTimes(n); });
+    bytes(rec.qualities, sizeof(DWORD), [&](std::size_t n) { return c.initQualities(n); });
     if (std::size_t k = Slice(range, rec.values.len))
         SetValues(c.initValues(), static_cast<const VARIANT*>(rec.values.p) + off, k);
-    if (std::size_t k = Slice(range, rec.modTimes.len)) {
-        auto t = c.initModTimes(k);
-        const auto* p = static_cast<const FILETIME*>(rec.modTimes.p) + off;
-        for (std::size_t j = 0; j < k; ++j) t.set(j, FileTimeToU64(p[j]));
-    }
-    if (std::size_t k = Slice(range, rec.editTypes.len)) {
-        auto e = c.initEditTypes(k);
-        const auto* p = static_cast<const DWORD*>(rec.editTypes.p) + off;
-        for (std::size_t j = 0; j < k; ++j) e.set(j, p[j]);
-    }
+    bytes(rec.modTimes, sizeof(FILETIME), [&](std::size_t n) { return c.initModTimes(n); });
+    bytes(rec.editTypes, sizeof(DWORD), [&](std::size_t n) { return c.initEditTypes(n); });
     if (std::size_t k = Slice(range, rec.users.len))
         SetStrings(c.initUsers(), static_cast<const LPWSTR*>(rec.users.p) + off, k);
 }
@@ -481,25 +462,22 @@ bool SeriesBuilder::Begin(wire::Series::Reader r) {
 
 namespace {
 
-void PutTimes(capnp::List<std::uint64_t>::Reader in, std::size_t offset, FILETIME* out) {
-    const std::size_t len = LenOf(out);
-    for (std::size_t j = 0; j < in.size() && offset + j < len; ++j) out[offset + j] = U64ToFileTime(in[j]);
-}
-
+// Copies the entries of a chunk into out[offset..], never past the block.
 template <class T>
-void PutWords(capnp::List<std::uint32_t>::Reader in, std::size_t offset, T* out) {
+void PutBytes(capnp::Data::Reader in, std::size_t offset, T* out) {
     const std::size_t len = LenOf(out);
-    for (std::size_t j = 0; j < in.size() && offset + j < len; ++j) out[offset + j] = static_cast<T>(in[j]);
+    if (offset >= len) return;
+    const std::size_t n = std::min(in.size() / sizeof(T), len - offset);
+    std::memcpy(static_cast<void*>(out + offset), in.begin(), n * sizeof(T));
 }
 
 bool PutValues(wire::Values::Reader in, std::size_t offset, VARIANT* out) {
     const std::size_t len = LenOf(out);
-    std::size_t s = 0;
-    for (std::size_t j = 0; j < ValuesSize(in) && offset + j < len; ++j) {
-        VariantClear(&out[offset + j]);
-        if (!GetValue(in, j, &s, &out[offset + j])) return false;
-    }
-    return true;
+    if (offset >= len) return true;
+    ValuesView view(in);
+    const std::size_t n = std::min(view.size(), len - offset);
+    for (std::size_t j = 0; j < n; ++j) VariantClear(&out[offset + j]);  // a chunk sent twice
+    return view.GetAll(n, out + offset);
 }
 
 bool PutStrings(wire::Strings::Reader in, std::size_t offset, LPWSTR* out) {
@@ -523,25 +501,25 @@ bool SeriesBuilder::Add(capnp::List<wire::Chunk>::Reader chunks) {
         switch (m_kind) {
             case SeriesKind::Item: {
                 auto& rec = static_cast<OPCHDA_ITEM*>(m_records)[i];
-                if (rec.pftTimeStamps) PutTimes(c.getTimes(), off, rec.pftTimeStamps);
-                if (rec.pdwQualities) PutWords(c.getQualities(), off, rec.pdwQualities);
+                if (rec.pftTimeStamps) PutBytes(c.getTimes(), off, rec.pftTimeStamps);
+                if (rec.pdwQualities) PutBytes(c.getQualities(), off, rec.pdwQualities);
                 if (rec.pvDataValues && c.hasValues()) ok = PutValues(c.getValues(), off, rec.pvDataValues);
                 break;
             }
             case SeriesKind::Attribute: {
                 auto& rec = static_cast<OPCHDA_ATTRIBUTE*>(m_records)[i];
-                if (rec.ftTimeStamps) PutTimes(c.getTimes(), off, rec.ftTimeStamps);
+                if (rec.ftTimeStamps) PutBytes(c.getTimes(), off, rec.ftTimeStamps);
                 if (rec.vAttributeValues && c.hasValues())
                     ok = PutValues(c.getValues(), off, rec.vAttributeValues);
                 break;
             }
             case SeriesKind::Modified: {
                 auto& rec = static_cast<OPCHDA_MODIFIEDITEM*>(m_records)[i];
-                if (rec.pftTimeStamps) PutTimes(c.getTimes(), off, rec.pftTimeStamps);
-                if (rec.pdwQualities) PutWords(c.getQualities(), off, rec.pdwQualities);
+                if (rec.pftTimeStamps) PutBytes(c.getTimes(), off, rec.pftTimeStamps);
+                if (rec.pdwQualities) PutBytes(c.getQualities(), off, rec.pdwQualities);
                 if (rec.pvDataValues && c.hasValues()) ok = PutValues(c.getValues(), off, rec.pvDataValues);
-                if (rec.pftModificationTime) PutTimes(c.getModTimes(), off, rec.pftModificationTime);
-                if (rec.pEditType) PutWords(c.getEditTypes(), off, rec.pEditType);
+                if (rec.pftModificationTime) PutBytes(c.getModTimes(), off, rec.pftModificationTime);
+                if (rec.pEditType) PutBytes(c.getEditTypes(), off, rec.pEditType);
                 if (rec.szUser && c.hasUsers()) ok = ok && PutStrings(c.getUsers(), off, rec.szUser);
                 break;
             }

@@ -42,10 +42,20 @@ void GetTimeIn(wire::HdaTime::Reader r, OPCHDA_TIME* t, std::u16string* keep);
 
 // Values: throws MarshalError for a value that cannot cross.
 void SetValues(wire::Values::Builder b, const VARIANT* v, std::size_t n);
-// Reads entry i of `r` into `out` (BSTRs allocated with SysAllocStringLen). Returns false when out
-// of memory.
-bool GetValue(wire::Values::Reader r, std::size_t i, std::size_t* stringIndex, VARIANT* out);
-std::size_t ValuesSize(wire::Values::Reader r);
+// The columns of a Values, resolved once (each getter of a message walks its pointers again).
+struct ValuesView {
+    explicit ValuesView(wire::Values::Reader r);
+    capnp::Data::Reader raw;
+    capnp::List<capnp::Data>::Reader strings;
+    std::size_t nextString = 0;
+    std::size_t size() const { return raw.size() / sizeof(VARIANT); }
+    // Entry i into `out` (BSTRs allocated with SysAllocStringLen); entries are read in order.
+    // Returns false when out of memory.
+    bool Get(std::size_t i, VARIANT* out);
+    // Entries [0, n) into out[0..n), which must hold no strings yet; false when out of memory (the
+    // entries not filled are VT_EMPTY).
+    bool GetAll(std::size_t n, VARIANT* out);
+};
 
 void SetStrings(wire::Strings::Builder b, const LPWSTR* s, std::size_t n);
 // Entry i as a task string (nullptr for a NULL entry; *ok false when out of memory).

@@ -49,8 +49,9 @@ public:
         auto& ptrs = m_ptrs.emplace_back(std::max<std::size_t>(text.size(), 1), nullptr);
         keep.reserve(text.size());
         for (std::size_t i = 0; i < text.size(); ++i) keep.push_back(U16From(text[i]));
+        auto nulls = r.getIsNull();
         for (std::size_t i = 0; i < text.size(); ++i) {
-            bool isNull = r.hasIsNull() && i < r.getIsNull().size() && r.getIsNull()[i];
+            bool isNull = i < nulls.size() && nulls[i];
             ptrs[i] = isNull ? nullptr : keep[i].data();
         }
         *out = ptrs.data();
@@ -59,12 +60,12 @@ public:
     bool Values(bool has, wire::Values::Reader r, DWORD count, VARIANT** out) {
         *out = nullptr;
         if (!has) return true;
-        std::size_t n = ValuesSize(r);
+        ValuesView view(r);
+        const std::size_t n = view.size();
         if (n < count) return false;
         m_values.assign(std::max<std::size_t>(n, 1), VARIANT{});
-        std::size_t s = 0;
         for (std::size_t i = 0; i < n; ++i)
-            if (!GetValue(r, i, &s, &m_values[i])) throw MarshalError{E_OUTOFMEMORY};
+            if (!view.Get(i, &m_values[i])) throw MarshalError{E_OUTOFMEMORY};
         *out = m_values.data();
         return true;
     }

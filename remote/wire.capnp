@@ -23,14 +23,12 @@ struct HdaTime {
   ftTime @2 :UInt64;
 }
 
-# An array of VARIANTs, column by column. `bits` holds the 8 bytes of the value union for every type
-# that holds no pointer; for VT_BSTR it is 1 for a string (the next entry of `strings`) and 0 for a
-# NULL BSTR. `reserved` holds wReserved1..3 (in the low 48 bits) and is empty when all are zero.
+# An array of VARIANTs: the 16 bytes of each as they lie in memory (little-endian), every pointer
+# zeroed, except that the pointer of a VT_BSTR entry is 1 for a string (the next entry of `strings`)
+# and 0 for a NULL BSTR.
 struct Values {
-  vt @0 :List(UInt16);
-  bits @1 :List(UInt64);
-  reserved @2 :List(UInt64);
-  strings @3 :List(Data);
+  raw @0 :Data;
+  strings @1 :List(Data);
 }
 
 # An array of strings: `isNull` marks the NULL entries (empty when there are none).
@@ -53,15 +51,16 @@ struct SeriesHead {
   usersLen @8 :UInt32;
 }
 
-# Entries [offset, offset + n) of one record's arrays, each cut to that array's real length.
+# Entries [offset, offset + n) of one record's arrays, each cut to that array's real length; the
+# FILETIME and DWORD arrays as their bytes in memory.
 struct Chunk {
   record @0 :UInt32;
   offset @1 :UInt32;
-  times @2 :List(UInt64);
-  qualities @3 :List(UInt32);
+  times @2 :Data;
+  qualities @3 :Data;
   values @4 :Values;
-  modTimes @5 :List(UInt64);
-  editTypes @6 :List(UInt32);
+  modTimes @5 :Data;
+  editTypes @6 :Data;
   users @7 :Strings;
 }
 

@@ -31,6 +31,7 @@ struct Host::Impl {
     std::unique_ptr<TlsEndpoint> tls;          // loop thread
     kj::Own<kj::ConnectionReceiver> listener;  // loop thread
     kj::Promise<void> acceptLoop = nullptr;
+    std::string configDir;
 
     void Log(const std::string& text) {
         if (log) log(text);
@@ -75,8 +76,11 @@ struct Host::Impl {
                     .then(
                         [this, peer, addr](kj::Own<kj::AsyncIoStream> t) {
                             std::string who = peer->commonName + " (" + peer->fingerprint + ") from " + addr;
+                            std::vector<std::string> only;
+                            for (const auto& c : ListTrusted(configDir))
+                                if (c.fingerprint == peer->fingerprint) only = c.only;
                             Log("client " + who + " authorised");
-                            Serve(kj::mv(t), who);
+                            Serve(kj::mv(t), who, std::move(only));
                         },
                         [this, addr](kj::Exception&& e) {
                             Log("refused connection from " + addr + ": " + e.getDescription().cStr());
@@ -86,9 +90,10 @@ struct Host::Impl {
     }
 
     // Loop thread.
-    void Serve(kj::Own<kj::AsyncIoStream> stream, std::string peer) {
+    void Serve(kj::Own<kj::AsyncIoStream> stream, std::string peer, std::vector<std::string> only = {}) {
         auto session = std::make_shared<HostSession>();
         session->peer = peer;
+        session->only = std::move(only);
         session->options = options;
         session->log = log;
         auto conn = kj::heap<HostConnection>();
@@ -130,6 +135,7 @@ Host::~Host() {
 bool Host::Start(std::string* error) {
     Impl* impl = m_impl.get();
     const std::string dir = impl->options.configDir.empty() ? ConfigDirectory() : impl->options.configDir;
+    impl->configDir = dir;
     Identity me;
     if (!EnsureIdentity(dir, "host", &me, error)) return false;
     impl->Log("host identity " + me.commonName + " (" + me.fingerprint + ")");

@@ -198,7 +198,11 @@ bool WriteList(const std::string& dir, const std::vector<TrustedClient>& list, s
     {
         std::ofstream f(tmp, std::ios::trunc);
         f << "# Clients this host serves: SHA-256 certificate fingerprint, then a name.\n";
-        for (const auto& c : list) f << c.fingerprint << ' ' << c.name << '\n';
+        for (const auto& c : list) {
+            f << c.fingerprint;
+            for (std::size_t i = 0; i < c.only.size(); ++i) f << (i ? "," : " only=") << c.only[i];
+            f << ' ' << c.name << '\n';
+        }
         if (!f) {
             *error = "cannot write " + tmp;
             return false;
@@ -224,13 +228,28 @@ std::vector<TrustedClient> ListTrusted(const std::string& dir) {
         c.fingerprint = NormaliseFingerprint(line.substr(0, sp));
         if (c.fingerprint.empty()) continue;
         c.name = sp == std::string::npos ? std::string() : line.substr(sp + 1);
+        if (c.name.rfind("only=", 0) == 0) {
+            std::size_t end = c.name.find(' ');
+            std::stringstream classes(
+                c.name.substr(5, end == std::string::npos ? std::string::npos : end - 5));
+            for (std::string id; std::getline(classes, id, ',');)
+                if (!id.empty()) c.only.push_back(id);
+            c.name = end == std::string::npos ? std::string() : c.name.substr(end + 1);
+        }
         list.push_back(c);
     }
     return list;
 }
 
-bool Trust(const std::string& dir, const std::string& fileOrFingerprint, std::string* error) {
+bool Trust(const std::string& dir, const std::string& fileOrFingerprint, std::string* error,
+           const std::vector<std::string>& only) {
+    for (const auto& id : only)
+        if (id.empty() || id.find_first_of(", \t\r\n") != std::string::npos) {
+            *error = "'" + id + "' is not a ProgID";
+            return false;
+        }
     TrustedClient c;
+    c.only = only;
     struct stat st;
     if (stat(fileOrFingerprint.c_str(), &st) == 0) {
         X509* cert = nullptr;
@@ -249,8 +268,12 @@ bool Trust(const std::string& dir, const std::string& fileOrFingerprint, std::st
         }
     }
     auto list = ListTrusted(dir);
-    for (const auto& t : list)
-        if (t.fingerprint == c.fingerprint) return true;
+    for (auto& t : list)
+        if (t.fingerprint == c.fingerprint) {
+            t.only = c.only;
+            if (t.name.empty()) t.name = c.name;
+            return WriteList(dir, list, error);
+        }
     list.push_back(c);
     return WriteList(dir, list, error);
 }

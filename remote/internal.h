@@ -109,7 +109,8 @@ HRESULT ActivateThrough(const std::shared_ptr<Connection>& conn, REFCLSID clsid,
 
 // Per connection: limits, the objects held, the peer's identity for the log.
 struct HostSession {
-    std::string peer;  // "name (fingerprint)" or "local"
+    std::string peer;               // "name (fingerprint) from address" or "local socket"
+    std::vector<std::string> only;  // the ProgIDs the peer may activate; empty: all
     HostOptions options;
     std::atomic<long> objects{0};
     std::function<void(const std::string&)> log;

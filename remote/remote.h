@@ -97,13 +97,17 @@ private:
 };
 
 // ---- The host's list of trusted clients ("<configDir>/trusted-clients") ----
+// Each line: the fingerprint, optionally "only=PROGID,PROGID", then a name.
 struct TrustedClient {
     std::string fingerprint;
     std::string name;
+    std::vector<std::string> only;  // the ProgIDs it may activate; empty: every class
 };
 std::vector<TrustedClient> ListTrusted(const std::string& configDir);
-// FILE (a PEM certificate) or a SHA-256 fingerprint (hex, colons optional).
-bool Trust(const std::string& configDir, const std::string& fileOrFingerprint, std::string* error);
+// FILE (a PEM certificate) or a SHA-256 fingerprint (hex, colons optional). Trusting a client again
+// replaces its list of classes.
+bool Trust(const std::string& configDir, const std::string& fileOrFingerprint, std::string* error,
+           const std::vector<std::string>& only = {});
 bool Untrust(const std::string& configDir, const std::string& fingerprint, std::string* error);
 
 }  // namespace vistrel::remote

@@ -3,12 +3,15 @@
 // so a hostile client cannot make a server read past an array.
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <vector>
 
+#include "com/classstore.h"
 #include "com/objbase.h"
+#include "com/text.h"
 #include "remote/internal.h"
 
 namespace vistrel::remote {
@@ -805,6 +808,14 @@ public:
             r.setHr(E_OUTOFMEMORY);
             return kj::READY_NOW;
         }
+        if (!Allowed(clsid)) {
+            if (m_session->log)
+                m_session->log("refused activation of " + com::GuidToUtf8(clsid) + " for " + m_session->peer +
+                               ": not among the classes this client may activate");
+            r.setHr(E_ACCESSDENIED);
+            for (std::size_t i = 0; i < iids.size(); ++i) results[i].setHr(E_ACCESSDENIED);
+            return kj::READY_NOW;
+        }
         std::vector<IID> ids(iids.size());
         std::vector<MULTI_QI> mqi(iids.size());
         for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -843,6 +854,26 @@ public:
     }
 
 private:
+    // The lookup service always; other classes when the client may activate every class or the
+    // class's ProgID (or its version-independent ProgID) is in its list.
+    bool Allowed(REFCLSID clsid) const {
+        if (m_session->only.empty() || clsid == CLSID_OpcServerList) return true;
+        auto same = [](std::u16string_view a, const std::string& b) {
+            std::string s = com::Utf16ToUtf8(a);
+            if (s.size() != b.size()) return false;
+            for (std::size_t i = 0; i < s.size(); ++i)
+                if (std::tolower(static_cast<unsigned char>(s[i])) !=
+                    std::tolower(static_cast<unsigned char>(b[i])))
+                    return false;
+            return true;
+        };
+        for (const auto& reg : com::EnumerateComClasses())
+            if (reg.clsid == clsid)
+                for (const auto& id : m_session->only)
+                    if (same(reg.progId, id) || same(reg.versionIndependentProgId, id)) return true;
+        return false;
+    }
+
     std::shared_ptr<HostSession> m_session;
 };
 

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "com/objbase.h"
 #include "remote/remote.h"
@@ -20,10 +21,11 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "Usage: vistrel-host [serve] [--listen ADDR] [--port N] [--store DIR] [--config DIR]\n"
-    "       vistrel-host trust CERTIFICATE.crt | FINGERPRINT\n"
+    "       vistrel-host trust [--only PROGID]... CERTIFICATE.crt | FINGERPRINT\n"
     "       vistrel-host untrust FINGERPRINT\n"
     "       vistrel-host list-trusted\n"
     "       vistrel-host identity\n"
+    "       vistrel-host client-identity\n"
     "\n"
     "serve (the default) runs in the foreground and logs each connection, refusal and activation.\n"
     "  --listen ADDR  the address to listen on (default 0.0.0.0)\n"
@@ -33,7 +35,11 @@ const char kUsage[] =
     "trust            lets a client connect: its certificate file (client.crt in the client's\n"
     "                 configuration directory) or its SHA-256 fingerprint\n"
     "untrust          refuses that client from its next connection on\n"
-    "identity         shows this host's certificate fingerprint (made on first use)\n";
+    "identity         shows this host's certificate fingerprint (made on first use)\n"
+    "client-identity  shows this user's client certificate fingerprint (made on first use), the one\n"
+    "                 to give to `vistrel-host trust` on each host this user connects to\n"
+    "--only PROGID    (with trust) the client may activate only these classes; the lookup of\n"
+    "                 ProgIDs always works. Trusting a client again replaces its list\n";
 
 std::mutex g_logMutex;
 
@@ -81,15 +87,17 @@ int main(int argc, char** argv) {
     if (i < argc && argv[i][0] != '-') command = argv[i++];
     vistrel::remote::HostOptions options;
     std::string arg;
+    std::vector<std::string> only;
     for (; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (a == "--listen" || a == "--port" || a == "--store" || a == "--config") {
+        if (a == "--listen" || a == "--port" || a == "--store" || a == "--config" || a == "--only") {
             const char* v = value();
             if (!v) {
                 std::fprintf(stderr, "vistrel-host: %s needs a value\n\n%s", a.c_str(), kUsage);
                 return kExitUsage;
             }
+            if (a == "--only") only.push_back(v);
             if (a == "--listen") options.listen = v;
             if (a == "--config") options.configDir = v;
             if (a == "--store") setenv("VISTREL_CLASS_STORE", v, 1);
@@ -128,7 +136,7 @@ int main(int argc, char** argv) {
                          command.c_str(), kUsage);
             return kExitUsage;
         }
-        bool ok = command == "trust" ? vistrel::remote::Trust(dir, arg, &error)
+        bool ok = command == "trust" ? vistrel::remote::Trust(dir, arg, &error, only)
                                      : vistrel::remote::Untrust(dir, arg, &error);
         if (!ok) {
             std::fprintf(stderr, "vistrel-host: %s\n", error.c_str());
@@ -141,9 +149,9 @@ int main(int argc, char** argv) {
             std::printf("%s %s\n", c.fingerprint.c_str(), c.name.c_str());
         return 0;
     }
-    if (command == "identity") {
+    if (command == "identity" || command == "client-identity") {
         vistrel::remote::Identity me;
-        if (!vistrel::remote::EnsureIdentity(dir, "host", &me, &error)) {
+        if (!vistrel::remote::EnsureIdentity(dir, command == "identity" ? "host" : "client", &me, &error)) {
             std::fprintf(stderr, "vistrel-host: %s\n", error.c_str());
             return kExitFailed;
         }

@@ -274,6 +274,23 @@ TEST_F(Loopback, AnUntrustedClientIsRefusedBeforeTheServerSeesAnything) {
     p->Release();
 }
 
+TEST_F(Loopback, AClientTrustedForSomeClassesActivatesOnlyThose) {
+    std::string error;
+    ASSERT_TRUE(vistrel::remote::Trust(m_hostDir, m_client.fingerprint, &error, {"hdatest.noasync"}))
+        << error;
+    auto list = vistrel::remote::ListTrusted(m_hostDir);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].only, std::vector<std::string>{"hdatest.noasync"});
+    EXPECT_EQ(list[0].name, m_client.commonName);
+    ScopedControl control(CLSID_HdaTestRecording);
+    IUnknown* p = nullptr;
+    EXPECT_EQ(CreateRemote(CLSID_HdaTestRecording, &p), E_ACCESSDENIED);
+    EXPECT_EQ(control->ServersCreated(), 0);
+    EXPECT_NE(Log().find("refused activation"), std::string::npos);
+    ASSERT_EQ(CreateRemote(CLSID_HdaTestNoAsync, &p), S_OK);  // by its version-independent ProgID
+    p->Release();
+}
+
 TEST_F(Loopback, AChangedHostKeyIsRefusedWithBothFingerprintsAndTheFileToEdit) {
     IUnknown* p = nullptr;
     ASSERT_EQ(CreateRemote(CLSID_HdaTestRecording, &p), S_OK);  // first contact pins the host

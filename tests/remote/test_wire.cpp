@@ -284,6 +284,24 @@ TEST_F(Wire, QueryInterfaceCrossesAndTheLastReleaseFreesTheServerObject) {
     EXPECT_TRUE(Eventually([&] { return control->LiveObjects() == 0; }));
 }
 
+TEST_F(Wire, AConnectionHoldsNoMoreObjectsThanItsLimit) {
+    vistrel::remote::HostOptions options;
+    options.maxObjects = 3;
+    IOPCHDA_Server* server = nullptr;
+    ASSERT_EQ(Create(CLSID_HdaTestRecording, &server, options), S_OK);
+    std::vector<IUnknown*> held;
+    HRESULT hr = S_OK;
+    for (int i = 0; i < 10 && hr == S_OK; ++i) {
+        IUnknown* p = nullptr;
+        hr = server->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&p));
+        if (hr == S_OK) held.push_back(p);
+    }
+    EXPECT_EQ(hr, E_OUTOFMEMORY);
+    EXPECT_EQ(held.size(), 2u);
+    for (IUnknown* p : held) p->Release();
+    server->Release();
+}
+
 TEST_F(Wire, TheServerListAnswersFromTheHostsClassStore) {
     IOPCServerList* list = nullptr;
     ASSERT_EQ(Create(CLSID_OpcServerList, &list), S_OK);

@@ -123,7 +123,7 @@ thread_local std::string t_lastError;
 struct ClientState {
     std::mutex mutex;
     ClientOptions options;
-    std::unique_ptr<LoopThread> loop;
+    std::unique_ptr<LoopThread> loop;  // made on first use, never destroyed
     std::map<std::string, std::shared_ptr<Connection>> byHost;
     std::vector<std::weak_ptr<Connection>> all;
 };
@@ -319,20 +319,20 @@ void InstallRemoteActivator(const ClientOptions& options) {
 
 void ShutdownClient() {
     ClientState& st = State();
-    std::unique_ptr<LoopThread> loop;
+    LoopThread* loop;
     std::vector<std::weak_ptr<Connection>> all;
     {
         std::lock_guard lock(st.mutex);
         st.byHost.clear();
         all.swap(st.all);
-        loop = std::move(st.loop);
+        loop = st.loop.get();
     }
+    // The thread stays: connections still owned by proxies are destroyed on it when they go.
     if (!loop) return;
     loop->executor().executeSync([&] {
         for (auto& w : all)
             if (auto c = w.lock()) c->Close();
     });
-    loop.reset();
 }
 
 std::string LastRemoteError() {

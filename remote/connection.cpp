@@ -138,10 +138,10 @@ HRESULT Connection::Run(const std::function<kj::Promise<HRESULT>()>& step) {
             auto timeout = m_loop.timer().afterDelay(m_timeoutMs * kj::MILLISECONDS).then([]() -> HRESULT {
                 return RPC_E_TIMEOUT;
             });
-            return call.exclusiveJoin(kj::mv(timeout)).catch_([this](kj::Exception&& e) -> HRESULT {
-                HRESULT hr = MapException(e);
-                if (hr == RPC_E_DISCONNECTED) m_lost = true;
-                return hr;
+            // A disconnected object (its surrogate died) is not a lost connection: only the
+            // network's own end marks that.
+            return call.exclusiveJoin(kj::mv(timeout)).catch_([](kj::Exception&& e) -> HRESULT {
+                return MapException(e);
             });
         });
     } catch (const kj::Exception&) {

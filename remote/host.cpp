@@ -27,6 +27,7 @@ struct Host::Impl {
     std::function<void(const std::string&)> log;
     std::unique_ptr<LoopThread> loop;
     std::atomic<long> connections{0};
+    std::atomic<long> surrogates{0};
     std::atomic<std::uint16_t> port{0};
     std::unique_ptr<TlsEndpoint> tls;          // loop thread
     kj::Own<kj::ConnectionReceiver> listener;  // loop thread
@@ -96,6 +97,8 @@ struct Host::Impl {
         session->only = std::move(only);
         session->options = options;
         session->log = log;
+        session->lowLevel = &loop->lowLevel();
+        session->surrogates = &surrogates;
         auto conn = kj::heap<HostConnection>();
         conn->stream = kj::mv(stream);
         capnp::ReaderOptions reader;

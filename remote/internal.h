@@ -114,6 +114,9 @@ struct HostSession {
     HostOptions options;
     std::atomic<long> objects{0};
     std::function<void(const std::string&)> log;
+    kj::LowLevelAsyncIoProvider* lowLevel = nullptr;  // the host's loop
+    std::atomic<long>* surrogates = nullptr;          // the host's count of running surrogates
+    std::vector<std::shared_ptr<void>> children;      // the surrogates of this connection
 };
 
 // The capability for a native object under `iid` (the object's reference is taken over); nullptr

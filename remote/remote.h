@@ -55,8 +55,8 @@ struct ClientOptions {
 // Installs the runtime's remote activator: CoCreateInstanceEx with CLSCTX_REMOTE_SERVER and a
 // COSERVERINFO naming another computer goes to that computer's host.
 void InstallRemoteActivator(const ClientOptions& options = {});
-// Drops every connection and stops the client's I/O thread (proxies still held fail with
-// RPC_E_DISCONNECTED). For the end of a process and for tests.
+// Drops every connection (proxies still held fail with RPC_E_DISCONNECTED). For the end of a process
+// and for tests.
 void ShutdownClient();
 // The last refusal of the transport on this thread, as a sentence (empty when none): a changed host
 // key names both fingerprints and the file to edit.
@@ -74,6 +74,10 @@ struct HostOptions {
     std::size_t maxMessageWords = 8u << 20;  // largest message a client may send (64 MiB)
     std::size_t maxObjects = 10000;          // objects one connection may hold
     std::size_t maxCallWords = 32u << 20;    // bytes of calls in flight per connection, in words
+    // An executable run as `<surrogate> surrogate --fd 3` for every activation of a registered class,
+    // serving it on fd 3 (vistrel-host itself): a server that crashes or hangs then costs only its
+    // own objects. Empty: classes are created in the host's process.
+    std::string surrogate;
 };
 
 class Host {
@@ -90,6 +94,8 @@ public:
     void ServeSocket(int fd);
     // Connections being served now.
     long Connections() const;
+    // Surrogates started and not yet ended.
+    long Surrogates() const;
 
 private:
     struct Impl;

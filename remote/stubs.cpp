@@ -1,6 +1,9 @@
 // The host's stubs: each holds one reference to a real object and calls it for the client. What a
 // client sends is checked before the object sees it: a list shorter than its count is E_INVALIDARG,
 // so a hostile client cannot make a server read past an array.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -13,6 +16,8 @@
 #include "com/objbase.h"
 #include "com/text.h"
 #include "remote/internal.h"
+
+extern char** environ;
 
 namespace vistrel::remote {
 
@@ -782,6 +787,34 @@ kj::Maybe<wire::Unknown::Client> MakeStub(std::shared_ptr<HostSession> session, 
 
 namespace {
 
+// One surrogate: a child process serving one activation over a socket pair. Its objects reach the
+// client through this host, which relays their calls; when it dies, they fail with
+// RPC_E_DISCONNECTED and nothing else does.
+struct Surrogate {
+    pid_t pid = -1;
+    kj::Own<kj::AsyncIoStream> stream;
+    kj::Own<capnp::TwoPartyVatNetwork> network;
+    kj::Own<capnp::RpcSystem<capnp::rpc::twoparty::VatId>> rpc;
+    kj::Own<wire::Host::Client> host;
+    kj::Promise<void> watch = nullptr;
+    std::atomic<long>* running = nullptr;
+    bool ended = false;
+    ~Surrogate() {
+        if (!ended && running) --*running;
+    }
+};
+
+pid_t Spawn(const std::string& path, int fd) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fd, 3);  // dup2 clears close-on-exec
+    const char* argv[] = {path.c_str(), "surrogate", "--fd", "3", nullptr};
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
 class HostBootstrap final : public wire::Host::Server {
 public:
     explicit HostBootstrap(std::shared_ptr<HostSession> session) : m_session(std::move(session)) {}
@@ -816,6 +849,8 @@ public:
             for (std::size_t i = 0; i < iids.size(); ++i) results[i].setHr(E_ACCESSDENIED);
             return kj::READY_NOW;
         }
+        if (!m_session->options.surrogate.empty() && clsid != CLSID_OpcServerList)
+            return InSurrogate(clsid, kj::mv(ctx));
         std::vector<IID> ids(iids.size());
         std::vector<MULTI_QI> mqi(iids.size());
         for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -854,6 +889,74 @@ public:
     }
 
 private:
+    kj::Promise<void> InSurrogate(REFCLSID clsid, CreateInstanceContext ctx) {
+        auto fail = [ctx](HRESULT hr) mutable {
+            auto r = ctx.getResults();
+            r.setHr(hr);
+            auto results = r.initResults(ctx.getParams().getIids().size());
+            for (auto e : results) e.setHr(hr);
+        };
+        int sv[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+            fail(CO_E_SERVER_EXEC_FAILURE);
+            return kj::READY_NOW;
+        }
+        if (sv[1] == 3) {  // dup2 onto itself would keep close-on-exec
+            int moved = fcntl(sv[1], F_DUPFD_CLOEXEC, 10);
+            close(sv[1]);
+            sv[1] = moved;
+        }
+        const pid_t pid = Spawn(m_session->options.surrogate, sv[1]);
+        close(sv[1]);
+        const std::string what = com::GuidToUtf8(clsid) + " for " + m_session->peer;
+        if (pid < 0) {
+            close(sv[0]);
+            if (m_session->log)
+                m_session->log("activation of " + what + ": the surrogate could not be started");
+            fail(CO_E_SERVER_EXEC_FAILURE);
+            return kj::READY_NOW;
+        }
+        auto child = std::make_shared<Surrogate>();
+        child->pid = pid;
+        child->running = m_session->surrogates;
+        if (child->running) ++*child->running;
+        child->stream = m_session->lowLevel->wrapSocketFd(sv[0], kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP);
+        child->network =
+            kj::heap<capnp::TwoPartyVatNetwork>(*child->stream, capnp::rpc::twoparty::Side::CLIENT);
+        child->rpc =
+            kj::heap<capnp::RpcSystem<capnp::rpc::twoparty::VatId>>(capnp::makeRpcClient(*child->network));
+        capnp::MallocMessageBuilder message(8);
+        auto vatId = message.getRoot<capnp::rpc::twoparty::VatId>();
+        vatId.setSide(capnp::rpc::twoparty::Side::SERVER);
+        child->host = kj::heap<wire::Host::Client>(child->rpc->bootstrap(vatId).castAs<wire::Host>());
+        auto log = m_session->log;
+        Surrogate* raw = child.get();
+        child->watch = child->network->onDisconnect()
+                           .then([log, pid, what, raw] {
+                               raw->ended = true;
+                               if (raw->running) --*raw->running;
+                               if (log) log("surrogate " + std::to_string(pid) + " of " + what + " ended");
+                           })
+                           .eagerlyEvaluate(nullptr);
+        m_session->children.push_back(child);
+        if (m_session->log) m_session->log("activation of " + what + " in surrogate " + std::to_string(pid));
+        auto req = child->host->createInstanceRequest();
+        req.setClsid(ctx.getParams().getClsid());
+        req.setIids(ctx.getParams().getIids());
+        return req.send().then(
+            [ctx](auto&& resp) mutable {
+                auto r = ctx.getResults();
+                r.setHr(resp.getHr());
+                auto in = resp.getResults();
+                auto out = r.initResults(in.size());
+                for (unsigned i = 0; i < in.size(); ++i) {
+                    out[i].setHr(in[i].getHr());
+                    if (in[i].hasObj()) out[i].setObj(in[i].getObj());
+                }
+            },
+            [fail](kj::Exception&&) mutable { fail(CO_E_SERVER_EXEC_FAILURE); });
+    }
+
     // The lookup service always; other classes when the client may activate every class or the
     // class's ProgID (or its version-independent ProgID) is in its list.
     bool Allowed(REFCLSID clsid) const {

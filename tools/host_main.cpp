@@ -4,6 +4,7 @@
 // Exit status: 0 success, 1 an operation failed, 2 a bad command line.
 #include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -20,7 +21,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 const char kUsage[] =
-    "Usage: vistrel-host [serve] [--listen ADDR] [--port N] [--store DIR] [--config DIR]\n"
+    "Usage: vistrel-host [serve] [--listen ADDR] [--port N] [--store DIR] [--config DIR] [--in-process]\n"
     "       vistrel-host trust [--only PROGID]... CERTIFICATE.crt | FINGERPRINT\n"
     "       vistrel-host untrust FINGERPRINT\n"
     "       vistrel-host list-trusted\n"
@@ -32,6 +33,8 @@ const char kUsage[] =
     "  --port N       the TCP port (default 4747)\n"
     "  --store DIR    serve the classes of the class store in DIR (else the usual stores)\n"
     "  --config DIR   keys, certificate and trusted clients (default $XDG_CONFIG_HOME/vistrel)\n"
+    "  --in-process   create servers in the host's own process instead of one surrogate process\n"
+    "                 for each activation (a crashing server then takes every connection with it)\n"
     "trust            lets a client connect: its certificate file (client.crt in the client's\n"
     "                 configuration directory) or its SHA-256 fingerprint\n"
     "untrust          refuses that client from its next connection on\n"
@@ -51,6 +54,20 @@ void Log(const std::string& text) {
     std::fprintf(stderr, "%s UTC  %s\n", stamp, text.c_str());
 }
 
+// A surrogate: serves one activation on an inherited socket and ends with it.
+int Surrogate(int fd) {
+    signal(SIGPIPE, SIG_IGN);
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return kExitFailed;
+    {
+        vistrel::remote::HostOptions options;
+        vistrel::remote::Host host(options);
+        host.ServeSocket(fd);
+        while (host.Connections() > 0) usleep(20000);
+    }
+    CoUninitialize();
+    return 0;
+}
+
 int Serve(const vistrel::remote::HostOptions& options) {
     sigset_t set;
     sigemptyset(&set);
@@ -58,6 +75,7 @@ int Serve(const vistrel::remote::HostOptions& options) {
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);  // every thread started from here on leaves them to main
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGCHLD, SIG_IGN);  // surrogates are reaped as they end
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         std::fprintf(stderr, "vistrel-host: the COM runtime could not start\n");
         return kExitFailed;
@@ -88,6 +106,8 @@ int main(int argc, char** argv) {
     vistrel::remote::HostOptions options;
     std::string arg;
     std::vector<std::string> only;
+    bool inProcess = false;
+    int fd = -1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -110,6 +130,10 @@ int main(int argc, char** argv) {
                 }
                 options.port = static_cast<std::uint16_t>(p);
             }
+        } else if (a == "--in-process") {
+            inProcess = true;
+        } else if (a == "--fd" && command == "surrogate" && i + 1 < argc) {
+            fd = atoi(argv[++i]);
         } else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -123,10 +147,19 @@ int main(int argc, char** argv) {
     const std::string dir =
         options.configDir.empty() ? vistrel::remote::ConfigDirectory() : options.configDir;
     std::string error;
+    if (command == "surrogate") {
+        if (fd < 0) return kExitUsage;
+        return Surrogate(fd);
+    }
     if (command == "serve") {
         if (!arg.empty()) {
             std::fprintf(stderr, "vistrel-host: unknown argument '%s'\n\n%s", arg.c_str(), kUsage);
             return kExitUsage;
+        }
+        if (!inProcess) {
+            char self[4096];
+            ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+            if (n > 0) options.surrogate.assign(self, std::size_t(n));
         }
         return Serve(options);
     }

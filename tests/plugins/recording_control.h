@@ -48,6 +48,8 @@
 //                     position; S_FALSE with an (empty) enumerator when nothing is listed. UP at the
 //                     root, DOWN to an unknown or leaf name and DIRECT to an unknown path fail with
 //                     E_FAIL; GetItemID of a name that is not an item fails with E_FAIL.
+// Across processes (a host's surrogate), where hooks cannot reach: the class whose ProgID the
+// environment variable HDATEST_ABORT_READRAW names calls abort() inside ReadRaw.
 // NULL out-pointers, NULL input arrays with a non-zero count, and a zero item count give
 // E_INVALIDARG. Everything returned comes from CoTaskMemAlloc (strings in VARIANTs are BSTRs).
 #pragma once

@@ -109,6 +109,7 @@ protected:
                               "--config",        m_hostDir.c_str(), nullptr};
         vistrel_test::ScopedEnv max("VISTREL_SIM_MAX_VALUES", std::string("1000000"));
         vistrel_test::ScopedEnv db("VISTREL_SIM_DB", std::string(":memory:"));
+        vistrel_test::ScopedEnv crash("HDATEST_ABORT_READRAW", std::string("HdaTest.NoAsync.1"));
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 2, (m_hostDir + "/host.log").c_str(),
@@ -124,17 +125,19 @@ protected:
         waitpid(m_pid, nullptr, 0);
         m_pid = -1;
     }
-    HRESULT Connect(IOPCHDA_Server** server, IOPCHDA_SyncRead** read, OPCHANDLE* h) {
+    HRESULT Connect(IOPCHDA_Server** server, IOPCHDA_SyncRead** read, OPCHANDLE* h,
+                    const char16_t* progId = u"Brindlex.OPC.Simulation.1",
+                    const char16_t* item = u"Generated.Waves.FastSine") {
         std::u16string name = com::Utf8ToUtf16("127.0.0.1:" + std::to_string(m_port));
         COSERVERINFO info{0, name.data(), nullptr, 0};
         CLSID clsid{};
-        CLSIDFromProgID(u"Brindlex.OPC.Simulation.1", &clsid);
+        CLSIDFromProgID(progId, &clsid);
         MULTI_QI qi[2] = {{&IID_IOPCHDA_Server, nullptr, S_OK}, {&IID_IOPCHDA_SyncRead, nullptr, S_OK}};
         HRESULT hr = CoCreateInstanceEx(clsid, nullptr, CLSCTX_REMOTE_SERVER, &info, 2, qi);
         if (FAILED(hr)) return hr;
         *server = static_cast<IOPCHDA_Server*>(static_cast<void*>(qi[0].pItf));
         *read = static_cast<IOPCHDA_SyncRead*>(static_cast<void*>(qi[1].pItf));
-        LPWSTR id[] = {const_cast<LPWSTR>(u"Generated.Waves.FastSine")};
+        LPWSTR id[] = {const_cast<LPWSTR>(item)};
         OPCHANDLE client = 1, *handles = nullptr;
         HRESULT* errors = nullptr;
         hr = (*server)->GetItemHandles(1, id, &client, &handles, &errors);
@@ -206,6 +209,30 @@ TEST_F(HostProcess, KilledDuringAMillionValueReadGivesRpcEDisconnectedAndTheClie
     EXPECT_EQ(Status(server), S_OK);
     server->Release();
     read->Release();
+}
+
+TEST_F(HostProcess, AServerThatCrashesCostsOnlyItsOwnObjects) {
+    Spawn();
+    IOPCHDA_Server *crashing = nullptr, *healthy = nullptr;
+    IOPCHDA_SyncRead *crashingRead = nullptr, *healthyRead = nullptr;
+    OPCHANDLE hc = 0, hh = 0;
+    ASSERT_EQ(Connect(&crashing, &crashingRead, &hc, u"HdaTest.NoAsync.1", u"Plant.Status"), S_OK);
+    ASSERT_EQ(Connect(&healthy, &healthyRead, &hh, u"HdaTest.Recording.1", u"Plant.Status"), S_OK);
+    EXPECT_EQ(ReadMillion(crashingRead, hc), RPC_E_DISCONNECTED);  // its surrogate aborted
+    EXPECT_EQ(Status(crashing), RPC_E_DISCONNECTED);
+    EXPECT_EQ(ReadMillion(healthyRead, hh), S_OK)  // another server of the same host goes on
+        << vistrel_test::ReadText(m_hostDir + "/host.log");
+    EXPECT_EQ(Status(healthy), S_OK);
+    crashing->Release();
+    crashingRead->Release();
+    // The same class again: a new surrogate.
+    ASSERT_EQ(Connect(&crashing, &crashingRead, &hc, u"HdaTest.NoAsync.1", u"Plant.Status"), S_OK);
+    EXPECT_EQ(Status(crashing), S_OK);
+    crashing->Release();
+    crashingRead->Release();
+    healthy->Release();
+    healthyRead->Release();
+    EXPECT_NE(vistrel_test::ReadText(m_hostDir + "/host.log").find("in surrogate"), std::string::npos);
 }
 
 }  // namespace

@@ -66,8 +66,8 @@ void Pad(std::u16string& out, std::size_t n, char16_t c) {
 }
 
 // Places body (sign/prefix already split off) into its field.
-void EmitField(std::u16string& out, const FieldFormat& s, std::u16string_view prefix, std::u16string_view body,
-               bool zeroPadAllowed) {
+void EmitField(std::u16string& out, const FieldFormat& s, std::u16string_view prefix,
+               std::u16string_view body, bool zeroPadAllowed) {
     const std::size_t len = prefix.size() + body.size();
     const std::size_t width = static_cast<std::size_t>(s.width);
     const std::size_t fill = width > len ? width - len : 0;

@@ -18,7 +18,9 @@ struct alignas(16) Header {
 };
 static_assert(sizeof(Header) == 16);
 
-Header* headerOf(void* pv) { return reinterpret_cast<Header*>(static_cast<char*>(pv) - sizeof(Header)); }
+Header* headerOf(void* pv) {
+    return reinterpret_cast<Header*>(static_cast<char*>(pv) - sizeof(Header));
+}
 }  // namespace
 
 extern "C" LPVOID CoTaskMemAlloc(SIZE_T cb) {
@@ -54,7 +56,9 @@ extern "C" void CoTaskMemFree(LPVOID pv) {
 }
 
 namespace com {
-long LiveTaskMemBlocks() { return g_liveBlocks.load(); }
+long LiveTaskMemBlocks() {
+    return g_liveBlocks.load();
+}
 
 SIZE_T TaskMemSize(const void* pv) {
     if (pv == nullptr) return 0;

@@ -59,9 +59,9 @@ void CoTaskMemFree(LPVOID pv);
 HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 HRESULT CoInitialize(LPVOID pvReserved);
 void CoUninitialize();
-HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthSvc, SOLE_AUTHENTICATION_SERVICE* asAuthSvc,
-                             void* pReserved1, DWORD dwAuthnLevel, DWORD dwImpLevel, void* pAuthList,
-                             DWORD dwCapabilities, void* pReserved3);
+HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthSvc,
+                             SOLE_AUTHENTICATION_SERVICE* asAuthSvc, void* pReserved1, DWORD dwAuthnLevel,
+                             DWORD dwImpLevel, void* pAuthList, DWORD dwCapabilities, void* pReserved3);
 
 // "{7DE5B060-E089-11D2-A5E6-000086339399}": 38 characters and the terminator; returns the characters
 // written including the terminator, 0 when cchMax is too small.
@@ -117,6 +117,14 @@ using RemoteActivator = HRESULT (*)(REFCLSID rclsid, const COSERVERINFO* pServer
                                     MULTI_QI* pResults);
 void SetRemoteActivator(RemoteActivator activator);
 
+// Activation of a class in a process of its own on this computer (CLSCTX_LOCAL_SERVER). The remote
+// layer installs one. It is asked first whenever a request served here allows CLSCTX_LOCAL_SERVER
+// (the runtime's own classes excepted), and answers true when it took the request (*hr is then the
+// result and the entries are filled), false to leave it to the in-process server.
+using LocalActivator = bool (*)(REFCLSID rclsid, DWORD dwClsCtx, DWORD dwCount, MULTI_QI* pResults,
+                                HRESULT* hr);
+void SetLocalActivator(LocalActivator activator);
+
 // GUID text helpers over the StringFromGUID2 form ("{...}", upper case).
 std::u16string GuidToString(REFGUID guid);
 std::string GuidToUtf8(REFGUID guid);
@@ -124,7 +132,7 @@ std::string GuidToUtf8(REFGUID guid);
 bool GuidFromUtf8(std::string_view text, GUID* guid);
 
 // Returns the runtime to its state at process start: not initialised, no security fixed, class store
-// cache dropped, remote activator removed. Loaded server libraries stay mapped. For tests.
+// cache dropped, remote and local activators removed. Loaded server libraries stay mapped. For tests.
 void ResetRuntimeForTests();
 
 }  // namespace com

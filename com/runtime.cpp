@@ -19,6 +19,7 @@ struct RuntimeState {
     std::unique_ptr<com::detail::BuiltinClassTable> builtins;
     com::SecuritySettings security;
     com::RemoteActivator remoteActivator = nullptr;
+    com::LocalActivator localActivator = nullptr;
 };
 
 RuntimeState& State() {
@@ -101,6 +102,12 @@ void SetRemoteActivator(RemoteActivator activator) {
     s.remoteActivator = activator;
 }
 
+void SetLocalActivator(LocalActivator activator) {
+    auto& s = State();
+    std::lock_guard lock(s.mutex);
+    s.localActivator = activator;
+}
+
 void ResetRuntimeForTests() {
     auto& s = State();
     {
@@ -110,6 +117,7 @@ void ResetRuntimeForTests() {
         s.builtins.reset();
         s.security = SecuritySettings{};
         s.remoteActivator = nullptr;
+        s.localActivator = nullptr;
     }
     detail::DropClassStoreCache();
     ClearRegistrationContext();
@@ -133,6 +141,12 @@ RemoteActivator CurrentRemoteActivator() {
     auto& s = State();
     std::lock_guard lock(s.mutex);
     return s.remoteActivator;
+}
+
+LocalActivator CurrentLocalActivator() {
+    auto& s = State();
+    std::lock_guard lock(s.mutex);
+    return s.localActivator;
 }
 
 void FixDefaultSecurity() {

@@ -41,6 +41,7 @@ void RegisterBuiltinClasses(BuiltinClassTable& table);
 bool IsInitialized();
 ClassObjectGetter FindBuiltinClass(REFCLSID clsid);  // nullptr when not initialised or not built in
 RemoteActivator CurrentRemoteActivator();
+LocalActivator CurrentLocalActivator();
 // The first remote call fixes the process's security with the defaults when CoInitializeSecurity
 // was never called, as DCOM does; a later CoInitializeSecurity then gets RPC_E_TOO_LATE.
 void FixDefaultSecurity();

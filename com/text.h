@@ -27,7 +27,9 @@ public:
     FormatArg(std::u16string_view s) : m_v(s) {}
     FormatArg(const std::u16string& s) : m_v(std::u16string_view(s)) {}
 
-    const std::variant<std::int64_t, std::uint64_t, double, std::u16string_view>& value() const { return m_v; }
+    const std::variant<std::int64_t, std::uint64_t, double, std::u16string_view>& value() const {
+        return m_v;
+    }
 
 private:
     std::variant<std::int64_t, std::uint64_t, double, std::u16string_view> m_v;

@@ -36,8 +36,8 @@ struct Clock {
     std::function<LONG(ULONGLONG utcTicks)> biasMinutesAt;
 };
 void SetClock(Clock clock);
-void SetFixedNow(ULONGLONG utcTicks);           // keeps the time zone
-void SetFixedBiasMinutes(LONG biasMinutes);     // keeps "now"
+void SetFixedNow(ULONGLONG utcTicks);        // keeps the time zone
+void SetFixedBiasMinutes(LONG biasMinutes);  // keeps "now"
 void ResetClock();
 ULONGLONG NowUtcTicks();
 LONG CurrentBiasMinutes();  // the bias in force now

@@ -42,10 +42,16 @@ using LPCVOID = const void*;
 #define FALSE 0
 #endif
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
-constexpr HRESULT MAKE_HRESULT_U(std::uint32_t v) { return static_cast<HRESULT>(v); }
+constexpr HRESULT MAKE_HRESULT_U(std::uint32_t v) {
+    return static_cast<HRESULT>(v);
+}
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
@@ -107,7 +113,9 @@ constexpr bool operator==(const GUID& a, const GUID& b) {
         if (a.Data4[i] != b.Data4[i]) return false;
     return true;
 }
-constexpr bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
+constexpr bool operator!=(const GUID& a, const GUID& b) {
+    return !(a == b);
+}
 // Byte order of the fields; good enough for ordered containers.
 constexpr bool operator<(const GUID& a, const GUID& b) {
     if (a.Data1 != b.Data1) return a.Data1 < b.Data1;
@@ -119,9 +127,15 @@ constexpr bool operator<(const GUID& a, const GUID& b) {
 }
 inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 inline constexpr CLSID CLSID_NULL = GUID_NULL;
-inline constexpr bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
-inline constexpr bool IsEqualIID(REFIID a, REFIID b) { return a == b; }
-inline constexpr bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return a == b; }
+inline constexpr bool IsEqualGUID(REFGUID a, REFGUID b) {
+    return a == b;
+}
+inline constexpr bool IsEqualIID(REFIID a, REFIID b) {
+    return a == b;
+}
+inline constexpr bool IsEqualCLSID(REFCLSID a, REFCLSID b) {
+    return a == b;
+}
 
 // 100-nanosecond intervals since 1601-01-01 UTC.
 struct FILETIME {

@@ -1,6 +1,9 @@
 // The client side: computer names, connections to hosts (kept while they live, made again after a
 // host restarts), and the runtime's remote activator.
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,9 +11,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "com/classstore.h"
 #include "com/text.h"
 #include "remote/internal.h"
 #include "remote/tls.h"
+
+extern char** environ;
 
 namespace vistrel::remote {
 
@@ -307,6 +313,65 @@ HRESULT RemoteActivate(REFCLSID clsid, const COSERVERINFO* info, DWORD count, MU
     return RPC_E_DISCONNECTED;
 }
 
+HRESULT ActivateOverSocketWithChild(int fd, pid_t child, REFCLSID clsid, DWORD count, MULTI_QI* results);
+
+std::string SurrogatePath(const ClientOptions& o) {
+    if (!o.surrogate.empty()) return o.surrogate;
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string dir(self, std::size_t(n));
+        dir = dir.substr(0, dir.rfind('/') + 1);
+        struct stat st;
+        if (stat((dir + "vistrel-host").c_str(), &st) == 0) return dir + "vistrel-host";
+    }
+    return "vistrel-host";
+}
+
+bool LocalActivate(REFCLSID clsid, DWORD ctx, DWORD count, MULTI_QI* results, HRESULT* hr) {
+    ClientOptions options;
+    {
+        std::lock_guard lock(State().mutex);
+        options = State().options;
+    }
+    const char* env = getenv("VISTREL_ISOLATE");
+    const bool isolate = options.isolate || (env && std::string_view(env) == "1");
+    if ((ctx & CLSCTX_INPROC_SERVER) != 0 && !isolate) return false;
+    bool registered = false;
+    for (const auto& reg : com::EnumerateComClasses())
+        if (reg.clsid == clsid) registered = true;
+    if (!registered) return false;
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+        FailAll(count, results, CO_E_SERVER_EXEC_FAILURE);
+        *hr = CO_E_SERVER_EXEC_FAILURE;
+        return true;
+    }
+    if (sv[1] == 3) {  // dup2 onto itself would keep close-on-exec
+        int moved = fcntl(sv[1], F_DUPFD_CLOEXEC, 10);
+        close(sv[1]);
+        sv[1] = moved;
+    }
+    const std::string path = SurrogatePath(options);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, sv[1], 3);
+    const char* argv[] = {path.c_str(), "surrogate", "--fd", "3", nullptr};
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, path.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(sv[1]);
+    if (rc != 0) {
+        close(sv[0]);
+        t_lastError = "The surrogate " + path + " could not be started.";
+        FailAll(count, results, CO_E_SERVER_EXEC_FAILURE);
+        *hr = CO_E_SERVER_EXEC_FAILURE;
+        return true;
+    }
+    *hr = ActivateOverSocketWithChild(sv[0], pid, clsid, count, results);
+    return true;
+}
+
 }  // namespace
 
 void InstallRemoteActivator(const ClientOptions& options) {
@@ -315,6 +380,7 @@ void InstallRemoteActivator(const ClientOptions& options) {
         State().options = options;
     }
     com::SetRemoteActivator(&RemoteActivate);
+    com::SetLocalActivator(&LocalActivate);
 }
 
 void ShutdownClient() {
@@ -340,6 +406,12 @@ std::string LastRemoteError() {
 }
 
 HRESULT ActivateOverSocket(int fd, REFCLSID clsid, DWORD count, MULTI_QI* results) {
+    return ActivateOverSocketWithChild(fd, -1, clsid, count, results);
+}
+
+namespace {
+
+HRESULT ActivateOverSocketWithChild(int fd, pid_t child, REFCLSID clsid, DWORD count, MULTI_QI* results) {
     ClientState& st = State();
     LoopThread* loop;
     unsigned timeout;
@@ -349,6 +421,7 @@ HRESULT ActivateOverSocket(int fd, REFCLSID clsid, DWORD count, MULTI_QI* result
         timeout = TimeoutMs(st.options);
     }
     auto conn = Connection::Create(*loop, "local socket", timeout);
+    conn->SetChild(child);
     HRESULT hr;
     try {
         hr = loop->executor().executeSync([&]() -> kj::Promise<HRESULT> {
@@ -370,5 +443,7 @@ HRESULT ActivateOverSocket(int fd, REFCLSID clsid, DWORD count, MULTI_QI* result
     }
     return ActivateThrough(conn, clsid, count, results);
 }
+
+}  // namespace
 
 }  // namespace vistrel::remote

@@ -1,6 +1,7 @@
 // The client's I/O thread and its connections to hosts.
 #include <capnp/rpc-twoparty.h>
 #include <kj/async-io.h>
+#include <sys/wait.h>
 
 #include <condition_variable>
 
@@ -68,7 +69,11 @@ LoopThread::~LoopThread() {
 Connection::Connection(LoopThread& loop, std::string name, unsigned timeoutMs)
     : m_loop(loop), m_name(std::move(name)), m_timeoutMs(timeoutMs) {}
 
-Connection::~Connection() = default;
+Connection::~Connection() {
+    if (m_child <= 0) return;
+    // Its socket closes with the members: the surrogate ends; reap it without waiting here.
+    std::thread([pid = m_child] { waitpid(pid, nullptr, 0); }).detach();
+}
 
 void Connection::Close() {
     m_lost = true;

@@ -3,6 +3,7 @@
 
 #include <capnp/rpc-twoparty.h>
 #include <kj/async-io.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <functional>
@@ -77,6 +78,8 @@ public:
     // Any thread: the proxy is gone; the host releases its object.
     void Drop(CapId id);
     bool lost() const { return m_lost.load(); }
+    // The surrogate process at the other end, reaped when the connection goes.
+    void SetChild(pid_t pid) { m_child = pid; }
     const std::string& name() const { return m_name; }
     LoopThread& loop() { return m_loop; }
 
@@ -87,6 +90,7 @@ private:
     std::string m_name;
     unsigned m_timeoutMs;
     std::atomic<bool> m_lost{false};
+    pid_t m_child = -1;
     // Loop thread only:
     kj::Own<kj::AsyncIoStream> m_stream;
     kj::Own<capnp::TwoPartyVatNetwork> m_network;

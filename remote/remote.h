@@ -51,9 +51,16 @@ bool CertificateFingerprint(const std::string& certPath, std::string* fingerprin
 struct ClientOptions {
     std::string configDir;   // empty: ConfigDirectory()
     unsigned timeoutMs = 0;  // 0: $VISTREL_REMOTE_TIMEOUT_MS, else kDefaultTimeoutMs
+    // Run in-process servers out of process too (also when $VISTREL_ISOLATE is 1): a server that
+    // crashes then costs only its own objects, never the client.
+    bool isolate = false;
+    // The surrogate executable (vistrel-host); empty: vistrel-host beside this program, else on PATH.
+    std::string surrogate;
 };
-// Installs the runtime's remote activator: CoCreateInstanceEx with CLSCTX_REMOTE_SERVER and a
-// COSERVERINFO naming another computer goes to that computer's host.
+// Installs the runtime's remote and local activators: CoCreateInstanceEx with CLSCTX_REMOTE_SERVER
+// and a COSERVERINFO naming another computer goes to that computer's host; a request allowing
+// CLSCTX_LOCAL_SERVER but not CLSCTX_INPROC_SERVER (or any, when isolating) runs the class in a
+// surrogate process of its own on this computer, reached over a Unix socket pair.
 void InstallRemoteActivator(const ClientOptions& options = {});
 // Drops every connection (proxies still held fail with RPC_E_DISCONNECTED). For the end of a process
 // and for tests.

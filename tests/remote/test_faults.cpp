@@ -56,6 +56,82 @@ TEST_F(Faults, ACallThatOutlivesTheTimeoutFailsWithRpcETimeoutAndTheObjectStaysU
     server->Release();
 }
 
+// Servers of this computer in a surrogate process: asked for as a local server, or every server
+// when the client isolates them.
+class Isolation : public remotetest::RemoteTest {
+protected:
+    void Install(bool isolate) {
+        vistrel::remote::ClientOptions options;
+        options.surrogate = VISTREL_HOST_PATH;
+        options.isolate = isolate;
+        vistrel::remote::InstallRemoteActivator(options);
+    }
+    static HRESULT Status(IOPCHDA_Server* server, std::u16string* text = nullptr) {
+        OPCHDA_SERVERSTATUS status{};
+        FILETIME *now = nullptr, *start = nullptr;
+        WORD a, b, c;
+        DWORD m;
+        LPWSTR s = nullptr, vendor = nullptr;
+        HRESULT hr = server->GetHistorianStatus(&status, &now, &start, &a, &b, &c, &m, &s, &vendor);
+        if (text && s) *text = s;
+        CoTaskMemFree(now);
+        CoTaskMemFree(start);
+        CoTaskMemFree(s);
+        CoTaskMemFree(vendor);
+        return hr;
+    }
+};
+
+TEST_F(Isolation, ALocalServerRunsInASurrogateProcess) {
+    Install(false);
+    ScopedControl control(CLSID_HdaTestRecording);
+    IOPCHDA_Server* server = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_HdaTestRecording, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCHDA_Server,
+                               reinterpret_cast<void**>(&server)),
+              S_OK);
+    std::u16string text;
+    EXPECT_EQ(Status(server, &text), S_OK);
+    EXPECT_EQ(text, u"Running");
+    EXPECT_EQ(control->ServersCreated(), 0);  // not in this process
+    server->Release();
+    // In-process requests stay in-process unless isolated.
+    ASSERT_EQ(CoCreateInstance(CLSID_HdaTestRecording, nullptr, CLSCTX_SERVER, IID_IOPCHDA_Server,
+                               reinterpret_cast<void**>(&server)),
+              S_OK);
+    EXPECT_EQ(control->ServersCreated(), 1);
+    server->Release();
+}
+
+TEST_F(Isolation, AnIsolatedServerThatCrashesCostsOnlyItsObjects) {
+    Install(true);
+    vistrel_test::ScopedEnv crash("HDATEST_ABORT_READRAW", std::string("HdaTest.NoAsync.1"));
+    MULTI_QI qi[2] = {{&IID_IOPCHDA_Server, nullptr, S_OK}, {&IID_IOPCHDA_SyncRead, nullptr, S_OK}};
+    ASSERT_EQ(CoCreateInstanceEx(CLSID_HdaTestNoAsync, nullptr, CLSCTX_SERVER, nullptr, 2, qi), S_OK);
+    auto* server = static_cast<IOPCHDA_Server*>(static_cast<void*>(qi[0].pItf));
+    auto* read = static_cast<IOPCHDA_SyncRead*>(static_cast<void*>(qi[1].pItf));
+    LPWSTR id[] = {const_cast<LPWSTR>(u"Plant.Status")};
+    OPCHANDLE client = 1, *handles = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(server->GetItemHandles(1, id, &client, &handles, &errors), S_OK);
+    OPCHDA_TIME s{TRUE, const_cast<LPWSTR>(u"NOW"), {}}, e = s;
+    OPCHDA_ITEM* items = nullptr;
+    HRESULT* readErrors = nullptr;
+    EXPECT_EQ(read->ReadRaw(&s, &e, 0, FALSE, 1, handles, &items, &readErrors), RPC_E_DISCONNECTED);
+    EXPECT_EQ(items, nullptr);
+    EXPECT_EQ(Status(server), RPC_E_DISCONNECTED);
+    CoTaskMemFree(handles);
+    CoTaskMemFree(errors);
+    server->Release();
+    read->Release();
+    // This process goes on, and so does another isolated server.
+    IOPCHDA_Server* other = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_HdaTestRecording, nullptr, CLSCTX_SERVER, IID_IOPCHDA_Server,
+                               reinterpret_cast<void**>(&other)),
+              S_OK);
+    EXPECT_EQ(Status(other), S_OK);
+    other->Release();
+}
+
 // vistrel-host in a child process, on a port of loopback.
 class HostProcess : public remotetest::RemoteTest {
 protected:

@@ -11,8 +11,10 @@
 //     in-process server, which is how this computer serves its classes;
 //   - otherwise the class is created in-process when the context allows CLSCTX_INPROC_SERVER: the
 //     runtime's own classes first, then the classes installed with SetProcessClass, then the store's
-//     entry, whose library is loaded with dlopen(RTLD_NOW | RTLD_LOCAL) and never closed. There are
-//     no local (out-of-process) servers, so a class not found this way is REGDB_E_CLASSNOTREG.
+//     entry, whose library is loaded with dlopen(RTLD_NOW | RTLD_LOCAL) and never closed. A context
+//     allowing CLSCTX_LOCAL_SERVER asks the local activator first (when one is installed), which may
+//     run the class in a process of its own; otherwise a class not found this way is
+//     REGDB_E_CLASSNOTREG.
 // Codes: a registered library that does not exist: CO_E_DLLNOTFOUND; one that cannot be loaded, lacks
 // DllGetClassObject, or reports success without an object: CO_E_ERRORINDLL. Class objects are
 // served in-process only (CoGetClassObject for another computer: CO_E_SERVER_EXEC_FAILURE).
@@ -344,6 +346,13 @@ extern "C" HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWOR
         com::detail::FixDefaultSecurity();
         FailAll(dwCount, pResults, E_NOINTERFACE);
         return remote(rclsid, pServerInfo, dwCount, pResults);
+    }
+
+    if ((localCtx & CLSCTX_LOCAL_SERVER) != 0 && com::detail::FindBuiltinClass(rclsid) == nullptr) {
+        if (com::LocalActivator local = com::detail::CurrentLocalActivator()) {
+            HRESULT localHr = S_OK;
+            if (local(rclsid, localCtx, dwCount, pResults, &localHr)) return localHr;
+        }
     }
 
     IClassFactory* factory = nullptr;

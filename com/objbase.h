@@ -126,13 +126,8 @@ using RemoteActivator = HRESULT (*)(REFCLSID rclsid, const COSERVERINFO* pServer
                                     MULTI_QI* pResults);
 void SetRemoteActivator(RemoteActivator activator);
 
-// Classes a layer above the runtime serves in this process (the HDA layer's OPC server-list service).
-// The program's start-up code installs them, as it installs the remote activator: main(), or a test's
-// fixture. They are found before the class store, only while the runtime is initialised, and only for
-// in-process requests or requests for this computer. Installing a class again replaces its getter; a
-// null getter removes it. ResetRuntimeForTests removes them all.
-using ClassObjectGetter = HRESULT (*)(REFIID riid, void** ppv);
-void SetProcessClass(REFCLSID rclsid, ClassObjectGetter getter);
+// cache dropped, remote and local activators and process classes removed, no allocation failure
+// armed. Loaded server libraries stay mapped. For tests.
 
 // GUID text helpers over the StringFromGUID2 form ("{...}", upper case).
 std::u16string GuidToString(REFGUID guid);
@@ -141,8 +136,8 @@ std::string GuidToUtf8(REFGUID guid);
 bool GuidFromUtf8(std::string_view text, GUID* guid);
 
 // Returns the runtime to its state at process start: not initialised, no security fixed, class store
-// cache dropped, remote activator and process classes removed, no allocation failure armed. Loaded
-// server libraries stay mapped. For tests.
+// cache dropped, remote and local activators and process classes removed, no allocation failure
+// armed. Loaded server libraries stay mapped. For tests.
 void ResetRuntimeForTests();
 
 }  // namespace com

@@ -25,6 +25,7 @@ struct RuntimeState {
         com::ClassObjectGetter getter;
     };
     std::vector<ProcessClass> processClasses;  // installed by the layers above; survive CoUninitialize
+    com::LocalActivator localActivator = nullptr;
 };
 
 RuntimeState& State() {
@@ -114,6 +115,12 @@ void SetProcessClass(REFCLSID rclsid, ClassObjectGetter getter) {
     if (getter != nullptr) s.processClasses.push_back({rclsid, getter});
 }
 
+void SetLocalActivator(LocalActivator activator) {
+    auto& s = State();
+    std::lock_guard lock(s.mutex);
+    s.localActivator = activator;
+}
+
 void ResetRuntimeForTests() {
     auto& s = State();
     {
@@ -124,6 +131,7 @@ void ResetRuntimeForTests() {
         s.security = SecuritySettings{};
         s.remoteActivator = nullptr;
         s.processClasses.clear();
+        s.localActivator = nullptr;
     }
     detail::DropClassStoreCache();
     ClearRegistrationContext();
@@ -152,6 +160,12 @@ RemoteActivator CurrentRemoteActivator() {
     auto& s = State();
     std::lock_guard lock(s.mutex);
     return s.remoteActivator;
+}
+
+LocalActivator CurrentLocalActivator() {
+    auto& s = State();
+    std::lock_guard lock(s.mutex);
+    return s.localActivator;
 }
 
 void FixDefaultSecurity() {

@@ -42,6 +42,7 @@ bool IsInitialized();
 // The runtime's own classes, then the installed process classes; nullptr when not initialised or none.
 ClassObjectGetter FindBuiltinClass(REFCLSID clsid);
 RemoteActivator CurrentRemoteActivator();
+LocalActivator CurrentLocalActivator();
 // The first remote call fixes the process's security with the defaults when CoInitializeSecurity
 // was never called, as DCOM does; a later CoInitializeSecurity then gets RPC_E_TOO_LATE.
 void FixDefaultSecurity();

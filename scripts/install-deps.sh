@@ -5,6 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config locales clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev
   libsqlite3-dev sqlite3
+  libcapnp-dev capnproto libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick fonts-liberation
 )

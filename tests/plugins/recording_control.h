@@ -54,6 +54,8 @@
 //                                  start-time block 0 bytes (both really allocated), S_OK
 //   kMisbehaveUnterminatedStrings  GetHistorianStatus: status and vendor strings fill their blocks
 //                                  with no terminator inside
+// Across processes (a host's surrogate), where hooks cannot reach: the class whose ProgID the
+// environment variable HDATEST_ABORT_READRAW names calls abort() inside ReadRaw.
 // NULL out-pointers, NULL input arrays with a non-zero count, and a zero item count give
 // E_INVALIDARG. Everything returned comes from CoTaskMemAlloc (strings in VARIANTs are BSTRs).
 #pragma once

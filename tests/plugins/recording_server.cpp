@@ -4,6 +4,7 @@
 #include <atomic>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <set>
 
 #include "com/oleauto.h"
+#include "com/text.h"
 #include "tests/plugins/recording_control.h"
 
 #define HDATEST_EXPORT extern "C" __attribute__((visibility("default")))
@@ -774,6 +776,10 @@ public:
         return Answer(
             std::move(c), &RecordingHooks::ReadRaw,
             [&] {
+                // A server that crashes, for tests across processes (where hooks cannot reach): the
+                // class whose ProgID HDATEST_ABORT_READRAW names aborts inside ReadRaw.
+                const char* crash = getenv("HDATEST_ABORT_READRAW");
+                if (crash && com::Utf8ToUtf16(crash) == ProfileProgId(m_state->profile)) abort();
                 return DefaultRead(htStartTime, htEndTime, dwNumItems, phServer, nullptr, nullptr, 0,
                                    kRawQuality, ppItemValues, ppErrors);
             },

@@ -1,0 +1,330 @@
+// The wire in one process: proxies over a socket pair to stubs around the recording test server.
+#include <cmath>
+#include <cstring>
+
+#include "com/text.h"
+#include "hda/opchda.h"
+#include "tests/remote/remote_fixture.h"
+
+namespace {
+
+using namespace hdatest;
+using remotetest::RemoteTest;
+
+VARIANT Make(VARTYPE vt, std::uint64_t bits, WORD reserved = 0) {
+    VARIANT v{};
+    v.vt = vt;
+    v.wReserved1 = reserved;
+    v.wReserved3 = WORD(reserved * 3);
+    std::memcpy(&v.llVal, &bits, sizeof bits);
+    return v;
+}
+
+VARIANT Bstr(std::u16string_view s) {
+    VARIANT v{};
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringLen(s.data(), UINT(s.size()));
+    return v;
+}
+
+// Every value type of the runtime, odd bit patterns included.
+std::vector<VARIANT> Table() {
+    double nan;
+    std::uint64_t nanBits = 0x7FF8DEADBEEF0001ULL;
+    std::memcpy(&nan, &nanBits, sizeof nan);
+    (void)nan;
+    std::vector<VARIANT> t = {
+        Make(VT_EMPTY, 0),
+        Make(VT_NULL, 0),
+        Make(VT_I1, 0x80),
+        Make(VT_UI1, 0xFF),
+        Make(VT_I2, 0x8001),
+        Make(VT_UI2, 0xFFFE),
+        Make(VT_I4, 0x80000001u),
+        Make(VT_UI4, 0xFFFFFFFFu),
+        Make(VT_INT, 0x7FFFFFFF),
+        Make(VT_UINT, 0x12345678),
+        Make(VT_I8, 0x8000000000000001ULL),
+        Make(VT_UI8, 0xFFFFFFFFFFFFFFFFULL),
+        Make(VT_R4, 0x7FC00001u),            // a NaN with a payload
+        Make(VT_R8, nanBits),                // likewise
+        Make(VT_R8, 0x8000000000000000ULL),  // -0
+        Make(VT_CY, 0x8000000000000000ULL),  // the smallest currency
+        Make(VT_DATE, 0x40E5F4A3D70A3D71ULL),
+        Make(VT_BOOL, 0xFFFF),
+        Make(VT_ERROR, 0x80004005u),
+        Make(VT_R8, 0x3FF0000000000000ULL, 7),  // reserved words cross too
+        Make(0x7FF, 0x0102030405060708ULL),     // a type this runtime does not know
+        Bstr(u"plain"),
+        Bstr(std::u16string(u"nul\0inside", 10)),
+        Bstr(u""),
+        Bstr(u"\xD800 unpaired"),
+        Make(VT_BSTR, 0),  // a NULL BSTR
+        Make(VT_UNKNOWN, 0),
+    };
+    return t;
+}
+
+void ExpectSame(const VARIANT& a, const VARIANT& b, std::size_t i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(a.vt, b.vt);
+    EXPECT_EQ(a.wReserved1, b.wReserved1);
+    EXPECT_EQ(a.wReserved2, b.wReserved2);
+    EXPECT_EQ(a.wReserved3, b.wReserved3);
+    if (a.vt == VT_BSTR) {
+        ASSERT_EQ(a.bstrVal == nullptr, b.bstrVal == nullptr);
+        if (a.bstrVal) {
+            ASSERT_EQ(SysStringLen(a.bstrVal), SysStringLen(b.bstrVal));
+            EXPECT_EQ(std::memcmp(a.bstrVal, b.bstrVal, SysStringLen(a.bstrVal) * 2), 0);
+        }
+    } else if (a.vt != VT_UNKNOWN) {
+        EXPECT_EQ(a.ullVal, b.ullVal);
+    }
+}
+
+class Wire : public RemoteTest {};
+
+TEST_F(Wire, EveryValueTimestampQualityAndRewrittenTimeCrossesBitForBit) {
+    ScopedControl control(CLSID_HdaTestRecording);
+    ASSERT_TRUE(control.ok());
+    const std::vector<VARIANT> table = Table();
+    control->Hooks().ReadRaw = [&](OPCHDA_TIME* s, OPCHDA_TIME* e, DWORD, BOOL, DWORD n, OPCHANDLE*,
+                                   OPCHDA_ITEM** items, HRESULT** errors) {
+        s->ftTime = U64ToFileTime(0x0123456789ABCDEFULL);  // the server rewrites both times
+        e->bString = FALSE;
+        e->ftTime = U64ToFileTime(1);
+        *items = TaskArray<OPCHDA_ITEM>(n);
+        *errors = TaskArray<HRESULT>({OPC_S_MOREDATA, OPC_E_INVALIDHANDLE});
+        OPCHDA_ITEM& it = (*items)[0];
+        it.hClient = 0xFEEDFACE;
+        it.haAggregate = 0x80000001;
+        it.dwCount = DWORD(table.size());
+        it.pftTimeStamps = TaskArray<FILETIME>(table.size());
+        it.pdwQualities = TaskArray<DWORD>(table.size());
+        it.pvDataValues = TaskArray<VARIANT>(table.size());
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            it.pftTimeStamps[i] = U64ToFileTime(0xFFFFFFFF00000000ULL + i);
+            it.pdwQualities[i] = DWORD(0xC0 | (i << 16));
+            VariantCopy(&it.pvDataValues[i], &table[i]);
+            it.pvDataValues[i].wReserved1 = table[i].wReserved1;
+            it.pvDataValues[i].wReserved3 = table[i].wReserved3;
+            if (table[i].vt == 0x7FF) it.pvDataValues[i] = table[i];
+        }
+        return S_FALSE;
+    };
+    IOPCHDA_SyncRead* read = nullptr;
+    ASSERT_EQ(Create(CLSID_HdaTestRecording, &read), S_OK);
+    OPCHDA_TIME start{TRUE, const_cast<LPWSTR>(u"NOW-1H"), {}}, end{TRUE, const_cast<LPWSTR>(u"NOW"), {}};
+    OPCHANDLE handles[2] = {1, 2};
+    OPCHDA_ITEM* items = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(read->ReadRaw(&start, &end, 0, FALSE, 2, handles, &items, &errors), S_FALSE);
+    EXPECT_EQ(FileTimeToU64(start.ftTime), 0x0123456789ABCDEFULL);
+    EXPECT_STREQ(reinterpret_cast<const char*>(start.szTime), reinterpret_cast<const char*>(u"NOW-1H"));
+    EXPECT_EQ(end.bString, FALSE);
+    EXPECT_EQ(FileTimeToU64(end.ftTime), 1u);
+    ASSERT_NE(items, nullptr);
+    ASSERT_NE(errors, nullptr);
+    EXPECT_EQ(com::TaskMemCount(items), 2u);
+    EXPECT_EQ(errors[0], OPC_S_MOREDATA);
+    EXPECT_EQ(errors[1], OPC_E_INVALIDHANDLE);
+    const OPCHDA_ITEM& it = items[0];
+    EXPECT_EQ(it.hClient, 0xFEEDFACE);
+    EXPECT_EQ(it.haAggregate, 0x80000001u);
+    ASSERT_EQ(it.dwCount, table.size());
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        EXPECT_EQ(FileTimeToU64(it.pftTimeStamps[i]), 0xFFFFFFFF00000000ULL + i);
+        EXPECT_EQ(it.pdwQualities[i], DWORD(0xC0 | (i << 16)));
+        ExpectSame(table[i], it.pvDataValues[i], i);
+    }
+    // The second record was empty: NULL arrays stay NULL.
+    EXPECT_EQ(items[1].pftTimeStamps, nullptr);
+    EXPECT_EQ(items[1].pvDataValues, nullptr);
+    for (DWORD k = 0; k < 2; ++k) {
+        CoTaskMemFree(items[k].pftTimeStamps);
+        CoTaskMemFree(items[k].pdwQualities);
+        for (DWORD i = 0; items[k].pvDataValues && i < items[k].dwCount; ++i)
+            VariantClear(&items[k].pvDataValues[i]);
+        CoTaskMemFree(items[k].pvDataValues);
+    }
+    CoTaskMemFree(items);
+    CoTaskMemFree(errors);
+    read->Release();
+    for (VARIANT v : table) VariantClear(&v);
+}
+
+TEST_F(Wire, ValuesWrittenArriveAsSentAndAShortServerArrayStaysShort) {
+    ScopedControl control(CLSID_HdaTestRecording);
+    ASSERT_TRUE(control.ok());
+    IOPCHDA_SyncUpdate* update = nullptr;
+    ASSERT_EQ(Create(CLSID_HdaTestRecording, &update), S_OK);
+    std::vector<VARIANT> table = Table();
+    table.pop_back();  // VT_UNKNOWN is refused below
+    const DWORD n = DWORD(table.size());
+    std::vector<OPCHANDLE> h(n, 9);
+    std::vector<FILETIME> t(n);
+    std::vector<DWORD> q(n, 0xC0);
+    for (DWORD i = 0; i < n; ++i) t[i] = U64ToFileTime(1000 + i);
+    std::vector<VARIANT> seen;
+    control->Hooks().Insert = [&](DWORD count, OPCHANDLE*, FILETIME*, VARIANT* v, DWORD*, HRESULT** errors) {
+        for (DWORD i = 0; i < count; ++i) {
+            seen.push_back(VARIANT{});
+            if (v[i].vt == VT_BSTR)
+                VariantCopy(&seen.back(), &v[i]);
+            else
+                seen.back() = v[i];
+            seen.back().wReserved1 = v[i].wReserved1;
+            seen.back().wReserved3 = v[i].wReserved3;
+        }
+        *errors = TaskArray<HRESULT>(count / 2);  // fewer entries than items
+        return S_OK;
+    };
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(update->Insert(n, h.data(), t.data(), table.data(), q.data(), &errors), S_OK);
+    ASSERT_EQ(seen.size(), table.size());
+    for (std::size_t i = 0; i < table.size(); ++i) ExpectSame(table[i], seen[i], i);
+    EXPECT_EQ(com::TaskMemCount(errors), n / 2);
+    CoTaskMemFree(errors);
+    for (VARIANT& v : seen) VariantClear(&v);
+
+    // An interface pointer inside a VARIANT cannot cross: the call fails, the server is not called.
+    VARIANT unk{};
+    unk.vt = VT_UNKNOWN;
+    unk.punkVal = reinterpret_cast<IUnknown*>(update);
+    control->ClearCalls();
+    EXPECT_EQ(update->Insert(1, h.data(), t.data(), &unk, q.data(), &errors), MAKE_HRESULT_U(0x800706F7));
+    EXPECT_EQ(errors, nullptr);
+    EXPECT_TRUE(control->CallsTo("IOPCHDA_SyncUpdate::Insert").empty());
+    update->Release();
+    for (VARIANT& v : table) VariantClear(&v);
+}
+
+TEST_F(Wire, AResultLargerThanAPageIsJoinedInvisibly) {
+    ScopedControl control(CLSID_HdaTestRecording);
+    ASSERT_TRUE(control.ok());
+    const DWORD kValues = 20000;
+    control->Hooks().ReadRaw = [&](OPCHDA_TIME*, OPCHDA_TIME*, DWORD, BOOL, DWORD n, OPCHANDLE*,
+                                   OPCHDA_ITEM** items, HRESULT** errors) {
+        *items = TaskArray<OPCHDA_ITEM>(n);
+        *errors = TaskArray<HRESULT>(n);
+        for (DWORD k = 0; k < n; ++k) (*items)[k] = MakeItem(k + 1, kValues, 5000, k * 1e6);
+        (*items)[1].pvDataValues[7].vt = VT_BSTR;
+        (*items)[1].pvDataValues[7].bstrVal = SysAllocString(u"a string in the middle");
+        return S_OK;
+    };
+    vistrel::remote::HostOptions small;
+    small.pageBytes = 4096;
+    IOPCHDA_SyncRead* read = nullptr;
+    ASSERT_EQ(Create(CLSID_HdaTestRecording, &read, small), S_OK);
+    OPCHDA_TIME s{TRUE, const_cast<LPWSTR>(u"NOW"), {}}, e = s;
+    OPCHANDLE handles[3] = {1, 2, 3};
+    OPCHDA_ITEM* items = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(read->ReadRaw(&s, &e, 0, FALSE, 3, handles, &items, &errors), S_OK);
+    for (DWORD k = 0; k < 3; ++k) {
+        ASSERT_EQ(items[k].dwCount, kValues);
+        EXPECT_EQ(items[k].hClient, k + 1);
+        for (DWORD i = 0; i < kValues; ++i) {
+            ASSERT_EQ(FileTimeToU64(items[k].pftTimeStamps[i]), 5000 + ULONGLONG(i) * 10000000ULL);
+            if (k == 1 && i == 7) {
+                ASSERT_EQ(items[k].pvDataValues[i].vt, VT_BSTR);
+                EXPECT_EQ(std::u16string(items[k].pvDataValues[i].bstrVal), u"a string in the middle");
+            } else {
+                ASSERT_EQ(items[k].pvDataValues[i].dblVal, k * 1e6 + i);
+            }
+        }
+    }
+    for (DWORD k = 0; k < 3; ++k) {
+        CoTaskMemFree(items[k].pftTimeStamps);
+        CoTaskMemFree(items[k].pdwQualities);
+        for (DWORD i = 0; i < items[k].dwCount; ++i) VariantClear(&items[k].pvDataValues[i]);
+        CoTaskMemFree(items[k].pvDataValues);
+    }
+    CoTaskMemFree(items);
+    CoTaskMemFree(errors);
+    read->Release();
+}
+
+TEST_F(Wire, QueryInterfaceCrossesAndTheLastReleaseFreesTheServerObject) {
+    ScopedControl control(CLSID_HdaTestRecording);
+    ASSERT_TRUE(control.ok());
+    IOPCHDA_Server* server = nullptr;
+    ASSERT_EQ(Create(CLSID_HdaTestRecording, &server), S_OK);
+    control->ClearCalls();
+    IOPCHDA_SyncRead* read = nullptr;
+    ASSERT_EQ(server->QueryInterface(IID_IOPCHDA_SyncRead, reinterpret_cast<void**>(&read)), S_OK);
+    auto qi = control->CallsTo("IUnknown::QueryInterface");
+    ASSERT_EQ(qi.size(), 1u);
+    EXPECT_EQ(com::Utf16ToUtf8(qi[0].text), com::GuidToUtf8(IID_IOPCHDA_SyncRead));
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(server->QueryInterface(IID_IOPCHDA_Playback, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+
+    // Browsing: an object returned by a call is a capability too.
+    IOPCHDA_Browser* browser = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(server->CreateBrowse(0, nullptr, nullptr, nullptr, &browser, &errors), S_OK);
+    CoTaskMemFree(errors);
+    IEnumString* names = nullptr;
+    ASSERT_EQ(browser->GetEnum(OPCHDA_FLAT, &names), S_OK);
+    std::vector<std::u16string> got;
+    LPOLESTR s[4];
+    ULONG fetched = 0;
+    while (names->Next(4, s, &fetched) == S_OK || fetched > 0) {
+        for (ULONG i = 0; i < fetched; ++i) got.emplace_back(s[i]), CoTaskMemFree(s[i]);
+        if (fetched < 4) break;
+    }
+    EXPECT_EQ(got, DefaultAddressSpace());
+    names->Release();
+    browser->Release();
+
+    EXPECT_GT(control->LiveObjects(), 0);
+    read->Release();
+    server->Release();
+    EXPECT_TRUE(Eventually([&] { return control->LiveObjects() == 0; }));
+}
+
+TEST_F(Wire, AConnectionHoldsNoMoreObjectsThanItsLimit) {
+    vistrel::remote::HostOptions options;
+    options.maxObjects = 3;
+    IOPCHDA_Server* server = nullptr;
+    ASSERT_EQ(Create(CLSID_HdaTestRecording, &server, options), S_OK);
+    std::vector<IUnknown*> held;
+    HRESULT hr = S_OK;
+    for (int i = 0; i < 10 && hr == S_OK; ++i) {
+        IUnknown* p = nullptr;
+        hr = server->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&p));
+        if (hr == S_OK) held.push_back(p);
+    }
+    EXPECT_EQ(hr, E_OUTOFMEMORY);
+    EXPECT_EQ(held.size(), 2u);
+    for (IUnknown* p : held) p->Release();
+    server->Release();
+}
+
+TEST_F(Wire, TheServerListAnswersFromTheHostsClassStore) {
+    IOPCServerList* list = nullptr;
+    ASSERT_EQ(Create(CLSID_OpcServerList, &list), S_OK);
+    CLSID clsid{};
+    EXPECT_EQ(list->CLSIDFromProgID(u"HdaTest.NoAsync.1", &clsid), S_OK);
+    EXPECT_EQ(clsid, CLSID_HdaTestNoAsync);
+    EXPECT_EQ(list->CLSIDFromProgID(u"No.Such.1", &clsid), CO_E_CLASSSTRING);
+    LPOLESTR progId = nullptr, user = nullptr;
+    ASSERT_EQ(list->GetClassDetails(CLSID_HdaTestRecording, &progId, &user), S_OK);
+    EXPECT_EQ(std::u16string(progId), u"HdaTest.Recording.1");
+    EXPECT_EQ(std::u16string(user), u"HDA Vistrel recording test server");
+    CoTaskMemFree(progId);
+    CoTaskMemFree(user);
+    CATID cat = CATID_OPCHDAServer10;
+    IEnumGUID* e = nullptr;
+    ASSERT_EQ(list->EnumClassesOfCategories(1, &cat, 0, nullptr, &e), S_OK);
+    std::vector<GUID> classes;
+    GUID g;
+    ULONG n = 0;
+    while (e->Next(1, &g, &n) == S_OK) classes.push_back(g);
+    EXPECT_EQ(classes.size(), std::size(kAllProfiles));
+    e->Release();
+    list->Release();
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+// vistrel-host: serves this computer's registered HDA servers to trusted clients on other computers,
+// over mutually authenticated TLS 1.3.
+//
+// Exit status: 0 success, 1 an operation failed, 2 a bad command line.
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "com/objbase.h"
+#include "remote/remote.h"
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "Usage: vistrel-host [serve] [--listen ADDR] [--port N] [--store DIR] [--config DIR] [--in-process]\n"
+    "       vistrel-host trust [--only PROGID]... CERTIFICATE.crt | FINGERPRINT\n"
+    "       vistrel-host untrust FINGERPRINT\n"
+    "       vistrel-host list-trusted\n"
+    "       vistrel-host identity\n"
+    "       vistrel-host client-identity\n"
+    "\n"
+    "serve (the default) runs in the foreground and logs each connection, refusal and activation.\n"
+    "  --listen ADDR  the address to listen on (default 0.0.0.0)\n"
+    "  --port N       the TCP port (default 4747)\n"
+    "  --store DIR    serve the classes of the class store in DIR (else the usual stores)\n"
+    "  --config DIR   keys, certificate and trusted clients (default $XDG_CONFIG_HOME/vistrel)\n"
+    "  --in-process   create servers in the host's own process instead of one surrogate process\n"
+    "                 for each activation (a crashing server then takes every connection with it)\n"
+    "trust            lets a client connect: its certificate file (client.crt in the client's\n"
+    "                 configuration directory) or its SHA-256 fingerprint\n"
+    "untrust          refuses that client from its next connection on\n"
+    "identity         shows this host's certificate fingerprint (made on first use)\n"
+    "client-identity  shows this user's client certificate fingerprint (made on first use), the one\n"
+    "                 to give to `vistrel-host trust` on each host this user connects to\n"
+    "--only PROGID    (with trust) the client may activate only these classes; the lookup of\n"
+    "                 ProgIDs always works. Trusting a client again replaces its list\n";
+
+std::mutex g_logMutex;
+
+void Log(const std::string& text) {
+    std::lock_guard lock(g_logMutex);
+    char stamp[32];
+    std::time_t now = std::time(nullptr);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", std::gmtime(&now));
+    std::fprintf(stderr, "%s UTC  %s\n", stamp, text.c_str());
+}
+
+// A surrogate: serves one activation on an inherited socket and ends with it.
+int Surrogate(int fd) {
+    signal(SIGPIPE, SIG_IGN);
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return kExitFailed;
+    {
+        vistrel::remote::HostOptions options;
+        vistrel::remote::Host host(options);
+        host.ServeSocket(fd);
+        while (host.Connections() > 0) usleep(20000);
+    }
+    CoUninitialize();
+    return 0;
+}
+
+int Serve(const vistrel::remote::HostOptions& options) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);  // every thread started from here on leaves them to main
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGCHLD, SIG_IGN);  // surrogates are reaped as they end
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        std::fprintf(stderr, "vistrel-host: the COM runtime could not start\n");
+        return kExitFailed;
+    }
+    int status = 0;
+    {
+        vistrel::remote::Host host(options, &Log);
+        std::string error;
+        if (!host.Start(&error)) {
+            std::fprintf(stderr, "vistrel-host: %s\n", error.c_str());
+            status = kExitFailed;
+        } else {
+            int sig = 0;
+            sigwait(&set, &sig);
+            Log("stopping");
+        }
+    }
+    CoUninitialize();
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string command = "serve";
+    int i = 1;
+    if (i < argc && argv[i][0] != '-') command = argv[i++];
+    vistrel::remote::HostOptions options;
+    std::string arg;
+    std::vector<std::string> only;
+    bool inProcess = false;
+    int fd = -1;
+    for (; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (a == "--listen" || a == "--port" || a == "--store" || a == "--config" || a == "--only") {
+            const char* v = value();
+            if (!v) {
+                std::fprintf(stderr, "vistrel-host: %s needs a value\n\n%s", a.c_str(), kUsage);
+                return kExitUsage;
+            }
+            if (a == "--only") only.push_back(v);
+            if (a == "--listen") options.listen = v;
+            if (a == "--config") options.configDir = v;
+            if (a == "--store") setenv("VISTREL_CLASS_STORE", v, 1);
+            if (a == "--port") {
+                char* end = nullptr;
+                unsigned long p = strtoul(v, &end, 10);
+                if (!end || *end || p == 0 || p > 65535) {
+                    std::fprintf(stderr, "vistrel-host: '%s' is not a port\n", v);
+                    return kExitUsage;
+                }
+                options.port = static_cast<std::uint16_t>(p);
+            }
+        } else if (a == "--in-process") {
+            inProcess = true;
+        } else if (a == "--fd" && command == "surrogate" && i + 1 < argc) {
+            fd = atoi(argv[++i]);
+        } else if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a[0] != '-' && arg.empty()) {
+            arg = a;
+        } else {
+            std::fprintf(stderr, "vistrel-host: unknown argument '%s'\n\n%s", a.c_str(), kUsage);
+            return kExitUsage;
+        }
+    }
+    const std::string dir =
+        options.configDir.empty() ? vistrel::remote::ConfigDirectory() : options.configDir;
+    std::string error;
+    if (command == "surrogate") {
+        if (fd < 0) return kExitUsage;
+        return Surrogate(fd);
+    }
+    if (command == "serve") {
+        if (!arg.empty()) {
+            std::fprintf(stderr, "vistrel-host: unknown argument '%s'\n\n%s", arg.c_str(), kUsage);
+            return kExitUsage;
+        }
+        if (!inProcess) {
+            char self[4096];
+            ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+            if (n > 0) options.surrogate.assign(self, std::size_t(n));
+        }
+        return Serve(options);
+    }
+    if (command == "trust" || command == "untrust") {
+        if (arg.empty()) {
+            std::fprintf(stderr, "vistrel-host: %s needs a certificate file or a fingerprint\n\n%s",
+                         command.c_str(), kUsage);
+            return kExitUsage;
+        }
+        bool ok = command == "trust" ? vistrel::remote::Trust(dir, arg, &error, only)
+                                     : vistrel::remote::Untrust(dir, arg, &error);
+        if (!ok) {
+            std::fprintf(stderr, "vistrel-host: %s\n", error.c_str());
+            return kExitFailed;
+        }
+        return 0;
+    }
+    if (command == "list-trusted") {
+        for (const auto& c : vistrel::remote::ListTrusted(dir))
+            std::printf("%s %s\n", c.fingerprint.c_str(), c.name.c_str());
+        return 0;
+    }
+    if (command == "identity" || command == "client-identity") {
+        vistrel::remote::Identity me;
+        if (!vistrel::remote::EnsureIdentity(dir, command == "identity" ? "host" : "client", &me, &error)) {
+            std::fprintf(stderr, "vistrel-host: %s\n", error.c_str());
+            return kExitFailed;
+        }
+        std::printf("%s\n%s\n%s\n", me.fingerprint.c_str(), me.commonName.c_str(), me.certPath.c_str());
+        return 0;
+    }
+    std::fprintf(stderr, "vistrel-host: unknown command '%s'\n\n%s", command.c_str(), kUsage);
+    return kExitUsage;
+}

@@ -39,7 +39,8 @@ public:
                 VariantInit(&v);
                 if (bStrings) {
                     v.vt = VT_BSTR;
-                    const std::u16string s = u"Value " + std::u16string(1, static_cast<char16_t>(u'A' + j % 26));
+                    const std::u16string s =
+                        u"Value " + std::u16string(1, static_cast<char16_t>(u'A' + j % 26));
                     v.bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
                 } else {
                     v.vt = VT_R8;
@@ -100,8 +101,12 @@ void ShowValueTab(benchmark::State& state, bool bStrings) {
     if (shown.pane.GetTabCtrl()->GetValueList()->GetItemCount() != static_cast<int>(kLargestLimit))
         state.SkipWithError("the tab does not hold 99,999 rows");
 }
-void BM_ShowValueTab99999_Reals(benchmark::State& state) { ShowValueTab(state, false); }
-void BM_ShowValueTab99999_Strings(benchmark::State& state) { ShowValueTab(state, true); }
+void BM_ShowValueTab99999_Reals(benchmark::State& state) {
+    ShowValueTab(state, false);
+}
+void BM_ShowValueTab99999_Strings(benchmark::State& state) {
+    ShowValueTab(state, true);
+}
 BENCHMARK(BM_ShowValueTab99999_Reals)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ShowValueTab99999_Strings)->Unit(benchmark::kMillisecond);
 
@@ -115,21 +120,26 @@ void SwitchTabs(benchmark::State& state, bool bStrings) {
     int next = 1;
     for (auto _ : state) {
         bar->setCurrentIndex(next);  // raises the tab change, as a click does
-        shown.pane.grab();  // paints every visible cell
+        shown.pane.grab();           // paints every visible cell
         next = 1 - next;
     }
     if (shown.pane.GetTabCtrl()->GetValueList()->GetItemCount() != static_cast<int>(kLargestLimit))
         state.SkipWithError("the tab does not hold 99,999 rows");
 }
-void BM_SwitchTabs99999_Reals(benchmark::State& state) { SwitchTabs(state, false); }
-void BM_SwitchTabs99999_Strings(benchmark::State& state) { SwitchTabs(state, true); }
+void BM_SwitchTabs99999_Reals(benchmark::State& state) {
+    SwitchTabs(state, false);
+}
+void BM_SwitchTabs99999_Strings(benchmark::State& state) {
+    SwitchTabs(state, true);
+}
 BENCHMARK(BM_SwitchTabs99999_Reals)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SwitchTabs99999_Strings)->Unit(benchmark::kMillisecond);
 
 void BM_FormatQuality(benchmark::State& state) {
     std::vector<DWORD> qualities(1024);
     for (std::size_t i = 0; i < qualities.size(); ++i)
-        qualities[i] = static_cast<DWORD>((i * 4 % 256) | (i % 4) | ((i % 10 < 8) ? (0x10000u << (i % 8)) : 0));
+        qualities[i] =
+            static_cast<DWORD>((i * 4 % 256) | (i % 4) | ((i % 10 < 8) ? (0x10000u << (i % 8)) : 0));
     for (auto _ : state)
         for (DWORD q : qualities) benchmark::DoNotOptimize(COutputPane::FormatQuality(q));
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * qualities.size()));
@@ -137,9 +147,22 @@ void BM_FormatQuality(benchmark::State& state) {
 BENCHMARK(BM_FormatQuality);
 
 void BM_FormatResultCode(benchmark::State& state) {
-    const HRESULT known[] = {S_OK, OPC_S_NODATA, OPC_S_MOREDATA, E_FAIL, OPC_E_INVALIDHANDLE, OPC_E_UNKNOWNITEMID,
-                             OPC_S_INSERTED, OPC_S_REPLACED, OPC_E_DATAEXISTS, OPC_E_INVALIDATTRID, OPC_W_NOFILTER,
-                             OPC_S_CURRENTVALUE, OPC_E_MAXEXCEEDED, OPC_S_CLAMP, OPC_E_INVALID_PID, OPC_E_RANGE};
+    const HRESULT known[] = {S_OK,
+                             OPC_S_NODATA,
+                             OPC_S_MOREDATA,
+                             E_FAIL,
+                             OPC_E_INVALIDHANDLE,
+                             OPC_E_UNKNOWNITEMID,
+                             OPC_S_INSERTED,
+                             OPC_S_REPLACED,
+                             OPC_E_DATAEXISTS,
+                             OPC_E_INVALIDATTRID,
+                             OPC_W_NOFILTER,
+                             OPC_S_CURRENTVALUE,
+                             OPC_E_MAXEXCEEDED,
+                             OPC_S_CLAMP,
+                             OPC_E_INVALID_PID,
+                             OPC_E_RANGE};
     std::vector<HRESULT> codes(1024);
     for (std::size_t i = 0; i < codes.size(); ++i) codes[i] = known[(i * 7) % std::size(known)];
     for (auto _ : state)

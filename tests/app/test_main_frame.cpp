@@ -1,8 +1,6 @@
 // The main window as a user meets it: caption, menus, toolbar, status bar, routing and enabling.
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -16,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <vector>
 
 #include "app/aboutdlg.h"
 #include "app/brindlexapp.h"
@@ -335,7 +334,8 @@ TEST_F(MainFrameTest, CommandsWhoseOperationIsNotBuiltShowDisabledAndDoNothing) 
     // its handler must show disabled and do nothing.
     std::vector<int> notBuilt;
     for (const cmd::Command& c : cmd::Commands()) {
-        if ((c.menu == cmd::Menu::Server || c.menu == cmd::Menu::Function) && !c.handler) notBuilt.push_back(c.nId);
+        if ((c.menu == cmd::Menu::Server || c.menu == cmd::Menu::Function) && !c.handler)
+            notBuilt.push_back(c.nId);
     }
     EXPECT_TRUE(notBuilt.empty());
     for (QWidget* active : {static_cast<QWidget*>(pane), static_cast<QWidget*>(frame->GetOutputPane())}) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 
+#include "com/ownership.h"
 #include "com/text.h"
 #include "hda/opchda.h"
 
@@ -91,8 +92,7 @@ constexpr std::size_t HdaFlagIndex(DWORD quality) {
 }
 
 std::u16string BstrText(BSTR s) {
-    if (s == nullptr) return {};
-    return std::u16string(s, SysStringLen(s));
+    return std::u16string(com::ReadReceivedBstr(s));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Proleptic Gregorian calendar arithmetic shared by the runtime's time and date conversions
-// (H. Hinnant's algorithms). Internal to the runtime.
+// Proleptic Gregorian calendar arithmetic (H. Hinnant's algorithms): the one calendar of the runtime's
+// time and date conversions, which the historian's engine uses too. Header-only.
 #pragma once
 
 namespace com::calendar {

@@ -169,6 +169,15 @@ inline ReceivedText TakeReceivedText(WCHAR*& psz) {
     return r;
 }
 
+// The text of a BSTR a server returned, no further than its block reaches whatever its length prefix
+// claims (a BSTR's block begins at the prefix, 4 bytes before the text).
+inline std::u16string_view ReadReceivedBstr(BSTR bstr) {
+    if (!bstr) return {};
+    const std::size_t block = TaskMemSize(reinterpret_cast<const char*>(bstr) - sizeof(DWORD));
+    const std::size_t room = block >= sizeof(DWORD) ? (block - sizeof(DWORD)) / sizeof(OLECHAR) : 0;
+    return std::u16string_view(bstr, std::min<std::size_t>(SysStringLen(bstr), room));
+}
+
 // One object a server returned (a FILETIME, ...): readable only when the block holds all of it.
 template <class T>
 struct ReceivedOne {

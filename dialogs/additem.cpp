@@ -39,8 +39,6 @@ constexpr int kImageRole = Qt::UserRole + 1;   // tag list: the image index
 constexpr int kFilledRole = Qt::UserRole + 2;  // tree: the sub-branches were asked for
 
 constexpr char16_t kErrorCaption[] = u"Error";
-constexpr char16_t kOopsCaption[] = u"Oops!";
-constexpr char16_t kOutOfMemory[] = u"Out of Memory!";
 
 // A text as it can be shown: cut after kMaxShownChars characters (never inside a surrogate pair),
 // an ellipsis marking the cut.
@@ -326,10 +324,6 @@ void CAddItem::FillLeaves() {
     m_pLeavesList->sortItems(Qt::AscendingOrder);
     m_pLeavesList->setSortingEnabled(true);
     if (!problem.empty()) hda::ShowMessage(this, problem, kErrorCaption, hda::MsgIcon::Exclamation);
-}
-
-HRESULT CAddItem::ChangePosition(OPCHDA_BROWSEDIRECTION dwDirection, const std::u16string& strName) {
-    return m_browser.ChangePosition(dwDirection, strName);
 }
 
 HRESULT CAddItem::MoveBrowserTo(QTreeWidgetItem* pNode, std::u16string* pFailedAt) {

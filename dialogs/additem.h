@@ -129,8 +129,6 @@ private:
     // wrong, if anything, goes to *pProblem, to be said once the names are shown.
     bool EnumerateNames(OPCHDA_BROWSETYPE dwBrowseType, std::vector<std::u16string>* pNames,
                         std::u16string* pProblem);
-    // One ChangeBrowsePosition with a task-memory copy of the name.
-    HRESULT ChangePosition(OPCHDA_BROWSEDIRECTION dwDirection, const std::u16string& strName);
     // GetItemID of a leaf name; false (after the failure message) when the server gave no item ID.
     bool ResolveItemId(const std::u16string& strLeaf, std::u16string* pItemId);
     void InsertTag(const std::u16string& strItemId, int nImage);

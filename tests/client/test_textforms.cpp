@@ -1,6 +1,8 @@
 // The four text forms: every row of each table, the fallbacks and the documented examples.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "client/textforms.h"
 #include "client/timetext.h"
 #include "com/objbase.h"
@@ -254,6 +256,15 @@ TEST_F(FormatVariantTest, AStringIsShownAsItIsAndStaysTheCallers) {
     VariantClear(&empty);
     VARIANT null = MakeVt(VT_BSTR);  // a null BSTR is an empty string
     EXPECT_EQ(client::FormatVariant(null), std::u16string());
+}
+
+TEST_F(FormatVariantTest, AStringWhoseLengthClaimsMoreThanItsBlockIsCutAtTheBlock) {
+    VARIANT v = MakeBstr(u"abc");
+    const DWORD claimed = 1000;  // bytes, as a server that lies in the prefix would say
+    std::memcpy(reinterpret_cast<char*>(v.bstrVal) - sizeof(DWORD), &claimed, sizeof claimed);
+    EXPECT_EQ(client::FormatVariant(v),
+              u"abc" + std::u16string(1, u'\0'));  // the block holds the terminator too
+    VariantClear(&v);
 }
 
 TEST_F(FormatVariantTest, DatesAndErrorsAreAcknowledgedNotShown) {

@@ -1,44 +1,31 @@
-// Calendar arithmetic: days from civil dates and back (the well-known era-based algorithm, here
-// counted from 1601-01-01), month arithmetic, OLE dates.
+// Calendar arithmetic on the runtime's one calendar (com/calendar.h), counted from 1601-01-01:
+// days from civil dates and back, month arithmetic, OLE dates.
 #include "servers/simulation/engine/timeutil.h"
 
 #include <cmath>
 
+#include "com/calendar.h"
+
 namespace sim {
 
 namespace {
-// Days since 0000-03-01 (era-based count).
-constexpr std::int64_t DaysFromCivil0(std::int64_t y, int m, int d) {
-    y -= m <= 2 ? 1 : 0;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe;
-}
-constexpr std::int64_t kDays1601 = DaysFromCivil0(1601, 1, 1);
-constexpr double kOleEpochDays = 109205.0;  // 1601-01-01 .. 1899-12-30
+constexpr std::int64_t kDays1601 = com::calendar::DaysFromCivil(1601, 1, 1);  // from 1970-01-01
+constexpr double kOleEpochDays = 109205.0;                                    // 1601-01-01 .. 1899-12-30
 }  // namespace
 
 std::int64_t DaysFromCivil(int year, int month, int day) {
     // Day offsets outside 1..31 are handled by adding them to day 1.
-    return DaysFromCivil0(year, month, 1) - kDays1601 + (day - 1);
+    return com::calendar::DaysFromCivil(year, static_cast<unsigned>(month), 1) - kDays1601 + (day - 1);
 }
 
 CivilTime ToCivil(Ticks t) {
     CivilTime c;
-    std::int64_t z = static_cast<std::int64_t>(t / kTicksPerDay) + kDays1601;
+    const com::calendar::Civil civil =
+        com::calendar::CivilFromDays(static_cast<long long>(t / kTicksPerDay) + kDays1601);
     c.timeOfDay = t % kTicksPerDay;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    c.year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
-    c.month = static_cast<int>(m);
-    c.day = static_cast<int>(d);
+    c.year = static_cast<int>(civil.y);
+    c.month = static_cast<int>(civil.m);
+    c.day = static_cast<int>(civil.d);
     return c;
 }
 

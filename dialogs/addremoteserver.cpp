@@ -157,6 +157,8 @@ void CAddRemoteServer::OnInitDialog() {
 }
 
 void CAddRemoteServer::FillComputers() {
+    // Asking the network (DNS-SD) may take a moment.
+    ui::WaitCursor wait;
     HANDLE hEnum = nullptr;
     if (WNetOpenEnumW(RESOURCE_CONTEXT, RESOURCETYPE_ANY, 0, nullptr, &hEnum) != NO_ERROR) return;
     // One entry at a time; the records' strings live in the same buffer.

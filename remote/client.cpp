@@ -215,7 +215,6 @@ HRESULT Open(const ComputerAddress& addr, std::shared_ptr<Connection>* out) {
     }
     auto conn = Connection::Create(*loop, key, TimeoutMs(options));
     auto peer = std::make_shared<TlsPeer>();
-    bool connected = false;
     HRESULT hr;
     try {
         hr = loop->executor().executeSync([&]() -> kj::Promise<HRESULT> {
@@ -224,10 +223,7 @@ HRESULT Open(const ComputerAddress& addr, std::shared_ptr<Connection>* out) {
                     .getNetwork()
                     .parseAddress(addr.host, addr.port)
                     .then([](kj::Own<kj::NetworkAddress> a) { return a->connect().attach(kj::mv(a)); })
-                    .then([&](kj::Own<kj::AsyncIoStream> s) {
-                        connected = true;
-                        return tls->Wrap(kj::mv(s), peer);
-                    })
+                    .then([&](kj::Own<kj::AsyncIoStream> s) { return tls->Wrap(kj::mv(s), peer); })
                     .then([&](kj::Own<kj::AsyncIoStream> s) { return conn->Start(kj::mv(s)); })
                     .then([]() -> HRESULT { return S_OK; });
             auto timeout =
@@ -243,8 +239,6 @@ HRESULT Open(const ComputerAddress& addr, std::shared_ptr<Connection>* out) {
                               me.fingerprint + "  (this client's certificate: " + me.certPath + ")";
                     return E_ACCESSDENIED;
                 }
-                t_lastError.clear();
-                if (!connected) refusal.clear();
                 return RPC_S_SERVER_UNAVAILABLE_HR;
             });
         });

@@ -126,8 +126,21 @@ using RemoteActivator = HRESULT (*)(REFCLSID rclsid, const COSERVERINFO* pServer
                                     MULTI_QI* pResults);
 void SetRemoteActivator(RemoteActivator activator);
 
-// cache dropped, remote and local activators and process classes removed, no allocation failure
-// armed. Loaded server libraries stay mapped. For tests.
+// Classes a layer above the runtime serves in this process (the HDA layer's OPC server-list service).
+// The program's start-up code installs them, as it installs the remote activator: main(), or a test's
+// fixture. They are found before the class store, only while the runtime is initialised, and only for
+// in-process requests or requests for this computer. Installing a class again replaces its getter; a
+// null getter removes it. ResetRuntimeForTests removes them all.
+using ClassObjectGetter = HRESULT (*)(REFIID riid, void** ppv);
+void SetProcessClass(REFCLSID rclsid, ClassObjectGetter getter);
+
+// Activation of a class in a process of its own on this computer (CLSCTX_LOCAL_SERVER). The remote
+// layer installs one. It is asked first whenever a request served here allows CLSCTX_LOCAL_SERVER
+// (the runtime's own classes excepted), and answers true when it took the request (*hr is then the
+// result and the entries are filled), false to leave it to the in-process server.
+using LocalActivator = bool (*)(REFCLSID rclsid, DWORD dwClsCtx, DWORD dwCount, MULTI_QI* pResults,
+                                HRESULT* hr);
+void SetLocalActivator(LocalActivator activator);
 
 // GUID text helpers over the StringFromGUID2 form ("{...}", upper case).
 std::u16string GuidToString(REFGUID guid);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "com/errhandlingapi.h"
 #include "com/types.h"
 
 using HANDLE = void*;
@@ -38,7 +39,6 @@ constexpr DWORD RESOURCEUSAGE_CONTAINER = 0x00000002;
 // Their codes.
 constexpr DWORD NO_ERROR = 0;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_NO_NETWORK = 1222;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "com/objbase.h"
+#include "hda/serverlist.h"
 #include "remote/remote.h"
 
 namespace {
@@ -100,6 +101,7 @@ int Serve(const vistrel::remote::HostOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    hda::InstallServerList();  // the host answers its clients' server-list requests from this store
     std::string command = "serve";
     int i = 1;
     if (i < argc && argv[i][0] != '-') command = argv[i++];

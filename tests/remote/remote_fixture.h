@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "com/objbase.h"
+#include "hda/serverlist.h"
 #include "remote/remote.h"
 #include "tests/com/store_fixture.h"
 #include "tests/plugins/recording_control.h"
@@ -22,6 +23,7 @@ class RemoteTest : public vistrel_test::StoreTest {
 protected:
     void SetUp() override {
         StoreTest::SetUp();
+        hda::InstallServerList();  // what the host's main() installs
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
         ASSERT_EQ(hdatest::RegisterRecordingProfiles(kRecording), S_OK);
         m_blocks = com::LiveTaskMemBlocks();

@@ -3,11 +3,10 @@
 //   ReadRaw of 1,000,000 stored values of one item, in one call       (values per second)
 //   ReadRaw of 1,000,000 generated values of one item, in one call    (values per second)
 //   GetHistorianStatus, one call at a time                             (median and 99th percentile)
-// The remote read also reports the client's peak RSS growth over the first read, next to the size
-// of the arrays it returns.
+// The remote read also reports the size of the arrays it returns. (The client's peak memory is not
+// measured here: the host shares this process.)
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -130,12 +129,6 @@ void EnsureStored() {
     (void)made;
 }
 
-long PeakRssKb() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_maxrss;
-}
-
 void ReadMillion(benchmark::State& state, const char16_t* item, std::uint64_t step) {
     const bool remote = state.range(0) != 0;
     Server s(remote, item);
@@ -144,11 +137,9 @@ void ReadMillion(benchmark::State& state, const char16_t* item, std::uint64_t st
         OPCHDA_TIME end{FALSE, nullptr, U64ToFileTime(kStart + kValues * step)};
         OPCHDA_ITEM* items = nullptr;
         HRESULT* errors = nullptr;
-        const long before = PeakRssKb();
         if (FAILED(s.read->ReadRaw(&start, &end, kValues, FALSE, 1, &s.h, &items, &errors))) std::abort();
         if (items[0].dwCount != kValues) std::abort();
         if (measure) {
-            state.counters["rss_growth_MB"] = double(PeakRssKb() - before) / 1024;
             state.counters["arrays_MB"] =
                 double(com::TaskMemSize(items[0].pftTimeStamps) + com::TaskMemSize(items[0].pdwQualities) +
                        com::TaskMemSize(items[0].pvDataValues)) /
@@ -161,7 +152,7 @@ void ReadMillion(benchmark::State& state, const char16_t* item, std::uint64_t st
         CoTaskMemFree(items);
         CoTaskMemFree(errors);
     };
-    // The first read fills the server's cache (and, remote, the client's peak memory is measured).
+    // The first read fills the server's cache.
     readOnce(remote);
     for (auto _ : state) readOnce(false);
     state.SetItemsProcessed(state.iterations() * kValues);

@@ -2,13 +2,14 @@
 # Builds the libFuzzer targets with clang (AddressSanitizer + UndefinedBehaviorSanitizer) in
 # build-fuzz and runs each for the given number of seconds (default 30), starting from the seed
 # corpora in fuzz/corpus/<target>. New inputs go to build-fuzz/corpus/<target>, findings to
-# build-fuzz/findings/. Usage: scripts/fuzz.sh [seconds] [target...]
+# build-fuzz/findings/. The target `host` feeds what an authorised client may send to the host's
+# connection (built with the remote layer). Usage: scripts/fuzz.sh [seconds] [target...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(variant timetext format classstore itemsfile reltime browse)
+[ ${#targets[@]} -gt 0 ] || targets=(variant timetext format classstore itemsfile reltime browse host)
 
 bash scripts/install-deps.sh
 missing=()
@@ -31,14 +32,24 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_CO
   -DCMAKE_CXX_COMPILER=clang++ -DVISTREL_FUZZ=ON -DVISTREL_BUILD_GUI=OFF -DVISTREL_BUILD_BENCH=OFF \
   "${launcher[@]}"
 cmake --build build-fuzz --target vistrel_fuzz
+have_host=0
+if [[ " ${targets[*]} " == *" host "* ]] && cmake --build build-fuzz --target help | grep -q '^fuzz_host_messages:'; then
+  cmake --build build-fuzz --target fuzz_host_messages
+  have_host=1
+fi
 
 mkdir -p build-fuzz/findings
 status=0
 for t in "${targets[@]}"; do
+  binary=build-fuzz/bin/vistrel_fuzz
+  if [ "$t" = host ]; then
+    [ $have_host -eq 1 ] || { echo "== host: skipped (no remote layer in this build)"; continue; }
+    binary=build-fuzz/bin/fuzz_host_messages
+  fi
   mkdir -p "build-fuzz/corpus/$t"
   echo "== $t: ${seconds} s"
   if ! VISTREL_FUZZ_TARGET="$t" ASAN_OPTIONS="${ASAN_OPTIONS:-detect_odr_violation=0}" \
-    build-fuzz/bin/vistrel_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+    "$binary" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$t-" \
       "build-fuzz/corpus/$t" "fuzz/corpus/$t" 2>"build-fuzz/$t.log"; then
     echo "!! $t found a fault: see build-fuzz/$t.log and build-fuzz/findings/"

@@ -641,11 +641,12 @@ void CSession::ValueColumns(std::vector<Column>& cols) const {
 
 void CSession::WriteValues(CWriter& w, const std::string& item, const RecordView& r, std::size_t from) {
     char16_t buf[client::kMaxTimestampChars];
+    const client::CTimestampWriter stamp(m_basis);  // the offset in force now, once per page
     DWORD lastQuality = 0;
     const std::string* qualityText = nullptr;
     std::string qualityWord;
     for (std::size_t i = from; i < r.count; ++i) {
-        const std::size_t n = client::WriteTimestamp(r.t[i], m_basis, buf);
+        const std::size_t n = stamp.Write(r.t[i], buf);
         AssignU8(m_ts, std::u16string_view(buf, n));
         AssignU8(m_value, client::FormatVariant(r.v[i]));
         const DWORD q = r.q[i];

@@ -1,5 +1,5 @@
 // --computer: a host on loopback with TLS serving this process's class store; the command gives through
-// it what it gives in-process.
+// it what it gives in-process. --isolate: the same from a surrogate process.
 #include <gtest/gtest.h>
 
 #include "tests/tools/cli_fixture.h"
@@ -100,6 +100,29 @@ TEST_F(VistrelRemote, ServersReadRawAndStatusGiveThroughAHostWhatTheyGiveInProce
                                              << remote.out.substr(0, 600) << "\nin-process:\n"
                                              << local.out.substr(0, 600);
     }
+}
+
+// --isolate: the server runs in a surrogate process (vistrel-host beside the test) and answers the same.
+TEST(VistrelIsolate, AServerInASurrogateAnswersAsInProcess) {
+    const std::vector<std::string> args = {"read-raw",
+                                           "--server",
+                                           "Brindlex.OPC.Simulation",
+                                           "--start",
+                                           "2024-01-15T10:00:00Z",
+                                           "--end",
+                                           "2024-01-15T10:00:02Z",
+                                           "--max",
+                                           "50",
+                                           "--all",
+                                           "Generated.Waves.FastSine"};
+    const CliResult local = RunCli(args);
+    std::vector<std::string> isolated = args;
+    isolated.push_back("--isolate");
+    const CliResult surrogate = RunCli(isolated);
+    EXPECT_EQ(local.code, 0) << local.err;
+    EXPECT_EQ(surrogate.code, 0) << surrogate.err;
+    EXPECT_EQ(Lines(local.out), 201u);  // the column names and 200 values
+    EXPECT_TRUE(surrogate.out == local.out) << surrogate.out.substr(0, 600);
 }
 
 }  // namespace

@@ -123,31 +123,46 @@ hda::HdaTimeArg BuildHdaTime(std::u16string_view strTime, bool bInUse, TimeBasis
 }
 
 std::size_t WriteTimestamp(FILETIME ftUtc, TimeBasis basis, char16_t* out) {
+    return CTimestampWriter(basis).Write(ftUtc, out);
+}
+
+CTimestampWriter::CTimestampWriter(TimeBasis basis)
+    : m_basis(basis), m_currentBias(basis == TimeBasis::LocalCurrentBias ? com::CurrentBiasMinutes() : 0) {}
+
+std::size_t CTimestampWriter::Write(FILETIME ftUtc, char16_t* out) const {
     FILETIME shown;
     SYSTEMTIME st;
-    if (!UtcToDisplay(ftUtc, basis, &shown) || !FileTimeToSystemTime(&shown, &st))
-        return WriteInvalid(FileTimeToU64(ftUtc), out);
+    bool ok;
+    if (m_basis == TimeBasis::LocalCurrentBias) {
+        ULONGLONG local = 0;
+        ok = Shift(FileTimeToU64(ftUtc), m_currentBias, true, &local);
+        shown = U64ToFileTime(local);
+    } else {
+        ok = UtcToDisplay(ftUtc, m_basis, &shown);
+    }
+    if (!ok || !FileTimeToSystemTime(&shown, &st)) return WriteInvalid(FileTimeToU64(ftUtc), out);
 
-    // "%04d/%02d/%02d %02d:%02d:%02d.%03d"
+    // "%04d/%02d/%02d %02d:%02d:%02d.%03d"; only the year can have more digits than its width.
     std::size_t n = 0;
-    auto put = [&](unsigned v, int width, char16_t after) {
-        char16_t digits[10];
-        int d = 0;
-        do {
-            digits[d++] = static_cast<char16_t>(u'0' + v % 10);
-            v /= 10;
-        } while (v != 0);
-        while (d < width) digits[d++] = u'0';
-        while (d > 0) out[n++] = digits[--d];
+    unsigned year = st.wYear;
+    if (year >= 10000) {
+        out[n++] = static_cast<char16_t>(u'0' + year / 10000);
+        year %= 10000;
+    }
+    auto two = [&](unsigned v, char16_t after) {
+        out[n++] = static_cast<char16_t>(u'0' + v / 10);
+        out[n++] = static_cast<char16_t>(u'0' + v % 10);
         if (after) out[n++] = after;
     };
-    put(st.wYear, 4, u'/');
-    put(st.wMonth, 2, u'/');
-    put(st.wDay, 2, u' ');
-    put(st.wHour, 2, u':');
-    put(st.wMinute, 2, u':');
-    put(st.wSecond, 2, u'.');
-    put(st.wMilliseconds, 3, 0);
+    two(year / 100, 0);
+    two(year % 100, u'/');
+    two(st.wMonth, u'/');
+    two(st.wDay, u' ');
+    two(st.wHour, u':');
+    two(st.wMinute, u':');
+    two(st.wSecond, u'.');
+    out[n++] = static_cast<char16_t>(u'0' + st.wMilliseconds / 100);
+    two(st.wMilliseconds % 100, 0);
     return n;
 }
 

@@ -59,6 +59,18 @@ inline constexpr std::size_t kMaxTimestampChars = 40;
 // after the shift) gives kInvalidTimestampText followed by the raw UTC value in hexadecimal. Writes
 // into out (at least kMaxTimestampChars) and returns the length: no allocation, for lists of many rows.
 std::size_t WriteTimestamp(FILETIME ftUtc, TimeBasis basis, char16_t* out);
+
+// The same formatter for many rows: the offset in force now is taken once, when it is made, so a
+// list of rows asks the clock once rather than for every row. Make one per page or per list.
+class CTimestampWriter {
+public:
+    explicit CTimestampWriter(TimeBasis basis);
+    std::size_t Write(FILETIME ftUtc, char16_t* out) const;
+
+private:
+    TimeBasis m_basis;
+    LONG m_currentBias = 0;  // for TimeBasis::LocalCurrentBias
+};
 std::u16string FormatTimestamp(FILETIME ftUtc, TimeBasis basis = TimeBasis::LocalCurrentBias);
 
 // The short form of the Server Status dialog: "mm/dd/yy hh:mm:ss" (no milliseconds). A time with no

@@ -358,4 +358,21 @@ TEST_F(FormatTimestampTest, ATimeThatCannotBeSplitGivesATextNotAFailure) {
     EXPECT_EQ(client::FormatTimestamp(U64ToFileTime(0)), Q("Invalid time 0x0"));
 }
 
+TEST_F(FormatTimestampTest, APageWriterTakesTheBiasOnceAndWritesWhatTheFormatterWrites) {
+    com::SetFixedBiasMinutes(-60);
+    const client::CTimestampWriter page(client::TimeBasis::LocalCurrentBias);
+    com::SetFixedBiasMinutes(300);  // a later change of zone shows from the next page on
+    const FILETIME times[] = {MakeFileTime(2009, 2, 24, 12, 5, 7, 250), U64ToFileTime(0x7FFFFFFFFFFFFFFFULL),
+                              U64ToFileTime(0), U64ToFileTime(0x8000000000000000ULL)};
+    const char16_t* const shown[] = {u"2009/02/24 13:05:07.250", u"Invalid time 0x7FFFFFFFFFFFFFFF",
+                                     u"1601/01/01 01:00:00.000", u"Invalid time 0x8000000000000000"};
+    char16_t buf[client::kMaxTimestampChars];
+    for (std::size_t i = 0; i < std::size(times); ++i)
+        EXPECT_EQ(std::u16string(buf, page.Write(times[i], buf)), shown[i]) << i;
+    for (auto basis : {client::TimeBasis::LocalCurrentBias, client::TimeBasis::Utc})
+        for (const FILETIME& t : times)
+            EXPECT_EQ(std::u16string(buf, client::CTimestampWriter(basis).Write(t, buf)),
+                      client::FormatTimestamp(t, basis));
+}
+
 }  // namespace

@@ -176,6 +176,8 @@ const std::vector<OptionSpec>& CommonOptions() {
         {"--tz", "BASIS",
          "local: each time with the offset in force at that instant; current: the offset in\n"
          "force now for every time (the default, as the desktop client); utc"},
+        {"--isolate", nullptr,
+         "run a server of this computer in a process of its own (as VISTREL_ISOLATE=1)"},
         {"--trace", nullptr, "every call to the server on standard error: arguments, result, microseconds"},
         {"--help", nullptr, "this help"},
     };

@@ -36,6 +36,9 @@
 #include "hda/discovery.h"
 #include "hda/hdaserver.h"
 #include "hda/messages.h"
+#ifdef VISTREL_WITH_REMOTE
+#include "remote/remote.h"
+#endif
 #include "tools/vistrel/args.h"
 #include "tools/vistrel/output.h"
 #include "tools/vistrel/timeinput.h"
@@ -258,6 +261,7 @@ private:
     hda::MessageSink m_previousSink;
     bool m_bSinkSet = false;
     bool m_bComInitialized = false;
+    bool m_bRemoteInstalled = false;
     std::vector<std::u16string> m_servers;
     CCliOwner m_owner;
     std::unique_ptr<CHDAServer> m_pConn;
@@ -324,6 +328,16 @@ void CSession::StartCom() {
                    : hda::MsgResult::Ok;
     });
     m_bSinkSet = true;
+#ifdef VISTREL_WITH_REMOTE
+    // Servers on other computers through their hosts; with --isolate this computer's in-process
+    // servers run in surrogate processes, so that a crashing server cannot take the command down.
+    remote::ClientOptions remoteOptions;
+    remoteOptions.isolate = m_a.Has("--isolate");
+    remote::InstallRemoteActivator(remoteOptions);
+    m_bRemoteInstalled = true;
+#else
+    if (m_a.Has("--isolate")) throw UsageError("--isolate needs the remote layer, which this build lacks");
+#endif
     const auto t0 = std::chrono::steady_clock::now();
     m_bComInitialized = hda::InitComAndDiscoverServers(
         nullptr, [this](const std::u16string& progId) { m_servers.push_back(progId); });
@@ -402,6 +416,12 @@ void CSession::Close() {
         }
         m_pConn.reset();
     }
+#ifdef VISTREL_WITH_REMOTE
+    if (m_bRemoteInstalled) {
+        remote::ShutdownClient();
+        m_bRemoteInstalled = false;
+    }
+#endif
     if (m_bComInitialized) {
         CoUninitialize();
         m_bComInitialized = false;
@@ -641,11 +661,12 @@ void CSession::ValueColumns(std::vector<Column>& cols) const {
 
 void CSession::WriteValues(CWriter& w, const std::string& item, const RecordView& r, std::size_t from) {
     char16_t buf[client::kMaxTimestampChars];
+    const client::CTimestampWriter stamp(m_basis);  // the offset in force now, once per page
     DWORD lastQuality = 0;
     const std::string* qualityText = nullptr;
     std::string qualityWord;
     for (std::size_t i = from; i < r.count; ++i) {
-        const std::size_t n = client::WriteTimestamp(r.t[i], m_basis, buf);
+        const std::size_t n = stamp.Write(r.t[i], buf);
         AssignU8(m_ts, std::u16string_view(buf, n));
         AssignU8(m_value, client::FormatVariant(r.v[i]));
         const DWORD q = r.q[i];

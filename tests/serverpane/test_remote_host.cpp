@@ -2,13 +2,18 @@
 // on first contact with a host, a changed host key, and a session with the recording test server.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "com/objbase.h"
 #include "com/text.h"
+#include "dialogs/dlgkit.h"
 #include "remote/remote.h"
+#include "serverpane/commandids.h"
 #include "serverpane/hostkeys.h"
 #include "serverpane/opcitemctrls.h"
 #include "serverpane/serverpane.h"
@@ -135,6 +140,63 @@ TEST_F(RemoteHost, AChangedHostKeyIsRefusedWithBothFingerprintsAndTheFileToEdit)
               u"Connect to '" + computer + u" - " + kProgId + u"' failed : Return Code =  80070005");
     EXPECT_EQ(KnownHosts(), HostKey() + " " + old + "\n");
     EXPECT_EQ(pane->FindServer(computer + kProgId), nullptr);
+}
+
+// Runs the Server Status command and returns the texts of its status and vendor boxes as shown.
+std::vector<QString> RunServerStatus(CServerPane& pane) {
+    std::vector<QString> shown;
+    QTimer::singleShot(0, [&] {
+        QWidget* dlg = QApplication::activeModalWidget();
+        if (!dlg) return;
+        for (int id : {1047, 1054})
+            if (auto* box = dlg::GetDlgItem<QLineEdit>(dlg, id)) shown.push_back(box->text());
+        dlg->close();
+    });
+    pane.OnCommand(ID_SERVER_STATUS);
+    return shown;
+}
+
+TEST_F(RemoteHost, ByDnsNameStatusThenDisconnectReleasesTheServerOnTheHost) {
+    ScopedControl control(CLSID_HdaTestRecording);
+    const std::u16string computer = Computer("localhost");
+    pane->ConnectRemoteServer(computer, kProgId);
+    ASSERT_NE(pane->FindServer(computer + kProgId), nullptr);
+    EXPECT_EQ(messages.seen.size(), 1u);  // the question on first contact
+    EXPECT_EQ(KnownHosts(), "localhost:" + std::to_string(m_host->Port()) + " " + m_fingerprint + "\n");
+    EXPECT_EQ(pane->GetServerTree()->topLevelItem(0)->text(0), QString::fromStdU16String(computer));
+
+    const std::vector<QString> status = RunServerStatus(*pane);
+    ASSERT_EQ(status.size(), 2u);
+    EXPECT_FALSE(status[0].isEmpty());
+    EXPECT_EQ(control->CallsTo("IOPCHDA_Server::GetHistorianStatus").size(), 1u);
+
+    pane->OnDisconnect();
+    EXPECT_EQ(pane->FindServer(computer + kProgId), nullptr);
+    for (int i = 0; i < 400 && control->LiveObjects() != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(control->LiveObjects(), 0);
+    EXPECT_EQ(messages.seen.size(), 1u) << U8(messages.Texts().back());
+}
+
+TEST_F(RemoteHost, TheHostStoppedMidSessionLeavesTheTreeConsistent) {
+    ScopedControl control(CLSID_HdaTestRecording);
+    const std::u16string computer = Computer("127.000.000.001");
+    pane->ConnectRemoteServer(computer, kProgId);
+    ASSERT_NE(pane->FindServer(computer + kProgId), nullptr);
+    messages.seen.clear();
+    m_host.reset();
+    // The call fails as a lost connection does; the server stays in the tree until disconnected.
+    RunServerStatus(*pane);
+    EXPECT_EQ(messages.Texts(), (Texts{u"Unable to get status: GetHistorianStatus returns 80010108"}));
+    ASSERT_EQ(pane->GetServerTree()->topLevelItemCount(), 1);
+    ASSERT_EQ(pane->GetServerTree()->topLevelItem(0)->childCount(), 1);
+    EXPECT_NE(pane->FindServer(computer + kProgId), nullptr);
+    messages.seen.clear();
+    RunServerStatus(*pane);  // every later call on it fails the same way
+    EXPECT_EQ(messages.Texts(), (Texts{u"Unable to get status: GetHistorianStatus returns 80010108"}));
+    pane->OnDisconnect();
+    EXPECT_EQ(pane->FindServer(computer + kProgId), nullptr);
+    EXPECT_EQ(pane->GetServerTree()->topLevelItemCount(), 0);
 }
 
 }  // namespace

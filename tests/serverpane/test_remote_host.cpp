@@ -142,6 +142,23 @@ TEST_F(RemoteHost, AChangedHostKeyIsRefusedWithBothFingerprintsAndTheFileToEdit)
     EXPECT_EQ(pane->FindServer(computer + kProgId), nullptr);
 }
 
+TEST_F(RemoteHost, EachFormOfTheComputerNameConnectsOnceAndASecondTimeIsRefused) {
+    ScopedControl control(CLSID_HdaTestRecording);
+    const std::u16string port = com::Utf8ToUtf16(":" + std::to_string(m_host->Port()));
+    const std::u16string names[] = {u"localhost" + port, u"127.000.000.001" + port, u"\\\\localhost" + port};
+    for (const std::u16string& computer : names) {
+        messages.seen.clear();
+        pane->ConnectRemoteServer(computer, kProgId);
+        EXPECT_NE(pane->FindServer(computer + kProgId), nullptr) << U8(computer);
+        for (const auto& r : messages.seen) EXPECT_EQ(r.icon, hda::MsgIcon::Question) << U8(r.text);
+        messages.seen.clear();
+        pane->ConnectRemoteServer(computer, kProgId);
+        EXPECT_EQ(messages.Texts(), (Texts{u"Server is already connected"})) << U8(computer);
+    }
+    EXPECT_EQ(pane->GetServerTree()->topLevelItemCount(), 3);
+    EXPECT_EQ(control->ServersCreated(), 3);
+}
+
 // Runs the Server Status command and returns the texts of its status and vendor boxes as shown.
 std::vector<QString> RunServerStatus(CServerPane& pane) {
     std::vector<QString> shown;

@@ -6,6 +6,7 @@
 #include "app/brindlexapp.h"
 #include "hda/serverlist.h"
 #include "resources/uikit.h"
+#include "serverpane/hostkeys.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -24,6 +25,8 @@ int main(int argc, char** argv) {
     ui::InstallMessageBoxSink();
     // This computer's server list, which the client asks for a ProgID its own store does not know.
     hda::InstallServerList();
+    // Other computers' hosts, with a question on first contact.
+    serverpane::InstallRemoteClient();
     CBrindlexHDAApp theApp;
     if (!theApp.InitInstance()) return 1;
     return app.exec();

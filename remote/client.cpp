@@ -129,6 +129,7 @@ thread_local std::string t_lastError;
 struct ClientState {
     std::mutex mutex;
     ClientOptions options;
+    HostKeyPrompt prompt;
     std::unique_ptr<LoopThread> loop;  // made on first use, never destroyed
     std::map<std::string, std::shared_ptr<Connection>> byHost;
     std::vector<std::weak_ptr<Connection>> all;
@@ -184,10 +185,12 @@ std::string HostKey(const ComputerAddress& a) {
 HRESULT Open(const ComputerAddress& addr, std::shared_ptr<Connection>* out) {
     ClientState& st = State();
     ClientOptions options;
+    HostKeyPrompt prompt;
     LoopThread* loop;
     {
         std::lock_guard lock(st.mutex);
         options = st.options;
+        prompt = st.prompt;
         loop = &LoopLocked(st);
     }
     const std::string dir = options.configDir.empty() ? ConfigDirectory() : options.configDir;
@@ -247,9 +250,24 @@ HRESULT Open(const ComputerAddress& addr, std::shared_ptr<Connection>* out) {
     }
     if (FAILED(hr)) {
         t_lastError = refusal.empty() ? "The host " + key + " cannot be reached." : refusal;
+        if (!refusal.empty() && prompt.refused) prompt.refused(refusal);
         return hr;
     }
-    if (pinned.empty() && !peer->fingerprint.empty()) Pin(dir, key, peer->fingerprint);
+    if (pinned.empty() && !peer->fingerprint.empty()) {
+        // Asked on this thread, with the handshake done and nothing yet sent to the host's servers.
+        if (prompt.firstContact && !prompt.firstContact(key, peer->fingerprint)) {
+            try {
+                loop->executor().executeSync([&] { conn->Close(); });
+            } catch (const kj::Exception&) {
+            }
+            refusal = "The host " + key + " with fingerprint " + peer->fingerprint +
+                      " was not accepted; nothing was pinned.";
+            t_lastError = refusal;
+            if (prompt.refused) prompt.refused(refusal);
+            return E_ACCESSDENIED;
+        }
+        Pin(dir, key, peer->fingerprint);
+    }
     t_lastError.clear();
     std::lock_guard lock(st.mutex);
     st.all.push_back(conn);
@@ -367,6 +385,13 @@ bool LocalActivate(REFCLSID clsid, DWORD ctx, DWORD count, MULTI_QI* results, HR
 }
 
 }  // namespace
+
+HostKeyPrompt SetHostKeyPrompt(HostKeyPrompt prompt) {
+    ClientState& st = State();
+    std::lock_guard lock(st.mutex);
+    std::swap(st.prompt, prompt);
+    return prompt;
+}
 
 void InstallRemoteActivator(const ClientOptions& options) {
     {

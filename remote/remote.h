@@ -62,6 +62,17 @@ struct ClientOptions {
 // CLSCTX_LOCAL_SERVER but not CLSCTX_INPROC_SERVER (or any, when isolating) runs the class in a
 // surrogate process of its own on this computer, reached over a Unix socket pair.
 void InstallRemoteActivator(const ClientOptions& options = {});
+// How the client decides about a host's certificate, on the thread that activates. firstContact: a
+// host with no line in known-hosts yet, by its "host:port" and fingerprint; true pins the fingerprint
+// and connects, false refuses (E_ACCESSDENIED) with nothing pinned. Without it the host is pinned
+// silently. refused: the sentence of a refusal by the transport (a changed host key, a host that does
+// not trust this client, a first contact declined), as LastRemoteError() gives it.
+struct HostKeyPrompt {
+    std::function<bool(const std::string& host, const std::string& fingerprint)> firstContact;
+    std::function<void(const std::string& sentence)> refused;
+};
+// Replaces the prompt (an empty one restores silent pinning); returns the previous one.
+HostKeyPrompt SetHostKeyPrompt(HostKeyPrompt prompt);
 // Drops every connection (proxies still held fail with RPC_E_DISCONNECTED). For the end of a process
 // and for tests.
 void ShutdownClient();

@@ -54,8 +54,7 @@ CServerPane::~CServerPane() {
     // Every connection, in key order: its server interface, then the record (items and the optional
     // interfaces).
     for (auto& [strKey, pServer] : m_mapServers) {
-        if (pServer->m_pServer) pServer->m_pServer->Release();
-        pServer->m_pServer = nullptr;
+        pServer->ReleaseServer();
         pServer.reset();
     }
     m_mapServers.clear();
@@ -260,8 +259,7 @@ void CServerPane::OnDisconnect() {
     if (it == m_mapServers.end()) return;
     CHDAServer* pServer = it->second.get();
     pServer->RemoveAllItems();
-    if (pServer->m_pServer) pServer->m_pServer->Release();
-    pServer->m_pServer = nullptr;
+    pServer->ReleaseServer();
     m_mapServers.erase(it);  // the record releases its optional interfaces
 }
 

@@ -260,10 +260,12 @@ const std::vector<Row>& Rows() {
          [](Matrix& m) {
              const client::ServerStatus st = client::GetHistorianStatus(m.server.Get());
              const client::StatusTexts texts = client::FormatServerStatus(st);
-             return Said(st.message) + Said(client::StatusProblemsMessage(texts)) + texts.serverStatus +
-                    u"|" + texts.statusString + u"|" + texts.vendorInfo + u"|" + texts.currentTime;
+             // An unknown state shows a blank box and no message, as the status dialog shows it.
+             return Said(st.message) + Said(client::StatusProblemsMessage(texts)) + u"state[" +
+                    texts.serverStatus + u"]|" + texts.statusString + u"|" + texts.vendorInfo + u"|" +
+                    texts.currentTime;
          },
-         {u"state 99 is none of the states"}},
+         {u"state[]|||"}},
         {"GetAggregates: a count larger than the arrays",
          [](auto& h) {
              h.GetAggregates = [](DWORD* n, DWORD** ids, LPWSTR** names, LPWSTR** descs) {

@@ -83,6 +83,13 @@ Browser::Names Browser::Enumerate(OPCHDA_BROWSETYPE dwBrowseType, DWORD maxNames
                 {what, static_cast<DWORD>(std::min<std::size_t>(out.names.size(), 0xFFFFFFFFu))});
             break;
         }
+        if (FAILED(hrNext)) {
+            // A failed Next is not the end of the list: what came is shown, and that it stopped short.
+            out.problem = com::FormatW(
+                u"The server's list of %s ended early: Next returned 0x%X. The %u received are shown.",
+                {what, hrNext, static_cast<DWORD>(std::min<std::size_t>(out.names.size(), 0xFFFFFFFFu))});
+            break;
+        }
         if (hrNext != S_OK) break;
     }
     return out;

@@ -4,7 +4,10 @@
 // reaches the server ends the walk (and shows how many allocations the client makes).
 #include "client/browse.h"
 #include "client/items.h"
+#include "client/lists.h"
+#include "client/readmodified.h"
 #include "client/reads.h"
+#include "client/status.h"
 #include "client/updates.h"
 #include "tests/client/client_fixture.h"
 
@@ -132,6 +135,133 @@ TEST_F(OutOfMemory, AddItemsSaysItAndLeavesNothing) {
     EXPECT_TRUE((*control)->Calls().empty());
     browser.Release();
     EXPECT_EQ(com::LiveTaskMemBlocks(), blocks);
+}
+
+// Every operation against the server's own answers, with the n-th allocation of the whole call (the
+// client's and the server's) failing, for every n the call makes: no crash, nothing left allocated,
+// and the operation says it failed (a message or a failed code), never a success.
+struct Reported {
+    bool failed = false;
+};
+template <class Outcome>
+Reported Failed(const Outcome& o) {
+    return Reported{o.message.has_value() || FAILED(o.hr)};
+}
+// Attribute values are shown as text as they come: a value that could not be made text says so in
+// its cell.
+Reported Failed(const client::AttributeReadOutcome& o) {
+    bool bCell = false;
+    for (const client::AttributeRow& row : o.rows)
+        bCell = bCell || (row.value && row.value->starts_with(u"Conversion failed : 0x8007000E"));
+    return Reported{o.message.has_value() || FAILED(o.hr) || bCell};
+}
+
+TEST_F(OutOfMemory, EveryAllocationOfEveryOperationFailsCleanly) {
+    // The server's Read Modified answer: two empty records, refused when its memory runs out.
+    Hooks().ReadModified = [](OPCHDA_TIME*, OPCHDA_TIME*, DWORD, DWORD n, OPCHANDLE*,
+                              OPCHDA_MODIFIEDITEM** ppItems, HRESULT** ppErrors) {
+        auto* items = hdatest::TaskArray<OPCHDA_MODIFIEDITEM>(n);
+        auto* errors = hdatest::TaskArray<HRESULT>(n);
+        if (!items || !errors) {
+            CoTaskMemFree(items);
+            CoTaskMemFree(errors);
+            return E_OUTOFMEMORY;
+        }
+        *ppItems = items;
+        *ppErrors = errors;
+        return S_OK;
+    };
+    const std::vector<FILETIME> stamps(2, U64ToFileTime(Ticks(2009, 2, 24, 9, 0, 0)));
+    const std::vector<std::u16string> ids = {u"A", u"B", u"C"};
+    const std::vector<DWORD> aggregates{1, 2};
+    const std::vector<DWORD> attributes{1, 2, 3, 4};
+    // Handles the server gave, handed back after each run (outside the injection).
+    std::vector<OPCHANDLE> given;
+    const auto releaseGiven = [&] {
+        if (given.empty()) return;
+        com::Received<HRESULT> errors;
+        server->ReleaseItemHandles(static_cast<DWORD>(given.size()), given.data(), errors.Out());
+        given.clear();
+    };
+    struct Operation {
+        const char* name;
+        std::function<Reported()> run;
+    };
+    const Operation operations[] = {
+        {"ReadRaw",
+         [&] { return Failed(client::ReadRaw(syncRead.Get(), {u"NOW-1H"}, {u"NOW"}, 0, false, two())); }},
+        {"ReadRaw at moments",
+         [&] {
+             return Failed(
+                 client::ReadRaw(syncRead.Get(), {u"2009/02/24 10:00:00.000"}, {u"", false}, 0, true, two()));
+         }},
+        {"ReadProcessed",
+         [&] {
+             return Failed(client::ReadProcessed(syncRead.Get(), u"NOW-1H", u"NOW", {}, two(), aggregates));
+         }},
+        {"ReadAtTime", [&] { return Failed(client::ReadAtTime(syncRead.Get(), stamps, two())); }},
+        {"ReadModified",
+         [&] { return Failed(client::ReadModified(syncRead.Get(), {u"NOW-1H"}, {u"NOW"}, 0, two())); }},
+        {"ReadAttribute", [&] { return Failed(client::ReadAttribute(syncRead.Get(), hA, attributes)); }},
+        {"Insert",
+         [&] {
+             return Failed(client::InsertReplaceHistory(syncUpdate.Get(), OPCHDA_INSERT, two(), stamps,
+                                                        std::vector<std::u16string>{u"1", u"two"},
+                                                        std::vector<DWORD>{0, 0}));
+         }},
+        {"Replace",
+         [&] {
+             return Failed(client::InsertReplaceHistory(syncUpdate.Get(), OPCHDA_REPLACE, two(), stamps,
+                                                        std::vector<std::u16string>{u"1.5", u"x"},
+                                                        std::vector<DWORD>{192, 0}));
+         }},
+        {"DeleteRaw", [&] { return Failed(client::DeleteRaw(syncUpdate.Get(), u"NOW-1H", u"NOW", two())); }},
+        {"DeleteAtTime", [&] { return Failed(client::DeleteAtTime(syncUpdate.Get(), two(), stamps)); }},
+        {"GetHistorianStatus", [&] { return Failed(client::GetHistorianStatus(server.Get())); }},
+        {"GetAggregates", [&] { return Failed(client::GetAggregates(server.Get())); }},
+        {"GetItemAttributes", [&] { return Failed(client::GetItemAttributes(server.Get())); }},
+        {"ValidateItemIDs", [&] { return Failed(client::ValidateItemIDs(server.Get(), ids)); }},
+        {"GetItemHandles",
+         [&] {
+             client::HandlesOutcome o = client::GetItemHandles(server.Get(), ids);
+             for (OPCHANDLE h : o.handles)
+                 if (h != 0) given.push_back(h);
+             return Failed(o);
+         }},
+        {"Browse",
+         [&] {
+             client::Browser browser;
+             if (browser.Create(server.Get())) return Reported{true};
+             const client::Browser::Names names = browser.Enumerate(OPCHDA_FLAT, 100);
+             if (!names.answered || !names.problem.empty()) return Reported{true};
+             if (browser.ChangePosition(OPCHDA_BROWSE_DIRECT, u"Plant") != S_OK) return Reported{true};
+             const client::Browser::Names leaves = browser.Enumerate(OPCHDA_LEAF, 100);
+             if (!leaves.answered || !leaves.problem.empty()) return Reported{true};
+             const client::Browser::ItemId id = browser.GetItemID(u"Status");
+             return Reported{!id.resolved};
+         }},
+    };
+    for (const Operation& op : operations) {
+        SCOPED_TRACE(op.name);
+        // Unfailed, the operation succeeds (else the sweep below would prove nothing).
+        ASSERT_FALSE(op.run().failed);
+        releaseGiven();
+        ASSERT_EQ(com::LiveTaskMemBlocks(), blocks);
+        int total = 0;
+        for (unsigned long n = 1; n < 1000; ++n) {
+            SCOPED_TRACE(n);
+            com::FailTaskMemAlloc(n);
+            const Reported r = op.run();
+            const bool bInjected = com::InjectedTaskMemFailures() != 0;
+            com::ResetTaskMemFailure();
+            releaseGiven();
+            ASSERT_EQ(com::LiveTaskMemBlocks(), blocks) << "left allocated";
+            if (!bInjected) break;  // the call makes fewer than n allocations
+            total = static_cast<int>(n);
+            EXPECT_TRUE(r.failed) << "allocation " << n << " failed and the operation reported success";
+        }
+        EXPECT_GT(total, 0);
+    }
 }
 
 }  // namespace

@@ -58,6 +58,8 @@
 // environment variable HDATEST_ABORT_READRAW names calls abort() inside ReadRaw.
 // NULL out-pointers, NULL input arrays with a non-zero count, and a zero item count give
 // E_INVALIDARG. Everything returned comes from CoTaskMemAlloc (strings in VARIANTs are BSTRs).
+// A default answer whose allocation is refused frees what it took, clears its out-pointers and
+// fails with E_OUTOFMEMORY.
 #pragma once
 
 #include <algorithm>

@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <type_traits>
+#include <utility>
 
 #include "com/oleauto.h"
 #include "com/text.h"
@@ -20,6 +22,46 @@
 namespace {
 
 using namespace hdatest;
+
+// The default answers take their blocks through Must/MustBstr: when one is refused (memory running out,
+// or the tests' failure injection), the answer in progress stops, every block it took is freed, the
+// out-pointers that held them are cleared and the method fails with E_OUTOFMEMORY.
+struct OutOfTaskMemory {};
+struct AnswerArena {
+    std::vector<std::pair<void*, bool>> blocks;  // block, is a BSTR
+    void Free() {
+        for (auto& [p, bstr] : blocks) {
+            if (bstr)
+                SysFreeString(static_cast<BSTR>(p));
+            else
+                CoTaskMemFree(p);
+        }
+    }
+    bool Holds(const void* p) const {
+        return p && std::any_of(blocks.begin(), blocks.end(), [p](const auto& b) { return b.first == p; });
+    }
+};
+thread_local AnswerArena* t_arena = nullptr;
+
+template <class T>
+T* Must(T* p) {
+    if (p == nullptr) throw OutOfTaskMemory{};
+    if (t_arena) t_arena->blocks.emplace_back(const_cast<void*>(static_cast<const void*>(p)), false);
+    return p;
+}
+inline BSTR MustBstr(BSTR p) {
+    if (p == nullptr) throw OutOfTaskMemory{};
+    if (t_arena) t_arena->blocks.emplace_back(p, true);
+    return p;
+}
+// An out-pointer argument that holds a block of the failed answer is cleared.
+template <class A>
+void ClearFreedOut(const AnswerArena& arena, A arg) {
+    if constexpr (std::is_pointer_v<A> && std::is_pointer_v<std::remove_pointer_t<A>> &&
+                  !std::is_const_v<std::remove_pointer_t<A>>) {
+        if (arg && arena.Holds(*arg)) *arg = nullptr;
+    }
+}
 
 std::atomic<long> g_pluginLive{0};
 std::atomic<long> g_pluginRefs{0};
@@ -320,7 +362,21 @@ protected:
         std::string method = call.method;
         std::size_t index = m_state->Append(std::move(call));
         Hook hook = m_state->HookOf(member);
-        HRESULT hr = hook ? hook(args...) : byDefault();
+        HRESULT hr = S_OK;
+        if (hook) {
+            hr = hook(args...);
+        } else {
+            AnswerArena arena;
+            AnswerArena* outer = std::exchange(t_arena, &arena);
+            try {
+                hr = byDefault();
+            } catch (const OutOfTaskMemory&) {
+                (ClearFreedOut(arena, args), ...);
+                arena.Free();
+                hr = E_OUTOFMEMORY;
+            }
+            t_arena = outer;
+        }
         m_state->SetResult(index, method, hr);
         return hr;
     }
@@ -1126,12 +1182,12 @@ private:
     static HRESULT StringArrays(std::initializer_list<std::pair<const char16_t*, const char16_t*>> texts,
                                 LPWSTR** names, LPWSTR** descs) {
         std::size_t n = texts.size();
-        *names = TaskArray<LPWSTR>(n);
-        *descs = TaskArray<LPWSTR>(n);
+        *names = Must(TaskArray<LPWSTR>(n));
+        *descs = Must(TaskArray<LPWSTR>(n));
         std::size_t i = 0;
         for (const auto& [name, desc] : texts) {
-            (*names)[i] = TaskString(name);
-            (*descs)[i] = TaskString(desc);
+            (*names)[i] = Must(TaskString(name));
+            (*descs)[i] = Must(TaskString(desc));
             ++i;
         }
         return S_OK;
@@ -1145,8 +1201,8 @@ private:
         }
         *pdwCount = 4;
         *ppdwAttrID =
-            TaskArray<DWORD>({OPCHDA_DATA_TYPE, OPCHDA_DESCRIPTION, OPCHDA_ENG_UNITS, OPCHDA_ITEMID});
-        *ppvtAttrDataType = TaskArray<VARTYPE>({VT_I2, VT_BSTR, VT_BSTR, VT_BSTR});
+            Must(TaskArray<DWORD>({OPCHDA_DATA_TYPE, OPCHDA_DESCRIPTION, OPCHDA_ENG_UNITS, OPCHDA_ITEMID}));
+        *ppvtAttrDataType = Must(TaskArray<VARTYPE>({VT_I2, VT_BSTR, VT_BSTR, VT_BSTR}));
         return StringArrays({{u"Data Type", u"Data type of the item"},
                              {u"Description", u"Description of the item"},
                              {u"Eng Units", u"Engineering units of the item"},
@@ -1162,7 +1218,7 @@ private:
         }
         *pdwCount = 4;
         *ppdwAggrID =
-            TaskArray<DWORD>({OPCHDA_INTERPOLATIVE, OPCHDA_AVERAGE, OPCHDA_MINIMUM, OPCHDA_MAXIMUM});
+            Must(TaskArray<DWORD>({OPCHDA_INTERPOLATIVE, OPCHDA_AVERAGE, OPCHDA_MINIMUM, OPCHDA_MAXIMUM}));
         return StringArrays({{u"Interpolative", u"Interpolated values"},
                              {u"Average", u"Average over the interval"},
                              {u"Minimum", u"Minimum over the interval"},
@@ -1183,17 +1239,19 @@ private:
             *pftCurrentTime = TaskBlock<FILETIME>(4);
             *pftStartTime = TaskBlock<FILETIME>(0);
         } else {
-            *pftCurrentTime = TaskArray<FILETIME>({U64ToFileTime(kStatusNowTicks)});
-            *pftStartTime = TaskArray<FILETIME>({U64ToFileTime(kStatusNowTicks - 24ULL * 3600 * 10000000)});
+            *pftCurrentTime = Must(TaskArray<FILETIME>({U64ToFileTime(kStatusNowTicks)}));
+            *pftStartTime =
+                Must(TaskArray<FILETIME>({U64ToFileTime(kStatusNowTicks - 24ULL * 3600 * 10000000)}));
         }
         *pwMajorVersion = 1;
         *pwMinorVersion = 20;
         *pwBuildNumber = 7;
         *pdwMaxReturnValues = 1000;
         const bool bUnterminated = (misbehaviour & kMisbehaveUnterminatedStrings) != 0;
-        *ppszStatusString = bUnterminated ? UnterminatedTaskString(u"Running") : TaskString(u"Running");
-        *ppszVendorInfo = bUnterminated ? UnterminatedTaskString(u"HDA Vistrel recording test server")
-                                        : TaskString(u"HDA Vistrel recording test server");
+        *ppszStatusString =
+            bUnterminated ? Must(UnterminatedTaskString(u"Running")) : Must(TaskString(u"Running"));
+        *ppszVendorInfo = bUnterminated ? Must(UnterminatedTaskString(u"HDA Vistrel recording test server"))
+                                        : Must(TaskString(u"HDA Vistrel recording test server"));
         return S_OK;
     }
 
@@ -1201,8 +1259,8 @@ private:
                                   HRESULT** ppErrors) {
         if (!pphServer || !ppErrors || n == 0 || !ids || !clients)
             return ClearOuts(E_INVALIDARG, pphServer, ppErrors);
-        auto* handles = TaskArray<OPCHANDLE>(n);
-        auto* errors = TaskArray<HRESULT>(n);
+        auto* handles = Must(TaskArray<OPCHANDLE>(n));
+        auto* errors = Must(TaskArray<HRESULT>(n));
         bool allOk = true;
         std::lock_guard lock(m_mutex);
         for (DWORD i = 0; i < n; ++i) {
@@ -1222,7 +1280,7 @@ private:
 
     HRESULT DefaultReleaseItemHandles(DWORD n, OPCHANDLE* handles, HRESULT** ppErrors) {
         if (!ppErrors || n == 0 || !handles) return ClearOuts(E_INVALIDARG, ppErrors);
-        auto* errors = TaskArray<HRESULT>(n);
+        auto* errors = Must(TaskArray<HRESULT>(n));
         bool allOk = true;
         std::lock_guard lock(m_mutex);
         for (DWORD i = 0; i < n; ++i) {
@@ -1237,7 +1295,7 @@ private:
 
     HRESULT DefaultValidateItemIDs(DWORD n, LPWSTR* ids, HRESULT** ppErrors) {
         if (!ppErrors || n == 0 || !ids) return ClearOuts(E_INVALIDARG, ppErrors);
-        auto* errors = TaskArray<HRESULT>(n);
+        auto* errors = Must(TaskArray<HRESULT>(n));
         bool allOk = true;
         for (DWORD i = 0; i < n; ++i) {
             if (ids[i] == nullptr || ids[i][0] == 0) {
@@ -1263,7 +1321,7 @@ private:
         // No filtering here: every filter is dropped with OPC_W_NOFILTER and the browser still returned.
         HRESULT* errors = nullptr;
         if (n > 0) {
-            errors = TaskArray<HRESULT>(n);
+            errors = Must(TaskArray<HRESULT>(n));
             for (DWORD i = 0; i < n; ++i) errors[i] = OPC_W_NOFILTER;
         }
         *pphBrowser = new Browser(m_state, m_serial, std::move(root), separator);
@@ -1286,8 +1344,8 @@ private:
         } else {
             for (DWORD k = 0; k < numTimes; ++k) stamps.push_back(FileTimeToU64(times[k]));
         }
-        auto* items = TaskArray<OPCHDA_ITEM>(n);
-        auto* errors = TaskArray<HRESULT>(n);
+        auto* items = Must(TaskArray<OPCHDA_ITEM>(n));
+        auto* errors = Must(TaskArray<HRESULT>(n));
         bool allOk = true;
         for (DWORD i = 0; i < n; ++i) {
             OPCHDA_ITEM& item = items[i];
@@ -1299,9 +1357,9 @@ private:
             }
             auto count = static_cast<DWORD>(stamps.size());
             item.dwCount = count;
-            item.pftTimeStamps = TaskArray<FILETIME>(count);
-            item.pdwQualities = TaskArray<DWORD>(count);
-            item.pvDataValues = TaskArray<VARIANT>(count);
+            item.pftTimeStamps = Must(TaskArray<FILETIME>(count));
+            item.pdwQualities = Must(TaskArray<DWORD>(count));
+            item.pvDataValues = Must(TaskArray<VARIANT>(count));
             for (DWORD k = 0; k < count; ++k) {
                 item.pftTimeStamps[k] = U64ToFileTime(stamps[k]);
                 item.pdwQualities[k] = quality;
@@ -1323,8 +1381,8 @@ private:
         if (!ClientHandleOf(hServer, &client, &itemId))
             return ClearOuts(OPC_E_INVALIDHANDLE, ppValues, ppErrors);
         ULONGLONG t = start->bString ? kStatusNowTicks : FileTimeToU64(start->ftTime);
-        auto* values = TaskArray<OPCHDA_ATTRIBUTE>(n);
-        auto* errors = TaskArray<HRESULT>(n);
+        auto* values = Must(TaskArray<OPCHDA_ATTRIBUTE>(n));
+        auto* errors = Must(TaskArray<HRESULT>(n));
         bool allOk = true;
         for (DWORD i = 0; i < n; ++i) {
             OPCHDA_ATTRIBUTE& a = values[i];
@@ -1338,15 +1396,15 @@ private:
                     break;
                 case OPCHDA_DESCRIPTION:
                     v.vt = VT_BSTR;
-                    v.bstrVal = SysAllocString((u"Recorded item " + itemId).c_str());
+                    v.bstrVal = MustBstr(SysAllocString((u"Recorded item " + itemId).c_str()));
                     break;
                 case OPCHDA_ENG_UNITS:
                     v.vt = VT_BSTR;
-                    v.bstrVal = SysAllocString(u"units");
+                    v.bstrVal = MustBstr(SysAllocString(u"units"));
                     break;
                 case OPCHDA_ITEMID:
                     v.vt = VT_BSTR;
-                    v.bstrVal = SysAllocString(itemId.c_str());
+                    v.bstrVal = MustBstr(SysAllocString(itemId.c_str()));
                     break;
                 default:
                     errors[i] = OPC_E_INVALIDATTRID;
@@ -1354,8 +1412,8 @@ private:
                     continue;
             }
             a.dwNumValues = 1;
-            a.ftTimeStamps = TaskArray<FILETIME>({U64ToFileTime(t)});
-            a.vAttributeValues = TaskArray<VARIANT>(1);
+            a.ftTimeStamps = Must(TaskArray<FILETIME>({U64ToFileTime(t)}));
+            a.vAttributeValues = Must(TaskArray<VARIANT>(1));
             a.vAttributeValues[0] = v;
         }
         *ppValues = values;
@@ -1366,7 +1424,7 @@ private:
     // One result per handle: `ok` for known handles, OPC_E_INVALIDHANDLE for others.
     HRESULT PerHandle(DWORD n, const OPCHANDLE* handles, HRESULT ok, HRESULT** ppErrors) {
         if (!ppErrors || n == 0 || !handles) return ClearOuts(E_INVALIDARG, ppErrors);
-        auto* errors = TaskArray<HRESULT>(n);
+        auto* errors = Must(TaskArray<HRESULT>(n));
         bool allOk = true;
         for (DWORD i = 0; i < n; ++i) {
             errors[i] = ClientHandleOf(handles[i], nullptr, nullptr) ? ok : OPC_E_INVALIDHANDLE;

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <utility>
 
 #include "com/objbase.h"
-#include "com/ownership.h"
 #include "com/text.h"
 
 namespace {
@@ -27,27 +25,21 @@ LONG AddRefSigned(IUnknown* p) {
     return static_cast<LONG>(p->AddRef());
 }
 
-// Gives up the record's reference, leaving the member empty.
-template <class I>
-void ReleaseHeld(I*& pMember) {
-    com::ComPtr<I>::Attach(std::exchange(pMember, nullptr)).Reset();
-}
-
 }  // namespace
 
 CHDAServer::CHDAServer(IHDAServerOwner* pOwner) : m_pOwner(pOwner) {}
 
 CHDAServer::~CHDAServer() {
     RemoveAllItems();
-    ReleaseHeld(m_pSyncRead);
-    ReleaseHeld(m_pAsyncRead);
-    ReleaseHeld(m_pSyncUpdate);
+    if (m_pSyncRead) m_pSyncRead->Release();
+    if (m_pAsyncRead) m_pAsyncRead->Release();
+    if (m_pSyncUpdate) m_pSyncUpdate->Release();
+    m_pSyncRead = nullptr;
+    m_pAsyncRead = nullptr;
+    m_pSyncUpdate = nullptr;
     // The owner normally released it already; a record dropped on another road must not leak it.
-    ReleaseServer();
-}
-
-void CHDAServer::ReleaseServer() {
-    ReleaseHeld(m_pServer);
+    if (m_pServer) m_pServer->Release();
+    m_pServer = nullptr;
 }
 
 void CHDAServer::Report(std::u16string strText, hda::MsgIcon icon) const {
@@ -68,10 +60,12 @@ CLSID CHDAServer::ResolveClsid(const std::u16string& strProgId, const std::u16st
     COSERVERINFO si{0, szComputer.data(), nullptr, 0};
     MULTI_QI mqi{&IID_IOPCServerList, nullptr, S_OK};
     hr = Guarded([&] { return CoCreateInstanceEx(CLSID_OpcServerList, nullptr, CLSCTX_ALL, &si, 1, &mqi); });
-    const auto held = com::ComPtr<IUnknown>::Attach(std::exchange(mqi.pItf, nullptr));
-    if (hr == S_OK && SUCCEEDED(mqi.hr) && held) {
-        auto* pList = reinterpret_cast<IOPCServerList*>(held.Get());
+    if (hr == S_OK && SUCCEEDED(mqi.hr) && mqi.pItf) {
+        auto* pList = reinterpret_cast<IOPCServerList*>(mqi.pItf);
         if (FAILED(pList->CLSIDFromProgID(strProgId.c_str(), &clsid))) clsid = CLSID_NULL;
+        pList->Release();
+    } else if (mqi.pItf) {
+        mqi.pItf->Release();
     }
     return clsid;
 }
@@ -105,12 +99,11 @@ BOOL CHDAServer::Connect(const std::u16string& strComputer, const std::u16string
     HRESULT hr = Guarded(
         [&] { return CoCreateInstanceEx(clsid, nullptr, dwContext, bRemote ? &si : nullptr, 2, mqi); });
 
-    // The references the creation delivered, released in entry order on every failure.
-    com::ComPtr<IUnknown> held[2] = {com::ComPtr<IUnknown>::Attach(std::exchange(mqi[0].pItf, nullptr)),
-                                     com::ComPtr<IUnknown>::Attach(std::exchange(mqi[1].pItf, nullptr))};
     auto releaseAll = [&] {
-        held[0].Reset();
-        held[1].Reset();
+        for (MULTI_QI& q : mqi) {
+            if (q.pItf) q.pItf->Release();
+            q.pItf = nullptr;
+        }
     };
 
     if (FAILED(hr)) {
@@ -126,8 +119,8 @@ BOOL CHDAServer::Connect(const std::u16string& strComputer, const std::u16string
     }
 
     // An entry that claims success without a pointer is as unusable as a failed one.
-    for (int i = 0; i < 2; ++i)
-        if (SUCCEEDED(mqi[i].hr) && !held[i]) mqi[i].hr = E_POINTER;
+    for (MULTI_QI& q : mqi)
+        if (SUCCEEDED(q.hr) && q.pItf == nullptr) q.hr = E_POINTER;
 
     if (FAILED(mqi[0].hr)) {
         releaseAll();
@@ -143,30 +136,32 @@ BOOL CHDAServer::Connect(const std::u16string& strComputer, const std::u16string
         return FALSE;
     }
 
-    LONG lRef = AddRefSigned(held[0].Get());
-    auto added = com::ComPtr<IUnknown>::Attach(held[0].Get());  // the AddRef just made
+    IUnknown* pUnknown = mqi[0].pItf;
+    LONG lRef = AddRefSigned(pUnknown);
     if (lRef < 0) {
-        added.Reset();
+        pUnknown->Release();  // the AddRef just made
         releaseAll();
         Report(com::FormatW(u"Unable to use IUnknown pointer; AddRef returns %X", {lRef}),
                hda::MsgIcon::Stop);
         return FALSE;
     }
     // Neither the AddRef nor the creation's IUnknown reference is kept.
-    added.Reset();
-    held[0].Reset();
+    pUnknown->Release();
+    pUnknown->Release();
+    mqi[0].pItf = nullptr;
 
-    lRef = AddRefSigned(held[1].Get());
-    added = com::ComPtr<IUnknown>::Attach(held[1].Get());
+    auto* pServer = reinterpret_cast<IOPCHDA_Server*>(mqi[1].pItf);
+    lRef = AddRefSigned(pServer);
     if (lRef < 0) {
-        added.Reset();
+        pServer->Release();
         releaseAll();
         Report(com::FormatW(u"Unable to use IOPCHDA_Server pointer; AddRef returns %X", {lRef}),
                hda::MsgIcon::Stop);
         return FALSE;
     }
-    added.Reset();
-    m_pServer = reinterpret_cast<IOPCHDA_Server*>(held[1].Detach());  // the reference the creation delivered
+    pServer->Release();
+    mqi[1].pItf = nullptr;
+    m_pServer = pServer;  // the reference the creation delivered
 
     // Optional interfaces: a missing one is reported but the server stays connected.
     EnsureAsyncRead();
@@ -179,16 +174,16 @@ template <class I>
 BOOL CHDAServer::EnsureInterface(I*& pMember, const IID& iid, const char16_t* pszFormat, hda::MsgIcon icon) {
     if (pMember) return TRUE;
     if (!m_pServer) return FALSE;
-    com::ComPtr<I> held;
-    HRESULT hr = m_pServer->QueryInterface(iid, held.ReleaseAndGetVoidAddress());
-    if (SUCCEEDED(hr) && !held) hr = E_POINTER;
+    void* pv = nullptr;
+    HRESULT hr = m_pServer->QueryInterface(iid, &pv);
+    if (SUCCEEDED(hr) && pv == nullptr) hr = E_POINTER;
     if (FAILED(hr)) {
-        held.Reset();
+        if (pv) static_cast<IUnknown*>(pv)->Release();
         pMember = nullptr;
         Report(com::FormatW(pszFormat, {hr}), icon);
         return FALSE;
     }
-    pMember = held.Detach();
+    pMember = static_cast<I*>(pv);
     return TRUE;
 }
 

@@ -42,8 +42,6 @@ public:
     void RemoveAllItems();
     // The server handle registered for the ID; 0 and *pbFound false when it is not registered.
     OPCHANDLE GetItemServerHandle(const std::u16string& strItemId, bool* pbFound = nullptr) const;
-    // Releases the server interface the record holds, if any, and leaves m_pServer null.
-    void ReleaseServer();
 
     std::u16string m_strComputer;
     std::u16string m_strProgId;

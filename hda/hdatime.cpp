@@ -42,14 +42,7 @@ HdaTimeArg& HdaTimeArg::operator=(HdaTimeArg&& o) noexcept {
 }
 
 void HdaTimeArg::Reset() {
-    LPWSTR pszMine = std::exchange(m_pszMine, nullptr);
-    if (m_pTime) {
-        // The server may have rewritten the text: a task-memory block it put there is the client's
-        // to free; a pointer to the server's own memory is left alone.
-        LPWSTR pszNow = m_pTime->szTime;
-        if (pszNow && pszNow != pszMine && com::TaskMemSize(pszNow) > 0) CoTaskMemFree(pszNow);
-    }
-    CoTaskMemFree(pszMine);
+    CoTaskMemFree(std::exchange(m_pszMine, nullptr));
     CoTaskMemFree(std::exchange(m_pTime, nullptr));
 }
 

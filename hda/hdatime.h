@@ -2,9 +2,8 @@
 //
 // A record travels either as a UTC FILETIME (bString FALSE) or as an HDA time string for the server
 // to judge (bString TRUE, szTime the text; the empty text is the time "not in use"). The server may
-// rewrite the record. Released afterwards: the string allocated here (remembered before the call),
-// and a different string the server left in the record when it is a task-memory block; a pointer to
-// the server's own memory is not freed. The client reads the record back (its FILETIME) after the call.
+// rewrite the record; what is released afterwards is what was allocated here, remembered before the
+// call, whatever the record says then. The client reads the record back (its FILETIME) after the call.
 #pragma once
 
 #include <string_view>

@@ -7,7 +7,6 @@
 
 #include "com/classstore.h"
 #include "com/objbase.h"
-#include "com/ownership.h"
 #include "hda/opchda.h"
 
 namespace {
@@ -46,9 +45,11 @@ public:
         if (reg == classes.end() || reg->progId.empty()) return REGDB_E_CLASSNOTREG;
         LPOLESTR p = nullptr, u = nullptr;
         if (FAILED(CopyToTaskString(reg->progId, &p))) return E_OUTOFMEMORY;
-        com::TaskMem<WCHAR[]> progId(p);
-        if (FAILED(CopyToTaskString(reg->description, &u))) return E_OUTOFMEMORY;
-        *ppszProgID = progId.release();
+        if (FAILED(CopyToTaskString(reg->description, &u))) {
+            CoTaskMemFree(p);
+            return E_OUTOFMEMORY;
+        }
+        *ppszProgID = p;
         *ppszUserType = u;
         return S_OK;
     }
@@ -71,18 +72,21 @@ public:
         HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_ICatInformation, categories.ReleaseAndGetVoidAddress());
         if (FAILED(hr)) return hr;
-        const auto object =
-            com::ComPtr<ServerList>::Attach(new (std::nothrow) ServerList(std::move(categories)));
-        if (!object) return E_OUTOFMEMORY;
-        return object->QueryInterface(riid, ppvObject);
+        auto* object = new (std::nothrow) ServerList(std::move(categories));
+        if (object == nullptr) return E_OUTOFMEMORY;
+        hr = object->QueryInterface(riid, ppvObject);
+        object->Release();
+        return hr;
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
 HRESULT GetServerListClassObject(REFIID riid, void** ppv) {
-    const auto factory = com::ComPtr<ServerListFactory>::Attach(new (std::nothrow) ServerListFactory);
-    if (!factory) return E_OUTOFMEMORY;
-    return factory->QueryInterface(riid, ppv);
+    auto* factory = new (std::nothrow) ServerListFactory;
+    if (factory == nullptr) return E_OUTOFMEMORY;
+    HRESULT hr = factory->QueryInterface(riid, ppv);
+    factory->Release();
+    return hr;
 }
 
 }  // namespace

@@ -54,7 +54,8 @@ CServerPane::~CServerPane() {
     // Every connection, in key order: its server interface, then the record (items and the optional
     // interfaces).
     for (auto& [strKey, pServer] : m_mapServers) {
-        pServer->ReleaseServer();
+        if (pServer->m_pServer) pServer->m_pServer->Release();
+        pServer->m_pServer = nullptr;
         pServer.reset();
     }
     m_mapServers.clear();
@@ -259,7 +260,8 @@ void CServerPane::OnDisconnect() {
     if (it == m_mapServers.end()) return;
     CHDAServer* pServer = it->second.get();
     pServer->RemoveAllItems();
-    pServer->ReleaseServer();
+    if (pServer->m_pServer) pServer->m_pServer->Release();
+    pServer->m_pServer = nullptr;
     m_mapServers.erase(it);  // the record releases its optional interfaces
 }
 

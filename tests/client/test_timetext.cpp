@@ -2,8 +2,6 @@
 // runtime's clock and time zone fixed.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "client/timetext.h"
 #include "com/objbase.h"
 #include "tests/client/client_fixture.h"
@@ -124,28 +122,6 @@ TEST_F(HdaTimeTest, ARecordReleasesItsOwnStringWhateverTheServerWroteIntoIt) {
         moment.get()->szTime = serversOwn;
     }
     EXPECT_EQ(serversOwn[0], u'n');
-    ExpectNoTaskMemLeft();
-}
-
-TEST_F(HdaTimeTest, ARecordFreesItsOwnStringAndATaskMemoryStringTheServerLeftOnce) {
-    static WCHAR serversOwn[] = u"server's own";
-    enum class Rewrite { Unchanged, TaskMemory, Null, Static };
-    for (Rewrite rewrite : {Rewrite::Unchanged, Rewrite::TaskMemory, Rewrite::Null, Rewrite::Static}) {
-        SCOPED_TRACE(static_cast<int>(rewrite));
-        const long before = com::LiveTaskMemBlocks();
-        {
-            hda::HdaTimeArg arg = hda::HdaTimeArg::String(u"NOW-1H");
-            ASSERT_TRUE(arg);
-            OPCHDA_TIME* t = arg.get();
-            if (rewrite == Rewrite::TaskMemory)
-                t->szTime = com::TaskMemStrDup(u"2009/02/24 10:00:00").release();
-            if (rewrite == Rewrite::Null) t->szTime = nullptr;
-            if (rewrite == Rewrite::Static) t->szTime = serversOwn;
-            EXPECT_EQ(com::LiveTaskMemBlocks(), before + (rewrite == Rewrite::TaskMemory ? 3 : 2));
-        }
-        EXPECT_EQ(com::LiveTaskMemBlocks(), before);
-    }
-    EXPECT_EQ(std::u16string(serversOwn), u"server's own");
     ExpectNoTaskMemLeft();
 }
 

@@ -6,7 +6,7 @@ namespace client {
 
 namespace {
 
-GeneratorResult Walk(const GeneratorSpec& s, std::size_t maxRows,
+GeneratorResult Walk(const GeneratorSettings& s, std::size_t maxRows,
                      const std::function<void(double, ULONGLONG)>* row, std::size_t* pRows) {
     const double d = s.increment;
     double v = s.initial;
@@ -32,16 +32,16 @@ GeneratorResult Walk(const GeneratorSpec& s, std::size_t maxRows,
 
 }  // namespace
 
-GeneratorResult CountRows(const GeneratorSpec& spec, std::size_t maxRows, std::size_t* pRows) {
-    return Walk(spec, maxRows, nullptr, pRows);
+GeneratorResult CountRows(const GeneratorSettings& settings, std::size_t maxRows, std::size_t* pRows) {
+    return Walk(settings, maxRows, nullptr, pRows);
 }
 
-GeneratorResult Generate(const GeneratorSpec& spec, std::size_t maxRows,
+GeneratorResult Generate(const GeneratorSettings& settings, std::size_t maxRows,
                          const std::function<void(double, ULONGLONG)>& row) {
     std::size_t n = 0;
-    GeneratorResult r = Walk(spec, maxRows, nullptr, &n);
+    GeneratorResult r = Walk(settings, maxRows, nullptr, &n);
     if (r != GeneratorResult::Ok) return r;
-    return Walk(spec, maxRows, &row, nullptr);
+    return Walk(settings, maxRows, &row, nullptr);
 }
 
 std::u16string GeneratorValueText(double value) {

@@ -14,7 +14,7 @@ namespace client {
 inline constexpr char16_t kGeneratorDirectionText[] =
     u"Error Calculating Output, change sign of Incremnt value";
 
-struct GeneratorSpec {
+struct GeneratorSettings {
     double initial = 1.0;
     double increment = 1.0;
     double end = 10.0;               // never produced itself
@@ -31,12 +31,12 @@ enum class GeneratorResult {
 };
 
 // How many rows the ramp has (the loop of the dialog: v, v + d, ... while short of the end, the value
-// accumulated by repeated addition), stopping at maxRows + 1. Checks the spec like Generate.
-GeneratorResult CountRows(const GeneratorSpec& spec, std::size_t maxRows, std::size_t* pRows);
+// accumulated by repeated addition), stopping at maxRows + 1. Checks the settings as Generate does.
+GeneratorResult CountRows(const GeneratorSettings& settings, std::size_t maxRows, std::size_t* pRows);
 
 // Hands every row, oldest first, to row(value, ticks). Checks first, so that either every row or none
 // is produced.
-GeneratorResult Generate(const GeneratorSpec& spec, std::size_t maxRows,
+GeneratorResult Generate(const GeneratorSettings& settings, std::size_t maxRows,
                          const std::function<void(double value, ULONGLONG ticks)>& row);
 
 // "%f" of a value (six decimals, a point, whatever the locale), as the generator writes its rows.

@@ -1323,7 +1323,7 @@ void CSession::Update(OPCHDA_EDITTYPE mode) {
     std::vector<Entry> entries;
     if (auto gen = m_a.Get("--generate")) {
         if (m_a.Has("--input")) throw UsageError("--generate and --input exclude each other");
-        client::GeneratorSpec spec;
+        client::GeneratorSettings settings;
         double parts[3];
         {
             std::string g = *gen;
@@ -1339,15 +1339,15 @@ void CSession::Update(OPCHDA_EDITTYPE mode) {
                 p = comma + 1;
             }
         }
-        spec.initial = parts[0];
-        spec.increment = parts[1];
-        spec.end = parts[2];
+        settings.initial = parts[0];
+        settings.increment = parts[1];
+        settings.end = parts[2];
         if (auto ev = m_a.Get("--every")) {
             auto d = ParseDuration(*ev);
             if (!d) throw UsageError("--every: unreadable duration '" + *ev + "'");
-            spec.stepTicks = *d;
+            settings.stepTicks = *d;
         }
-        spec.startTicks =
+        settings.startTicks =
             m_a.Has("--from") ? FileTimeToU64(Moment("--from", *m_a.Get("--from"))) : com::NowUtcTicks();
         const std::string qText = m_a.Get("--quality").value_or("Good");
         const DWORD quality = client::QualityFromText(U16(qText));
@@ -1355,7 +1355,7 @@ void CSession::Update(OPCHDA_EDITTYPE mode) {
         if (ids.empty()) throw UsageError("--generate needs item IDs (arguments or --items)");
         constexpr std::size_t kMaxRows = 10000000;
         std::vector<std::pair<double, ULONGLONG>> rows;
-        switch (client::Generate(spec, kMaxRows / ids.size(), [&](double v, ULONGLONG t) {
+        switch (client::Generate(settings, kMaxRows / ids.size(), [&](double v, ULONGLONG t) {
             rows.push_back({v, t});
         })) {
             case client::GeneratorResult::Ok:

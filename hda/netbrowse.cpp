@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -189,11 +190,18 @@ bool Bind(void* lib, const char* name, F* fn) {
     return *fn != nullptr;
 }
 
-// Loaded once and never unloaded (D-Bus does not survive being unmapped).
+constexpr char kAvahiLibrary[] = "libavahi-client.so.3";
+
+// Loaded once and never unloaded (D-Bus does not survive being unmapped); null when absent.
+void* AvahiLibrary() {
+    static void* const lib = dlopen(kAvahiLibrary, RTLD_NOW | RTLD_LOCAL);
+    return lib;
+}
+
 const Avahi& TheAvahi() {
     static const Avahi avahi = [] {
         Avahi a;
-        void* lib = dlopen("libavahi-client.so.3", RTLD_NOW | RTLD_LOCAL);
+        void* lib = AvahiLibrary();
         if (!lib) return a;
         a.loaded = Bind(lib, "avahi_simple_poll_new", &a.simple_poll_new) &&
                    Bind(lib, "avahi_simple_poll_get", &a.simple_poll_get) &&
@@ -249,7 +257,181 @@ void OnClientState(AvahiClient*, int state, void* userdata) {
     if (state == AVAHI_CLIENT_FAILURE) static_cast<BrowseState*>(userdata)->failed = true;
 }
 
+// ---- Advertising the host service ----
+
+struct AvahiThreadedPoll;
+struct AvahiEntryGroup;
+
+constexpr int AVAHI_CLIENT_S_REGISTERING = 1;
+constexpr int AVAHI_CLIENT_S_RUNNING = 2;
+constexpr int AVAHI_CLIENT_S_COLLISION = 3;
+constexpr int AVAHI_ENTRY_GROUP_ESTABLISHED = 2;
+constexpr int AVAHI_ENTRY_GROUP_COLLISION = 3;
+constexpr int AVAHI_ENTRY_GROUP_FAILURE = 4;
+
+using GroupCallback = void (*)(AvahiEntryGroup*, int state, void* userdata);
+
+struct AvahiPublish {
+    AvahiThreadedPoll* (*threaded_poll_new)() = nullptr;
+    const AvahiPoll* (*threaded_poll_get)(AvahiThreadedPoll*) = nullptr;
+    int (*threaded_poll_start)(AvahiThreadedPoll*) = nullptr;
+    int (*threaded_poll_stop)(AvahiThreadedPoll*) = nullptr;
+    void (*threaded_poll_free)(AvahiThreadedPoll*) = nullptr;
+    AvahiClient* (*client_new)(const AvahiPoll*, int flags, ClientCallback, void*, int* error) = nullptr;
+    void (*client_free)(AvahiClient*) = nullptr;
+    int (*client_errno)(AvahiClient*) = nullptr;
+    const char* (*strerror)(int) = nullptr;
+    AvahiEntryGroup* (*entry_group_new)(AvahiClient*, GroupCallback, void*) = nullptr;
+    int (*entry_group_add_service)(AvahiEntryGroup*, int iface, int protocol, int flags, const char* name,
+                                   const char* type, const char* domain, const char* host, std::uint16_t port,
+                                   ...) = nullptr;
+    int (*entry_group_commit)(AvahiEntryGroup*) = nullptr;
+    int (*entry_group_reset)(AvahiEntryGroup*) = nullptr;
+    AvahiClient* (*entry_group_get_client)(AvahiEntryGroup*) = nullptr;
+    char* (*alternative_service_name)(const char*) = nullptr;
+    void (*free)(void*) = nullptr;
+    bool loaded = false;
+};
+
+const AvahiPublish& ThePublisher() {
+    static const AvahiPublish avahi = [] {
+        AvahiPublish a;
+        void* lib = AvahiLibrary();
+        if (!lib) return a;
+        a.loaded =
+            Bind(lib, "avahi_threaded_poll_new", &a.threaded_poll_new) &&
+            Bind(lib, "avahi_threaded_poll_get", &a.threaded_poll_get) &&
+            Bind(lib, "avahi_threaded_poll_start", &a.threaded_poll_start) &&
+            Bind(lib, "avahi_threaded_poll_stop", &a.threaded_poll_stop) &&
+            Bind(lib, "avahi_threaded_poll_free", &a.threaded_poll_free) &&
+            Bind(lib, "avahi_client_new", &a.client_new) && Bind(lib, "avahi_client_free", &a.client_free) &&
+            Bind(lib, "avahi_client_errno", &a.client_errno) && Bind(lib, "avahi_strerror", &a.strerror) &&
+            Bind(lib, "avahi_entry_group_new", &a.entry_group_new) &&
+            Bind(lib, "avahi_entry_group_add_service", &a.entry_group_add_service) &&
+            Bind(lib, "avahi_entry_group_commit", &a.entry_group_commit) &&
+            Bind(lib, "avahi_entry_group_reset", &a.entry_group_reset) &&
+            Bind(lib, "avahi_entry_group_get_client", &a.entry_group_get_client) &&
+            Bind(lib, "avahi_alternative_service_name", &a.alternative_service_name) &&
+            Bind(lib, "avahi_free", &a.free);
+        return a;
+    }();
+    return avahi;
+}
+
+// A listen address that only this computer can reach.
+bool LoopbackOnly(std::string address) {
+    if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
+        address = address.substr(1, address.size() - 2);
+    std::transform(address.begin(), address.end(), address.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return address == "localhost" || address == "ip6-localhost" || address == "::1" ||
+           address.rfind("127.", 0) == 0 || address.rfind("localhost.", 0) == 0;
+}
+
 }  // namespace
+
+namespace hda {
+
+// Everything below runs on the poll's thread once it started (or in client_new, before it does).
+struct HostAdvertisement::Impl {
+    const AvahiPublish* avahi = nullptr;
+    AvahiThreadedPoll* poll = nullptr;
+    AvahiClient* client = nullptr;
+    AvahiEntryGroup* group = nullptr;
+    std::string name;
+    std::uint16_t port = 0;
+    std::function<void(const std::string&)> log;
+    bool reported = false;  // one line, whatever happens
+
+    void Report(const std::string& line) {
+        if (reported || !log) return;
+        reported = true;
+        log("DNS-SD: " + line);
+    }
+    std::string Why(AvahiClient* c) const { return avahi->strerror(avahi->client_errno(c)); }
+
+    void AddService(AvahiClient* c) {
+        if (!group) group = avahi->entry_group_new(c, &OnGroup, this);
+        if (!group) return Report("not advertised (" + Why(c) + ")");
+        const int rc = avahi->entry_group_add_service(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, 0,
+                                                      name.c_str(), kHostServiceType, nullptr, nullptr, port,
+                                                      static_cast<const char*>(nullptr));
+        if (rc < 0 || avahi->entry_group_commit(group) < 0) Report("not advertised (" + Why(c) + ")");
+    }
+    void Rename() {
+        char* other = avahi->alternative_service_name(name.c_str());
+        if (other) name = other;
+        avahi->free(other);
+    }
+    static void OnClient(AvahiClient* c, int state, void* userdata) {
+        auto* self = static_cast<Impl*>(userdata);
+        if (state == AVAHI_CLIENT_S_RUNNING) {
+            if (!self->group) self->AddService(c);
+        } else if ((state == AVAHI_CLIENT_S_COLLISION || state == AVAHI_CLIENT_S_REGISTERING) &&
+                   self->group) {
+            self->avahi->entry_group_reset(self->group);  // added again once the daemon runs again
+        } else if (state == AVAHI_CLIENT_FAILURE) {
+            self->Report("advertising stopped (" + self->Why(c) + ")");
+        }
+    }
+    static void OnGroup(AvahiEntryGroup* g, int state, void* userdata) {
+        auto* self = static_cast<Impl*>(userdata);
+        self->group = g;
+        if (state == AVAHI_ENTRY_GROUP_ESTABLISHED) {
+            self->Report("advertised as '" + self->name + "' (" + kHostServiceType + ", port " +
+                         std::to_string(self->port) + ")");
+        } else if (state == AVAHI_ENTRY_GROUP_COLLISION) {
+            self->Rename();
+            self->avahi->entry_group_reset(g);
+            self->AddService(self->avahi->entry_group_get_client(g));
+        } else if (state == AVAHI_ENTRY_GROUP_FAILURE) {
+            self->Report("not advertised (" + self->Why(self->avahi->entry_group_get_client(g)) + ")");
+        }
+    }
+};
+
+HostAdvertisement::HostAdvertisement(const std::string& strListen, std::uint16_t port,
+                                     std::function<void(const std::string&)> log)
+    : m_impl(std::make_unique<Impl>()) {
+    Impl& a = *m_impl;
+    a.port = port;
+    a.log = std::move(log);
+    if (LoopbackOnly(strListen)) return;  // nobody else could connect
+    a.avahi = &ThePublisher();
+    if (!a.avahi->loaded) {
+        a.Report(std::string("not advertised (") + kAvahiLibrary + " is not installed)");
+        return;
+    }
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    a.name = std::string("vistrel-host on ") + host;
+    a.poll = a.avahi->threaded_poll_new();
+    if (!a.poll) {
+        a.Report("not advertised (no memory for the poll)");
+        return;
+    }
+    int error = 0;
+    a.client = a.avahi->client_new(a.avahi->threaded_poll_get(a.poll), 0, &Impl::OnClient, &a, &error);
+    if (!a.client) {
+        a.Report(std::string("not advertised (no Avahi daemon answers: ") + a.avahi->strerror(error) + ")");
+        a.avahi->threaded_poll_free(a.poll);
+        a.poll = nullptr;
+        return;
+    }
+    a.avahi->threaded_poll_start(a.poll);
+}
+
+HostAdvertisement::~HostAdvertisement() {
+    Impl& a = *m_impl;
+    if (!a.poll) return;
+    a.avahi->threaded_poll_stop(a.poll);
+    a.avahi->client_free(a.client);  // withdraws the service with its group
+    a.avahi->threaded_poll_free(a.poll);
+}
+
+}  // namespace hda
+
+namespace {}  // namespace
 
 // ---- The enumeration ----
 

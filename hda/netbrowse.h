@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -106,6 +107,23 @@ std::vector<std::u16string> FindComputers(const ComputerSources& sources, std::o
 // The computers that advertise kHostServiceType, from the Avahi daemon when libavahi-client can be
 // loaded and the daemon answers within timeoutMs; nothing otherwise. Sorted, without duplicates.
 std::vector<std::u16string> BrowseDnsSd(unsigned timeoutMs = 1500);
+
+// Advertises this computer's host service (kHostServiceType, on port) by DNS-SD for as long as it
+// lives, when libavahi-client can be loaded and an Avahi daemon answers. A listen address of
+// loopback only ("127.0.0.1", "::1", "localhost") is never advertised. log receives at most one line,
+// starting "DNS-SD: ": the name advertised, or why nothing is; nothing ever fails for want of Avahi.
+class HostAdvertisement {
+public:
+    HostAdvertisement(const std::string& strListen, std::uint16_t port,
+                      std::function<void(const std::string&)> log);
+    ~HostAdvertisement();
+    HostAdvertisement(const HostAdvertisement&) = delete;
+    HostAdvertisement& operator=(const HostAdvertisement&) = delete;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 // Notes a computer the client reached in the reached-hosts file (leading backslashes dropped),
 // unless the file already holds it; creates the file and its directory when missing. False when it

@@ -9,10 +9,12 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "com/objbase.h"
+#include "hda/netbrowse.h"
 #include "hda/serverlist.h"
 #include "remote/remote.h"
 
@@ -23,6 +25,7 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "Usage: vistrel-host [serve] [--listen ADDR] [--port N] [--store DIR] [--config DIR] [--in-process]\n"
+    "                    [--no-advertise]\n"
     "       vistrel-host trust [--only PROGID]... CERTIFICATE.crt | FINGERPRINT\n"
     "       vistrel-host untrust FINGERPRINT\n"
     "       vistrel-host list-trusted\n"
@@ -36,6 +39,8 @@ const char kUsage[] =
     "  --config DIR   keys, certificate and trusted clients (default $XDG_CONFIG_HOME/vistrel)\n"
     "  --in-process   create servers in the host's own process instead of one surrogate process\n"
     "                 for each activation (a crashing server then takes every connection with it)\n"
+    "  --no-advertise do not advertise the host by DNS-SD (_vistrel-host._tcp through Avahi; a host\n"
+    "                 listening on loopback only is never advertised)\n"
     "trust            lets a client connect: its certificate file (client.crt in the client's\n"
     "                 configuration directory) or its SHA-256 fingerprint\n"
     "untrust          refuses that client from its next connection on\n"
@@ -69,7 +74,7 @@ int Surrogate(int fd) {
     return 0;
 }
 
-int Serve(const vistrel::remote::HostOptions& options) {
+int Serve(const vistrel::remote::HostOptions& options, bool advertise) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
@@ -89,6 +94,8 @@ int Serve(const vistrel::remote::HostOptions& options) {
             std::fprintf(stderr, "vistrel-host: %s\n", error.c_str());
             status = kExitFailed;
         } else {
+            std::optional<hda::HostAdvertisement> advertisement;
+            if (advertise) advertisement.emplace(options.listen, host.Port(), &Log);
             int sig = 0;
             sigwait(&set, &sig);
             Log("stopping");
@@ -109,6 +116,7 @@ int main(int argc, char** argv) {
     std::string arg;
     std::vector<std::string> only;
     bool inProcess = false;
+    bool advertise = true;
     int fd = -1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
@@ -134,6 +142,8 @@ int main(int argc, char** argv) {
             }
         } else if (a == "--in-process") {
             inProcess = true;
+        } else if (a == "--no-advertise") {
+            advertise = false;
         } else if (a == "--fd" && command == "surrogate" && i + 1 < argc) {
             fd = atoi(argv[++i]);
         } else if (a == "-h" || a == "--help") {
@@ -163,7 +173,7 @@ int main(int argc, char** argv) {
             ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
             if (n > 0) options.surrogate.assign(self, std::size_t(n));
         }
-        return Serve(options);
+        return Serve(options, advertise);
     }
     if (command == "trust" || command == "untrust") {
         if (arg.empty()) {

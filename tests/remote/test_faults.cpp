@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "com/text.h"
@@ -178,11 +179,14 @@ protected:
         close(fd);
         return ok;
     }
-    void Spawn() {
-        std::string port = std::to_string(m_port);
-        const char* argv[] = {VISTREL_HOST_PATH, "serve",           "--listen", "127.0.0.1",
-                              "--port",          port.c_str(),      "--store",  m_dir.c_str(),
-                              "--config",        m_hostDir.c_str(), nullptr};
+    void Spawn(const std::string& listen = "127.0.0.1", std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {
+            VISTREL_HOST_PATH,      "serve",   "--listen", listen,     "--port",
+            std::to_string(m_port), "--store", m_dir,      "--config", m_hostDir};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
         vistrel_test::ScopedEnv max("VISTREL_SIM_MAX_VALUES", std::string("1000000"));
         vistrel_test::ScopedEnv db("VISTREL_SIM_DB", std::string(":memory:"));
         vistrel_test::ScopedEnv crash("HDATEST_ABORT_READRAW", std::string("HdaTest.NoAsync.1"));
@@ -190,8 +194,7 @@ protected:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 2, (m_hostDir + "/host.log").c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0600);
-        ASSERT_EQ(
-            posix_spawn(&m_pid, VISTREL_HOST_PATH, &actions, nullptr, const_cast<char**>(argv), environ), 0);
+        ASSERT_EQ(posix_spawn(&m_pid, VISTREL_HOST_PATH, &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
         ASSERT_TRUE(Eventually([&] { return Accepting(); })) << "vistrel-host did not start listening";
     }
@@ -309,6 +312,40 @@ TEST_F(HostProcess, AServerThatCrashesCostsOnlyItsOwnObjects) {
     healthy->Release();
     healthyRead->Release();
     EXPECT_NE(vistrel_test::ReadText(m_hostDir + "/host.log").find("in surrogate"), std::string::npos);
+}
+
+// DNS-SD: a host reachable from other computers advertises itself when an Avahi daemon answers and
+// says in one line why not otherwise (no library, no daemon); it serves either way. A host on loopback
+// only, or told not to, never tries.
+TEST_F(HostProcess, AdvertisesBeyondLoopbackOnlyAndServesWithoutAvahi) {
+    struct Case {
+        std::string listen;
+        std::vector<std::string> extra;
+        std::size_t lines;
+    } cases[] = {{"0.0.0.0", {}, 1}, {"0.0.0.0", {"--no-advertise"}, 0}, {"127.0.0.1", {}, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.listen + (c.extra.empty() ? "" : " " + c.extra[0]));
+        std::filesystem::remove(m_hostDir + "/host.log");
+        Spawn(c.listen, c.extra);
+        IOPCHDA_Server* server = nullptr;
+        IOPCHDA_SyncRead* read = nullptr;
+        OPCHANDLE h = 0;
+        ASSERT_EQ(Connect(&server, &read, &h, u"HdaTest.Recording.1", u"Plant.Status"), S_OK);
+        EXPECT_EQ(Status(server), S_OK);
+        server->Release();
+        read->Release();
+        auto dnsSdLines = [&] {
+            std::size_t n = 0;
+            std::istringstream log(vistrel_test::ReadText(m_hostDir + "/host.log"));
+            for (std::string line; std::getline(log, line);)
+                if (line.find("DNS-SD: ") != std::string::npos) ++n;
+            return n;
+        };
+        // An advertisement the daemon confirms is logged once it is established.
+        if (c.lines) Eventually([&] { return dnsSdLines() == c.lines; });
+        EXPECT_EQ(dnsSdLines(), c.lines) << vistrel_test::ReadText(m_hostDir + "/host.log");
+        Kill();
+    }
 }
 
 }  // namespace

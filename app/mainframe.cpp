@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 
@@ -18,11 +19,14 @@
 #include "outputpane/outputpane.h"
 #include "resources/icons_main.h"
 #include "serverpane/commandids.h"
+#include "serverpane/hostkeys.h"
 #include "serverpane/opcitemctrls.h"
 #include "serverpane/serverpane.h"
 
 namespace {
 constexpr int kServerPaneWidth = 300;
+// Run Servers Out of Process, kept between sessions.
+const QString kOutOfProcessKey = QStringLiteral("Settings/RunServersOutOfProcess");
 }  // namespace
 
 CMainFrame::CMainFrame(CBrindlexHDAApp* pApp) : m_pApp(pApp) {
@@ -50,6 +54,8 @@ CMainFrame::~CMainFrame() {
 
 int CMainFrame::OnCreate() {
     m_pToolBar = new CEditBar;  // not yet placed
+    if (QSettings().value(kOutOfProcessKey, false).toBool())
+        m_bServersOutOfProcess = serverpane::SetServersOutOfProcess(true);
 
     CreateMenus();
     CreateAccelerators();
@@ -293,6 +299,13 @@ void CMainFrame::OnViewStatusBar() {
 
 bool CMainFrame::IsStatusBarShown() const {
     return m_wndStatusBar && !m_wndStatusBar->isHidden();
+}
+
+void CMainFrame::OnServerOutOfProcess() {
+    const bool bOn = !m_bServersOutOfProcess;
+    if (!serverpane::SetServersOutOfProcess(bOn)) return;
+    m_bServersOutOfProcess = bOn;
+    QSettings().setValue(kOutOfProcessKey, bOn);
 }
 
 void CMainFrame::OnAppAbout() {

@@ -47,6 +47,8 @@ public:
     void OnAppAbout() override;
     void OnFileNew() override;
     void OnFileSave() override;
+    void OnServerOutOfProcess() override;
+    bool IsServerOutOfProcess() const override { return m_bServersOutOfProcess; }
 
     QAction* GetCommandAction(int nId) const;
     QWidget* GetActivePane() const { return m_pActivePane; }
@@ -78,6 +80,7 @@ private:
     void ActivateOtherPane();
 
     CBrindlexHDAApp* m_pApp;
+    bool m_bServersOutOfProcess = false;   // kept in the settings
     COutputPane* m_pOutputPane = nullptr;  // not owned
     QWidget* m_pActivePane = nullptr;
     QMenu* m_pFunctionMenu = nullptr;

@@ -402,6 +402,14 @@ void InstallRemoteActivator(const ClientOptions& options) {
     com::SetLocalActivator(&LocalActivate);
 }
 
+void SetIsolate(bool isolate) {
+    {
+        std::lock_guard lock(State().mutex);
+        State().options.isolate = isolate;
+    }
+    com::SetLocalActivator(&LocalActivate);
+}
+
 void ShutdownClient() {
     ClientState& st = State();
     LoopThread* loop;

@@ -62,6 +62,9 @@ struct ClientOptions {
 // CLSCTX_LOCAL_SERVER but not CLSCTX_INPROC_SERVER (or any, when isolating) runs the class in a
 // surrogate process of its own on this computer, reached over a Unix socket pair.
 void InstallRemoteActivator(const ClientOptions& options = {});
+// Turns ClientOptions::isolate on or off for the activations from now on, keeping the other options,
+// and installs the local activator that carries it out.
+void SetIsolate(bool isolate);
 // How the client decides about a host's certificate, on the thread that activates. firstContact: a
 // host with no line in known-hosts yet, by its "host:port" and fingerprint; true pins the fingerprint
 // and connects, false refuses (E_ACCESSDENIED) with nothing pinned. Without it the host is pinned

@@ -8,6 +8,7 @@ inline constexpr int ID_SERVER_DISCONNECT = 61211;
 inline constexpr int ID_SERVER_ADDITEMS = 32780;
 inline constexpr int ID_SERVER_DELETEITEMS = 32790;
 inline constexpr int ID_SERVER_STATUS = 32804;
+inline constexpr int ID_SERVER_OUTOFPROCESS = 32880;
 
 // Function menu, toolbar, item list pop-up.
 inline constexpr int ID_FUNCTION_READRAW = 32792;

@@ -68,6 +68,14 @@ constexpr Command kCommands[] = {
      .nImage = 2,
      .rule = R::ServerNode,
      .handler = &CServerPane::OnServerStatus},
+    {.nId = ID_SERVER_OUTOFPROCESS,
+     .menu = M::Server,
+     .bSeparatorBefore = true,
+     .pszCaption = "Run Servers Out of &Process",
+     .pszPrompt = "Run the servers of this computer in processes of their own, so that a crashing server "
+                  "cannot take the client with it",
+     .handler = &IFrameCommands::OnServerOutOfProcess,
+     .pfnChecked = &IFrameCommands::IsServerOutOfProcess},
 
     // The Function menu, which is also the item list's context menu.
     {.nId = ID_FUNCTION_READRAW,

@@ -28,6 +28,8 @@ public:
     virtual void OnAppAbout() = 0;
     virtual void OnFileNew() = 0;
     virtual void OnFileSave() = 0;
+    virtual void OnServerOutOfProcess() = 0;
+    virtual bool IsServerOutOfProcess() const = 0;
 
 protected:
     ~IFrameCommands() = default;

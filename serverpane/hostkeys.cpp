@@ -33,6 +33,15 @@ void InstallRemoteClient() {
     InstallHostKeyQuestions();
 }
 
+bool SetServersOutOfProcess(bool bOn) {
+#if VISTREL_HAVE_REMOTE
+    vistrel::remote::SetIsolate(bOn);
+    return true;
+#else
+    return !bOn;
+#endif
+}
+
 void UninstallHostKeyQuestions() {
 #if VISTREL_HAVE_REMOTE
     vistrel::remote::SetHostKeyPrompt({});

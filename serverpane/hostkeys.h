@@ -10,5 +10,9 @@ namespace serverpane {
 void InstallRemoteClient();
 void InstallHostKeyQuestions();
 void UninstallHostKeyQuestions();
+// Runs this computer's in-process servers out of process, each in a surrogate of its own (as
+// VISTREL_ISOLATE=1 does), for the connections made from now on. False where the remote layer is not
+// built.
+bool SetServersOutOfProcess(bool bOn);
 
 }  // namespace serverpane

@@ -8,7 +8,9 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +23,7 @@
 #include "app/editbar.h"
 #include "app/mainframe.h"
 #include "com/objbase.h"
+#include "dialogs/dlgkit.h"
 #include "outputpane/options.h"
 #include "outputpane/outputpane.h"
 #include "resources/uikit.h"
@@ -29,6 +32,10 @@
 #include "serverpane/opcitemctrls.h"
 #include "serverpane/serverpane.h"
 #include "tests/plugins/recording_control.h"
+#ifdef VISTREL_HOST_PATH
+#include "remote/remote.h"
+#include "tests/com/store_fixture.h"
+#endif
 #include "tests/serverpane/message_recorder.h"
 
 void PrintTo(const QString& s, std::ostream* os);
@@ -118,7 +125,7 @@ TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
     EXPECT_EQ(MenuTexts(MenuNamed("&File")), (QStringList{"&Options", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&Server")),
               (QStringList{"&Connect", "Connect &Remote", "&Disconnect", "&Add Items",
-                           "De&lete Selected Items", "&Server Status"}));
+                           "De&lete Selected Items", "&Server Status", "-", "Run Servers Out of &Process"}));
     EXPECT_EQ(MenuTexts(MenuNamed("F&unction")),
               (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "-", "&Insert",
                            "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
@@ -507,6 +514,97 @@ TEST_F(MainFrameWithServers, ClosingTheMainWindowReleasesEveryServer) {
     EXPECT_EQ(noAsync->OutstandingReferences(), 0);
     EXPECT_EQ(full->LiveObjects() + noAsync->LiveObjects(), 0);
 }
+
+#ifdef VISTREL_HOST_PATH
+// Run Servers Out of Process: a checkable Server command kept in the settings. With it on, a server
+// that aborts inside ReadRaw costs only its own connection: the read fails as a lost connection does
+// and the client goes on with another server.
+TEST_F(MainFrameWithServers, ServersRunOutOfProcessSurviveACrashingServer) {
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    vistrel_test::ScopedEnv crash("HDATEST_ABORT_READRAW", std::string("HdaTest.NoAsync.1"));
+    vistrel::remote::ClientOptions options;
+    options.surrogate = VISTREL_HOST_PATH;
+    vistrel::remote::InstallRemoteActivator(options);
+
+    QAction* option = frame->GetCommandAction(ID_SERVER_OUTOFPROCESS);
+    ASSERT_NE(option, nullptr);
+    EXPECT_TRUE(option->isCheckable());
+    EXPECT_FALSE(option->isChecked());
+    EXPECT_EQ(ToolButton(ID_SERVER_OUTOFPROCESS), nullptr);
+    option->trigger();
+    EXPECT_TRUE(option->isChecked());
+    EXPECT_TRUE(QSettings().value("Settings/RunServersOutOfProcess").toBool());
+
+    // The next start reads the setting and runs servers out of process from the outset.
+    theApp.reset();
+    com::ResetRuntimeForTests();
+    Register();
+    vistrel::remote::InstallRemoteActivator(options);  // isolation off again
+    theApp = std::make_unique<CBrindlexHDAApp>();
+    ASSERT_TRUE(theApp->InitInstance());
+    frame = theApp->GetMainWnd();
+    pane = frame->GetServerPane();
+    option = frame->GetCommandAction(ID_SERVER_OUTOFPROCESS);
+    EXPECT_TRUE(option->isChecked());
+
+    ScopedControl full(CLSID_HdaTestRecording);
+    ScopedControl noAsync(CLSID_HdaTestNoAsync);
+    frame->GetServerCombo()->setCurrentIndex(0);  // HdaTest.NoAsync.1
+    frame->RouteCommand(ID_SERVER_CONNECT);
+    CHDAServer* crashing = pane->FindServer(pane->GetSelectedServerKey());
+    ASSERT_NE(crashing, nullptr) << U8(messages->seen.empty() ? u"" : messages->seen[0].text) << " "
+                                 << pane->m_mapServers.size();
+    EXPECT_EQ(noAsync->ServersCreated(), 0);  // in a surrogate, not here
+    LPWSTR ids[] = {const_cast<LPWSTR>(u"Plant.Status")};
+    OPCHANDLE client = 1, *handles = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(crashing->m_pServer->GetItemHandles(1, ids, &client, &handles, &errors), S_OK);
+    pane->m_strCurrentServer = pane->GetSelectedServerKey();
+    crashing->AddItemToServer(u"Plant.Status", handles[0]);
+    CoTaskMemFree(handles);
+    CoTaskMemFree(errors);
+    ASSERT_EQ(pane->GetItemList()->count(), 1);
+    pane->GetItemList()->selectAll();
+    QTimer::singleShot(0, [] {
+        if (QWidget* d = QApplication::activeModalWidget()) dlg::GetDlgItem<QPushButton>(d, IDOK)->click();
+    });
+    messages->seen.clear();
+    pane->OnReadRaw();
+    EXPECT_EQ(messages->Texts(),
+              (std::vector<std::u16string>{u"ReadRaw Failed, Function returned: 0x80010108"}));
+
+    // The client goes on: another server connects and answers.
+    messages->seen.clear();
+    frame->GetServerCombo()->setCurrentIndex(1);  // HdaTest.Recording.1
+    frame->RouteCommand(ID_SERVER_CONNECT);
+    CHDAServer* healthy = pane->FindServer(pane->GetSelectedServerKey());
+    ASSERT_NE(healthy, nullptr);
+    ASSERT_NE(healthy, crashing);
+    OPCHDA_SERVERSTATUS status{};
+    FILETIME *now = nullptr, *start = nullptr;
+    WORD major, minor, build;
+    DWORD maxValues;
+    LPWSTR text = nullptr, vendor = nullptr;
+    EXPECT_EQ(healthy->m_pServer->GetHistorianStatus(&status, &now, &start, &major, &minor, &build,
+                                                     &maxValues, &text, &vendor),
+              S_OK);
+    CoTaskMemFree(now);
+    CoTaskMemFree(start);
+    CoTaskMemFree(text);
+    CoTaskMemFree(vendor);
+    EXPECT_EQ(full->ServersCreated(), 0);
+    EXPECT_TRUE(messages->seen.empty());
+
+    // Off again, and kept so.
+    option->trigger();
+    EXPECT_FALSE(option->isChecked());
+    EXPECT_FALSE(QSettings().value("Settings/RunServersOutOfProcess").toBool());
+    theApp.reset();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+}
+#endif
 
 #ifdef VISTREL_SIMULATION_PATH
 // The simulation historian, registered as scripts/run.sh registers it.

@@ -1,5 +1,6 @@
 // Connect Remote against a real host on loopback (TLS, the runtime's remote activator): the question
-// on first contact with a host, a changed host key, and a session with the recording test server.
+// on first contact with a host, a changed host key, and a session with the recording test server
+// driven through the dialogs as a user drives it.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 
 #include "com/objbase.h"
 #include "com/text.h"
+#include "dialogs/additem.h"
 #include "dialogs/dlgkit.h"
 #include "remote/remote.h"
 #include "serverpane/commandids.h"
@@ -21,6 +23,7 @@
 #include "tests/plugins/recording_control.h"
 #include "tests/serverpane/fake_frame.h"
 #include "tests/serverpane/message_recorder.h"
+#include "tests/serverpane/update_drivers.h"
 
 namespace {
 
@@ -53,12 +56,17 @@ protected:
         vistrel::remote::InstallRemoteActivator(client);
         serverpane::InstallHostKeyQuestions();
         pane = std::make_unique<CServerPane>();
+        output = std::make_unique<COutputPane>();
+        output->SetServerPane(pane.get());
+        pane->SetOutputPane(output.get());
         pane->m_pMainFrame = &frame;
         frame.pane = pane.get();
         pane->InitComAndDiscoverServers();
     }
     void TearDown() override {
         frame.pane = nullptr;
+        output->SetServerPane(nullptr);
+        output.reset();
         pane.reset();
         serverpane::UninstallHostKeyQuestions();
         vistrel::remote::ShutdownClient();
@@ -82,6 +90,7 @@ protected:
     MessageRecorder messages;
     FakeFrame frame;
     std::unique_ptr<CServerPane> pane;
+    std::unique_ptr<COutputPane> output;
     std::unique_ptr<vistrel::remote::Host> m_host;
     std::string m_hostDir, m_clientDir, m_fingerprint;
     std::optional<vistrel_test::ScopedEnv> m_configEnv;
@@ -173,7 +182,9 @@ std::vector<QString> RunServerStatus(CServerPane& pane) {
     return shown;
 }
 
-TEST_F(RemoteHost, ByDnsNameStatusThenDisconnectReleasesTheServerOnTheHost) {
+TEST_F(RemoteHost, ByDnsNameAddItemsReadRawInsertStatusThenDisconnectReleasesTheServerOnTheHost) {
+    using readtest::Arm;
+    using readtest::Press;
     ScopedControl control(CLSID_HdaTestRecording);
     const std::u16string computer = Computer("localhost");
     pane->ConnectRemoteServer(computer, kProgId);
@@ -181,6 +192,42 @@ TEST_F(RemoteHost, ByDnsNameStatusThenDisconnectReleasesTheServerOnTheHost) {
     EXPECT_EQ(messages.seen.size(), 1u);  // the question on first contact
     EXPECT_EQ(KnownHosts(), "localhost:" + std::to_string(m_host->Port()) + " " + m_fingerprint + "\n");
     EXPECT_EQ(pane->GetServerTree()->topLevelItem(0)->text(0), QString::fromStdU16String(computer));
+
+    // Add Items: the ids typed travel to the server on the host, which gives their handles.
+    Arm<CAddItem>([](CAddItem& d) {
+        for (const char* id : {"Plant.Status", "Sinusoid"}) {
+            d.GetItemIdEdit()->setText(QString::fromLatin1(id));
+            d.GetAddButton()->click();
+        }
+        Press(&d, IDOK);
+    });
+    pane->OnAddItems();
+    COPCItemListCtrl* list = pane->GetItemList();
+    ASSERT_EQ(list->count(), 2);
+    const auto handles = control->CallsTo("IOPCHDA_Server::GetItemHandles");
+    ASSERT_FALSE(handles.empty());
+    EXPECT_EQ(handles.back().itemIds, (Texts{u"Plant.Status", u"Sinusoid"}));
+
+    // Read Raw of both, shown one tab per item.
+    list->selectAll();
+    Arm<CReadRawDlg>([](CReadRawDlg& d) { Press(&d, IDOK); });
+    pane->OnReadRaw();
+    const auto reads = control->CallsTo("IOPCHDA_SyncRead::ReadRaw");
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].count, 2u);
+    ASSERT_NE(output->GetTabCtrl(), nullptr);
+    EXPECT_EQ(output->GetTabCtrl()->GetItemCount(), 2);
+
+    // An Insert of one value into the first item.
+    list->clearSelection();
+    list->item(0)->setSelected(true);
+    updatetest::ArmInsert({{"42", updatetest::Local(2009, 2, 24, 10, 0, 0)}});
+    pane->OnInsert();
+    const auto inserts = control->CallsTo("IOPCHDA_SyncUpdate::Insert");
+    ASSERT_EQ(inserts.size(), 1u);
+    ASSERT_EQ(inserts[0].values.size(), 1u);
+    EXPECT_EQ(inserts[0].values[0].text, u"42");
+    EXPECT_EQ(inserts[0].serverHandles.size(), 1u);
 
     const std::vector<QString> status = RunServerStatus(*pane);
     ASSERT_EQ(status.size(), 2u);

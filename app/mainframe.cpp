@@ -216,7 +216,7 @@ BOOL CMainFrame::CreateStatusBar() {
     m_pTimeBasisPane->setFrameShape(QFrame::Panel);
     m_pTimeBasisPane->setFrameShadow(QFrame::Sunken);
     m_pTimeBasisPane->setAlignment(Qt::AlignCenter);
-    m_wndStatusBar->insertPermanentWidget(0, m_pTimeBasisPane);
+    m_wndStatusBar->insertPermanentWidget(1, m_pTimeBasisPane);  // after the message pane
     UpdateTimeBasisPane();
     auto* pMinute = new QTimer(this);
     connect(pMinute, &QTimer::timeout, this, &CMainFrame::UpdateTimeBasisPane);

@@ -347,6 +347,7 @@ TEST_F(UpdatesThroughTheWindow, EveryTimeShownAndTypedFollowsTheTimeBasisAcrossA
     // Another basis shows the same instants again at once.
     utc->trigger();
     EXPECT_EQ(frame->GetTimeBasisPane()->text(), "UTC");
+    Shot(frame, "u6-time-basis-utc");
     EXPECT_EQ(tabTimes(), (QStringList{"2009/03/28 23:30:00.000", "2009/03/29 02:00:00.000"}));
     local->trigger();  // winter's offset for both
     EXPECT_EQ(tabTimes(), (QStringList{"2009/03/29 00:30:00.000", "2009/03/29 03:00:00.000"}));

@@ -1,6 +1,7 @@
 #include "app/mainframe.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
@@ -11,6 +12,7 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "app/brindlexapp.h"
 #include "app/editbar.h"
@@ -27,6 +29,30 @@ namespace {
 constexpr int kServerPaneWidth = 300;
 // Run Servers Out of Process, kept between sessions.
 const QString kOutOfProcessKey = QStringLiteral("Settings/RunServersOutOfProcess");
+
+// The time basis in the settings.
+constexpr char kTimeBasisKey[] = "Settings/Time Basis";
+struct BasisName {
+    client::TimeBasis basis;
+    const char* pszName;
+};
+constexpr BasisName kBasisNames[] = {
+    {client::TimeBasis::LocalCurrentBias, "Local"},
+    {client::TimeBasis::LocalAtInstant, "Local at each instant"},
+    {client::TimeBasis::Utc, "UTC"},
+};
+
+client::TimeBasis StoredTimeBasis() {
+    const QString name = QSettings().value(QLatin1String(kTimeBasisKey)).toString();
+    for (const BasisName& b : kBasisNames)
+        if (name == QLatin1String(b.pszName)) return b.basis;
+    return client::TimeBasis::LocalCurrentBias;  // none stored, or a name this client does not know
+}
+
+void StoreTimeBasis(client::TimeBasis basis) {
+    for (const BasisName& b : kBasisNames)
+        if (b.basis == basis) QSettings().setValue(QLatin1String(kTimeBasisKey), QLatin1String(b.pszName));
+}
 }  // namespace
 
 CMainFrame::CMainFrame(CBrindlexHDAApp* pApp) : m_pApp(pApp) {
@@ -56,6 +82,7 @@ int CMainFrame::OnCreate() {
     m_pToolBar = new CEditBar;  // not yet placed
     if (QSettings().value(kOutOfProcessKey, false).toBool())
         m_bServersOutOfProcess = serverpane::SetServersOutOfProcess(true);
+    m_timeBasis = StoredTimeBasis();
 
     CreateMenus();
     CreateAccelerators();
@@ -120,6 +147,10 @@ QAction* CMainFrame::MakeAction(int nId) {
         if (pCommand->pszPrompt) pAction->setStatusTip(QString::fromLatin1(pCommand->pszPrompt));
         if (pCommand->pszTooltip) pAction->setToolTip(QString::fromLatin1(pCommand->pszTooltip));
         if (pCommand->pfnChecked) pAction->setCheckable(true);
+        if (pCommand->bRadio) {
+            if (!m_pRadioGroup) m_pRadioGroup = new QActionGroup(this);
+            m_pRadioGroup->addAction(pAction);
+        }
     }
     pAction->setObjectName(QStringLiteral("Command%1").arg(nId));
     connect(pAction, &QAction::triggered, this, [this, nId] { RouteCommand(nId); });
@@ -184,6 +215,17 @@ BOOL CMainFrame::CreateStatusBar() {
         m_wndStatusBar->addPermanentWidget(pPane);
         m_pIndicators[i] = pPane;
     }
+    // The time basis in a pane of its own, before the indicators; its offset is read again each minute.
+    m_pTimeBasisPane = new QLabel;
+    m_pTimeBasisPane->setObjectName(QStringLiteral("TimeBasisPane"));
+    m_pTimeBasisPane->setFrameShape(QFrame::Panel);
+    m_pTimeBasisPane->setFrameShadow(QFrame::Sunken);
+    m_pTimeBasisPane->setAlignment(Qt::AlignCenter);
+    m_wndStatusBar->insertPermanentWidget(1, m_pTimeBasisPane);  // after the message pane
+    UpdateTimeBasisPane();
+    auto* pMinute = new QTimer(this);
+    connect(pMinute, &QTimer::timeout, this, &CMainFrame::UpdateTimeBasisPane);
+    pMinute->start(60 * 1000);
     setStatusBar(m_wndStatusBar);
     return TRUE;
 }
@@ -279,12 +321,30 @@ void CMainFrame::RouteCommand(int nId) {
 
 void CMainFrame::UpdateCommandUI() {
     if (m_bClosing) return;
+    UpdateTimeBasisPane();  // the offset may have changed since
     for (auto& [nId, pAction] : m_actions) {
         pAction->setEnabled(IsCommandEnabled(nId));
         const cmd::Command* pCommand = cmd::FindCommand(nId);
         if (pCommand && pCommand->pfnChecked)
             pAction->setChecked((static_cast<const IFrameCommands*>(this)->*pCommand->pfnChecked)());
     }
+}
+
+// ---- The time basis ----
+
+void CMainFrame::SetTimeBasis(client::TimeBasis basis) {
+    const bool bChanged = basis != m_timeBasis;
+    m_timeBasis = basis;
+    StoreTimeBasis(basis);
+    UpdateTimeBasisPane();
+    if (bChanged && m_pOutputPane) m_pOutputPane->OnTimeBasisChanged();
+}
+
+void CMainFrame::UpdateTimeBasisPane() {
+    if (!m_pTimeBasisPane) return;
+    const QString text = QString::fromStdU16String(client::TimeBasisText(m_timeBasis));
+    m_pTimeBasisPane->setText(text);
+    m_pTimeBasisPane->setToolTip(QStringLiteral("Times are shown and read as: ") + text);
 }
 
 // ---- The frame's own commands ----

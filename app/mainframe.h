@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <map>
 
+#include "client/timetext.h"
 #include "com/types.h"
 #include "serverpane/commands.h"
 #include "serverpane/mainframelink.h"
@@ -15,6 +16,7 @@ class CBrindlexHDAApp;
 class CEditBar;
 class COutputPane;
 class CServerPane;
+class QActionGroup;
 class QLabel;
 class QSplitter;
 class QStatusBar;
@@ -37,6 +39,7 @@ public:
     bool IsCommandEnabled(int nId) const override;
     QString GetCommandPrompt(int nId) const override;
     void UpdateCommandUI() override;
+    client::TimeBasis GetTimeBasis() const override { return m_timeBasis; }
 
     // IFrameCommands: the frame's own commands and those of the application object.
     void OnAppExit() override;
@@ -49,6 +52,19 @@ public:
     void OnFileSave() override;
     void OnServerOutOfProcess() override;
     bool IsServerOutOfProcess() const override { return m_bServersOutOfProcess; }
+    void OnViewTimeLocal() override { SetTimeBasis(client::TimeBasis::LocalCurrentBias); }
+    void OnViewTimeInstant() override { SetTimeBasis(client::TimeBasis::LocalAtInstant); }
+    void OnViewTimeUtc() override { SetTimeBasis(client::TimeBasis::Utc); }
+    bool IsTimeLocal() const override { return m_timeBasis == client::TimeBasis::LocalCurrentBias; }
+    bool IsTimeInstant() const override { return m_timeBasis == client::TimeBasis::LocalAtInstant; }
+    bool IsTimeUtc() const override { return m_timeBasis == client::TimeBasis::Utc; }
+
+    // The basis every timestamp is shown and read on: kept in the settings, shown in its status-bar
+    // pane, and applied at once to what the output pane shows.
+    void SetTimeBasis(client::TimeBasis basis);
+    QLabel* GetTimeBasisPane() const { return m_pTimeBasisPane; }
+    // The pane's text again, with the offset in force now.
+    void UpdateTimeBasisPane();
 
     QAction* GetCommandAction(int nId) const;
     QWidget* GetActivePane() const { return m_pActivePane; }
@@ -86,6 +102,9 @@ private:
     QMenu* m_pFunctionMenu = nullptr;
     QLabel* m_pMessagePane = nullptr;
     QLabel* m_pIndicators[3] = {};
+    QLabel* m_pTimeBasisPane = nullptr;
+    QActionGroup* m_pRadioGroup = nullptr;  // the checked commands shown as radio items
+    client::TimeBasis m_timeBasis = client::TimeBasis::LocalCurrentBias;
     std::map<int, QAction*> m_actions;
     bool m_bClosing = false;
 };

@@ -87,6 +87,20 @@ void ModifiedSet::Release() {
     m_dwRequested = 0;
 }
 
+std::u16string FormatEditType(OPCHDA_EDITTYPE editType) {
+    switch (editType) {
+        case OPCHDA_INSERT:
+            return u"Insert";
+        case OPCHDA_REPLACE:
+            return u"Replace";
+        case OPCHDA_INSERTREPLACE:
+            return u"Insert/Replace";
+        case OPCHDA_DELETE:
+            return u"Delete";
+    }
+    return com::FormatW(u"Unknown (%d)", {static_cast<int>(editType)});
+}
+
 ModifiedOutcome ReadModified(IOPCHDA_SyncRead* pSyncRead, TimeArg start, TimeArg end, DWORD dwMaxValues,
                              std::span<const OPCHANDLE> handles, TimeBasis basis) {
     ModifiedOutcome out;

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 
 #include "client/message.h"
 #include "client/reads.h"
@@ -47,6 +48,9 @@ struct ModifiedOutcome {
     FILETIME ftStartAfter{0, 0};
     FILETIME ftEndAfter{0, 0};
 };
+
+// The name of an edit type: "Insert", "Replace", "Insert/Replace", "Delete", or "Unknown (n)".
+std::u16string FormatEditType(OPCHDA_EDITTYPE editType);
 
 ModifiedOutcome ReadModified(IOPCHDA_SyncRead* pSyncRead, TimeArg start, TimeArg end, DWORD dwMaxValues,
                              std::span<const OPCHANDLE> handles,

@@ -183,4 +183,25 @@ std::u16string FormatShortTimestamp(FILETIME ftUtc, TimeBasis basis) {
                          unsigned(st.wMinute), unsigned(st.wSecond)});
 }
 
+std::u16string FormatUtcOffset(LONG biasMinutes) {
+    const long offset = -static_cast<long>(biasMinutes);
+    const unsigned long magnitude = static_cast<unsigned long>(offset < 0 ? -offset : offset);
+    std::u16string text = u"UTC";
+    text += offset < 0 ? u'\u2212' : u'+';
+    text += com::FormatW(u"%02u:%02u", {unsigned(magnitude / 60), unsigned(magnitude % 60)});
+    return text;
+}
+
+std::u16string TimeBasisText(TimeBasis basis) {
+    switch (basis) {
+        case TimeBasis::LocalCurrentBias:
+            return u"Local, " + FormatUtcOffset(com::CurrentBiasMinutes()) + u" now";
+        case TimeBasis::LocalAtInstant:
+            return u"Local (offset of each instant), " + FormatUtcOffset(com::CurrentBiasMinutes()) + u" now";
+        case TimeBasis::Utc:
+            break;
+    }
+    return u"UTC";
+}
+
 }  // namespace client

@@ -78,4 +78,10 @@ std::u16string FormatTimestamp(FILETIME ftUtc, TimeBasis basis = TimeBasis::Loca
 // gives kInvalidTimestampText followed by the raw value in hexadecimal.
 std::u16string FormatShortTimestamp(FILETIME ftUtc, TimeBasis basis = TimeBasis::LocalCurrentBias);
 
+// An offset from UTC as "UTC+01:00" or "UTC−05:00" (a minus sign) of a bias (local = UTC - bias).
+std::u16string FormatUtcOffset(LONG biasMinutes);
+// The basis in force with the offset in force now, as the status bar shows it: "Local, UTC−05:00 now",
+// "Local (offset of each instant), UTC+01:00 now", "UTC".
+std::u16string TimeBasisText(TimeBasis basis);
+
 }  // namespace client

@@ -150,6 +150,7 @@ int CDataGeneratorDlg::exec() {
 void CDataGeneratorDlg::OnInitDialog() {
     const int third = m_pList->ClientWidth() / 3;
     for (int c = 0; c < 3; ++c) m_pList->header()->resizeSection(c, third);
+    m_start.basis = m_timeBasis;
     const std::int64_t now = dlg::NowSeconds();
     m_timeStart = now;
     m_start.SetDate(now);

@@ -56,6 +56,7 @@ public:
     int exec() override;
 
     CInsertDlg* m_pOwner = nullptr;  // set before exec(); receives the rows on OK
+    client::TimeBasis m_timeBasis = client::TimeBasis::LocalCurrentBias;  // of the start boxes
 
     // Bound to the boxes.
     double m_dInitialValue = 1.0;

@@ -56,6 +56,7 @@ int CDeleteRawDlg::exec() {
 void CDeleteRawDlg::OnInitDialog() {
     // The start ten minutes back with its own date, so that just after midnight the range still runs
     // forward (yesterday 23:55 to today 00:05) rather than from 23:55 today.
+    m_start.basis = m_end.basis = m_timeBasis;
     const std::int64_t now = dlg::NowSeconds();
     m_timeStart = now - 600;
     m_timeEnd = now;

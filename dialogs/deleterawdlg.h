@@ -19,6 +19,8 @@ public:
     // Results after OK: local time texts.
     std::u16string m_strStartTime;
     std::u16string m_strEndTime;
+    // The clock the time boxes show and the time texts are read on; set by the caller.
+    client::TimeBasis m_timeBasis = client::TimeBasis::LocalCurrentBias;
 
     // Bound to the clock boxes and the milliseconds boxes.
     std::int64_t m_timeStart = 0;  // seconds since 1970, UTC

@@ -121,20 +121,20 @@ void SetCellText(QTreeWidget* pList, int nRow, int nColumn, const QString& text)
 }
 
 namespace {
-bool LocalOf(std::int64_t utcSeconds, SYSTEMTIME* st) {
+bool LocalOf(std::int64_t utcSeconds, SYSTEMTIME* st, client::TimeBasis basis) {
     const auto ticks = static_cast<ULONGLONG>(utcSeconds) * com::kTicksPerSecond + com::kFileTimeUnixEpoch;
-    return client::UtcToDisplaySystemTime(ticks, st);
+    return client::UtcToDisplaySystemTime(ticks, st, basis);
 }
 }  // namespace
 
 void MomentBoxes::SetDate(std::int64_t utcSeconds) const {
     SYSTEMTIME st{};
-    if (pDate && LocalOf(utcSeconds, &st)) pDate->setDate(QDate(st.wYear, st.wMonth, st.wDay));
+    if (pDate && LocalOf(utcSeconds, &st, basis)) pDate->setDate(QDate(st.wYear, st.wMonth, st.wDay));
 }
 
 void MomentBoxes::SetClock(std::int64_t utcSeconds) const {
     SYSTEMTIME st{};
-    if (pTime && LocalOf(utcSeconds, &st)) pTime->setTime(QTime(st.wHour, st.wMinute, st.wSecond));
+    if (pTime && LocalOf(utcSeconds, &st, basis)) pTime->setTime(QTime(st.wHour, st.wMinute, st.wSecond));
 }
 
 std::u16string MomentBoxes::TimeText(unsigned nMs) const {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "client/timetext.h"
 #include "com/types.h"
 
 class QDateEdit;
@@ -134,8 +135,10 @@ struct MomentBoxes {
     QDateEdit* pDate = nullptr;
     QTimeEdit* pTime = nullptr;
     QLineEdit* pMs = nullptr;
+    // The clock the boxes show and their time text is read on.
+    client::TimeBasis basis = client::TimeBasis::LocalCurrentBias;
 
-    // The local moment of a UTC instant (seconds since 1970); the milliseconds box is left alone.
+    // The moment of a UTC instant (seconds since 1970) on the basis; the milliseconds box is left alone.
     void SetDate(std::int64_t utcSeconds) const;
     void SetClock(std::int64_t utcSeconds) const;
     // The time text of the boxes with the given milliseconds (already validated).

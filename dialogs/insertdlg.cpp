@@ -85,6 +85,7 @@ DWORD CInsertDlg::QualityOfText(std::u16string_view strQuality) {
 }
 
 void CInsertDlg::OnInitDialog() {
+    m_moment.basis = m_timeBasis;
     if (m_bReplace) {
         setWindowTitle(QStringLiteral("Replace"));
         m_pOk->setText(QStringLiteral("Replace"));
@@ -144,6 +145,7 @@ void CInsertDlg::OnRemoveData() {
 void CInsertDlg::OnDataGenerator() {
     CDataGeneratorDlg dlg;
     dlg.m_pOwner = this;
+    dlg.m_timeBasis = m_timeBasis;
     dlg.exec();
 }
 
@@ -172,10 +174,11 @@ void CInsertDlg::OnOK() {
         qualities.reserve(static_cast<std::size_t>(total));
         for (int r = 0; r < nRows; ++r) {
             const dlg::DataRow& row = rows.Row(r);
-            // Local to UTC with the bias in force now, whatever the season of the row's own date.
+            // To UTC on the dialog's basis (by default the bias in force now, whatever the season of
+            // the row's own date).
             const FILETIME ftLocal = U64ToFileTime(row.localTicks);
             FILETIME ftUtc{};
-            if (!client::DisplayToUtc(ftLocal, client::TimeBasis::LocalCurrentBias, &ftUtc)) {
+            if (!client::DisplayToUtc(ftLocal, m_timeBasis, &ftUtc)) {
                 hda::ShowMessage(this,
                                  com::FormatW(u"Row %i: the local time %s has no UTC time; the row cannot be "
                                               u"written.",

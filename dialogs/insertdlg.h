@@ -29,6 +29,8 @@ public:
     bool m_bReplace = false;
     bool m_bInsertReplace = false;  // ignored when m_bReplace is set
     LONG m_nItemCount = 0;          // the number n of selected items
+    // The clock the time boxes show and the time texts are read on; set by the caller.
+    client::TimeBasis m_timeBasis = client::TimeBasis::LocalCurrentBias;
 
     // Bound to the boxes of the next row.
     std::u16string m_strValue = u"1";

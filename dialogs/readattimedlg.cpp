@@ -66,6 +66,7 @@ void CReadAtTimeDlg::OnInitDialog() {
         m_pListGroup->setTitle(QStringLiteral("Timestamps To Delete"));
         m_pOk->setText(QStringLiteral("Delete At Time"));
     }
+    m_moment.basis = m_timeBasis;
     m_timeDate = m_timeClock = dlg::NowSeconds();
     m_nMilliseconds = 0;
     UpdateData(false);
@@ -128,7 +129,7 @@ void CReadAtTimeDlg::OnOK() {
     for (int r = 0; r < nRows; ++r) {
         const QString text = m_pList->topLevelItem(r)->text(0);
         FILETIME ft{};
-        if (!client::TimeTextToFileTime(ui::ToU16(text), &ft)) {
+        if (!client::TimeTextToFileTime(ui::ToU16(text), &ft, m_timeBasis)) {
             hda::ShowMessage(this, com::FormatW(u"%s is not a moment that can be read.", {ui::ToU16(text)}),
                              ui::ToU16(windowTitle()), hda::MsgIcon::Exclamation);
             m_pList->setCurrentItem(m_pList->topLevelItem(r));

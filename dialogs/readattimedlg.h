@@ -26,6 +26,8 @@ public:
     // Set by the caller before exec().
     bool m_bDeleteMode = false;
     LONG m_nItemCount = 0;  // delete mode: the number n of selected items
+    // The clock the time boxes show and the time texts are read on; set by the caller.
+    client::TimeBasis m_timeBasis = client::TimeBasis::LocalCurrentBias;
 
     // Bound to the pickers and the milliseconds box.
     std::int64_t m_timeDate = 0;   // seconds since 1970, UTC

@@ -106,6 +106,7 @@ void CReadProcessedDlg::OnInitDialog() {
     CreateDropDowns();
 
     // As in Read Raw: the start boxes ten minutes back, date included; the end boxes now.
+    m_start.basis = m_end.basis = m_timeBasis;
     const std::int64_t now = dlg::NowSeconds();
     m_timeStart = now - 600;
     m_start.SetDate(m_timeStart);

@@ -35,6 +35,8 @@ public:
     // Results, meaningful after OK.
     std::u16string m_strStartTime;
     std::u16string m_strEndTime;
+    // The clock the time boxes show and the time texts are read on; set by the caller.
+    client::TimeBasis m_timeBasis = client::TimeBasis::LocalCurrentBias;
     LONG m_nResampleInterval = 10;
     FILETIME m_ftResampleInterval{0, 0};  // signed 100-ns ticks
     // One aggregate id per row of the item list, in row order; set on OK.

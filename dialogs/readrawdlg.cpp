@@ -76,6 +76,13 @@ int CReadRawDlg::exec() {
 void CReadRawDlg::OnInitDialog() {
     // The start boxes show the moment ten minutes ago, its date included, so that the default range
     // is a range also just after midnight; the end boxes show now.
+    if (m_bModifiedMode) {
+        setWindowTitle(QStringLiteral("Read Modified"));
+        m_pOk->setText(QStringLiteral("Read Modified"));
+        m_pGetBounds->hide();
+        m_bGetBounds = FALSE;
+    }
+    m_start.basis = m_end.basis = m_timeBasis;
     const std::int64_t now = dlg::NowSeconds();
     m_timeStart = now - 600;
     m_start.SetDate(m_timeStart);

@@ -29,6 +29,11 @@ public:
     DWORD m_nMaxValues = 0;  // 0: no maximum
     BOOL m_bGetBounds = TRUE;
 
+    // Set by the caller: Read Modified takes the same range and maximum, and no bounds.
+    bool m_bModifiedMode = false;
+    // The clock the time boxes show and the time texts are read on; set by the caller.
+    client::TimeBasis m_timeBasis = client::TimeBasis::LocalCurrentBias;
+
     // Bound to the milliseconds boxes and the start clock time.
     UINT m_nStartMs = 0;
     UINT m_nEndMs = 0;

@@ -64,7 +64,7 @@ void CServerStatusDlg::OnInitDialog() {
 void CServerStatusDlg::QueryStatus() {
     const client::ServerStatus status =
         client::GetHistorianStatus(m_pServerPane ? m_pServerPane->GetHdaServer(m_strServerKey) : nullptr);
-    const client::StatusTexts texts = client::FormatServerStatus(status);
+    const client::StatusTexts texts = client::FormatServerStatus(status, m_timeBasis);
     m_strServerStatus = texts.serverStatus;
     m_strStatusString = texts.statusString;
     m_strCurrentTime = texts.currentTime;

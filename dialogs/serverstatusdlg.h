@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <string>
 
+#include "client/timetext.h"
 #include "com/types.h"
 #include "dialogs/dialoghost.h"
 
@@ -34,6 +35,7 @@ public:
     // Set by the caller.
     IDialogHost* m_pServerPane = nullptr;  // not owned
     std::u16string m_strServerKey;
+    client::TimeBasis m_timeBasis = client::TimeBasis::LocalCurrentBias;  // of the two times
 
     // One text per box, filled as the dialog opens.
     std::u16string m_strServerStatus;

@@ -37,6 +37,10 @@ QString CaptionText(const QString& itemId) {
 }  // namespace
 
 CMyTabCtrl::CMyTabCtrl(QWidget* parent, const QRect& geometry)
+    : CMyTabCtrl(parent, geometry,
+                 {QStringLiteral("Value"), QStringLiteral("Timestamp"), QStringLiteral("Quality")}) {}
+
+CMyTabCtrl::CMyTabCtrl(QWidget* parent, const QRect& geometry, const QStringList& columns)
     : QWidget(parent), m_font(ui::PaneFont()), m_pTabBar(new CCompactTabBar(this)), m_pValueList(nullptr) {
     setGeometry(geometry);
     setObjectName(QStringLiteral("IDC_TAB_CTRL"));
@@ -54,10 +58,8 @@ CMyTabCtrl::CMyTabCtrl(QWidget* parent, const QRect& geometry)
     m_pValueList = new COutputList(this);
     m_pValueList->setFont(m_font);
     m_pValueList->setGeometry(rect().adjusted(kListLeft, kListTop, -kListRight, -kListBottom));
-    const int third = m_pValueList->ClientWidth() / 3;
-    m_pValueList->InsertColumn(0, QStringLiteral("Value"), third);
-    m_pValueList->InsertColumn(1, QStringLiteral("Timestamp"), third);
-    m_pValueList->InsertColumn(2, QStringLiteral("Quality"), third);
+    const int share = m_pValueList->ClientWidth() / static_cast<int>(std::max<qsizetype>(columns.size(), 1));
+    for (int i = 0; i < columns.size(); ++i) m_pValueList->InsertColumn(i, columns[i], share);
 }
 
 CMyTabCtrl::~CMyTabCtrl() {
@@ -128,11 +130,18 @@ void CMyTabCtrl::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     m_pTabBar->setGeometry(0, 0, width(), m_pTabBar->sizeHint().height());
     m_pValueList->setGeometry(rect().adjusted(kListLeft, kListTop, -kListRight, -kListBottom));
-    m_pValueList->FitFirstThreeColumns();
+    FitColumns();
     // The labels keep their place but follow the right edge, so a long text is not cut at the width
     // the control had when they were made.
     if (m_pCaptionLabel) m_pCaptionLabel->setGeometry(LabelRect(kCaptionLeft));
     if (m_pResultLabel) m_pResultLabel->setGeometry(LabelRect(kResultLeft));
+}
+
+void CMyTabCtrl::FitColumns() {
+    const int n = m_pValueList->GetColumnCount();
+    if (n <= 3) return m_pValueList->FitFirstThreeColumns();
+    const int share = m_pValueList->ClientWidth() / n;
+    for (int i = 0; i < n; ++i) m_pValueList->SetColumnWidth(i, share);
 }
 
 void CMyTabCtrl::paintEvent(QPaintEvent*) {

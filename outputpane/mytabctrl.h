@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QFont>
+#include <QStringList>
 #include <QWidget>
 
 class COutputList;
@@ -22,8 +23,10 @@ public:
     static constexpr int kLabelTop = 25, kLabelBottom = 40, kLabelRightMargin = 10;
     static constexpr int kCaptionLeft = 5, kResultLeft = 80;
 
-    // Made over its final rectangle, so the value list's columns start at their share of its width.
+    // Made over its final rectangle, so the value list's columns start at their share of its width:
+    // "Value", "Timestamp", "Quality" a third each, or the columns given, an equal share each.
     CMyTabCtrl(QWidget* parent, const QRect& geometry);
+    CMyTabCtrl(QWidget* parent, const QRect& geometry, const QStringList& columns);
     ~CMyTabCtrl() override;
 
     void SetOwningPane(COutputPane* pPane) { m_pPane = pPane; }
@@ -54,6 +57,7 @@ private:
     void OnSelChange(int nIndex);
     QRect LabelRect(int nLeft) const;
     QLabel* MakeLabel(int nId, const char* name, int nLeft, const QString& text);
+    void FitColumns();
 
     QLabel* m_pResultLabel = nullptr;
     QLabel* m_pCaptionLabel = nullptr;

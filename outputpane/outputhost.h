@@ -5,7 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "client/timetext.h"
 #include "hda/opchda.h"
+
+namespace client {
+class ModifiedSet;
+}
 
 class IOutputPaneHost {
 public:
@@ -25,6 +30,11 @@ public:
     virtual const OPCHDA_ITEM* GetLastItemValues() const = 0;
     virtual const HRESULT* GetLastErrors() const = 0;
     virtual DWORD GetLastResultCount() const = 0;
+
+    // The result set of a Read Modified (null when the last operation was none).
+    virtual const client::ModifiedSet* GetLastModified() const { return nullptr; }
+    // The basis the pane shows timestamps on.
+    virtual client::TimeBasis GetTimeBasis() const { return client::TimeBasis::LocalCurrentBias; }
 
 protected:
     ~IOutputPaneHost() = default;

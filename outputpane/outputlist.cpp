@@ -76,6 +76,13 @@ void COutputListModel::DeleteAllItems() {
     endResetModel();
 }
 
+void COutputListModel::SetTimeBasis(client::TimeBasis basis) {
+    if (!m_source || m_source->RowCount() == 0 || m_headings.isEmpty()) return;
+    m_source->SetTimeBasis(basis);
+    emit dataChanged(index(0, 0), index(m_source->RowCount() - 1, static_cast<int>(m_headings.size()) - 1),
+                     {Qt::DisplayRole});
+}
+
 void COutputListModel::SetRowSource(std::unique_ptr<IListRowSource> source) {
     beginResetModel();
     m_rows.clear();
@@ -146,6 +153,10 @@ void COutputList::DeleteAllItems() {
 
 void COutputList::SetRowSource(std::unique_ptr<IListRowSource> source) {
     m_pModel->SetRowSource(std::move(source));
+}
+
+void COutputList::SetTimeBasis(client::TimeBasis basis) {
+    m_pModel->SetTimeBasis(basis);
 }
 
 int COutputList::ClientWidth() {

@@ -9,12 +9,16 @@
 #include <memory>
 #include <vector>
 
+#include "client/timetext.h"
+
 // Rows produced on demand. An interface: the value tab's snapshot implements it.
 class IListRowSource {
 public:
     virtual ~IListRowSource() = default;
     virtual int RowCount() const = 0;
     virtual QString Text(int nRow, int nColumn) const = 0;
+    // Rows that show timestamps show them on this basis from now on.
+    virtual void SetTimeBasis(client::TimeBasis) {}
 };
 
 class COutputListModel final : public QAbstractTableModel {
@@ -34,6 +38,8 @@ public:
     void DeleteAllItems();
     void SetRowSource(std::unique_ptr<IListRowSource> source);
     bool HasRowSource() const { return m_source != nullptr; }
+    // The row source's timestamps on another basis; every shown cell is read again.
+    void SetTimeBasis(client::TimeBasis basis);
 
 private:
     QStringList m_headings;
@@ -62,6 +68,8 @@ public:
 
     // Replaces every row by the rows of a source (columns stay).
     void SetRowSource(std::unique_ptr<IListRowSource> source);
+    // The row source's timestamps on another basis (rows added one by one keep their texts).
+    void SetTimeBasis(client::TimeBasis basis);
 
     // The width the columns share: the viewport, without a vertical scroll bar that is showing.
     int ClientWidth();

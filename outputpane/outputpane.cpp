@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "client/readmodified.h"
+#include "outputpane/modifiedrows.h"
 #include "outputpane/mytabctrl.h"
 #include "outputpane/outputlist.h"
 #include "outputpane/valuerows.h"
@@ -35,10 +37,20 @@ void COutputPane::DestroyLayouts() {
 }
 
 void COutputPane::CreateItemTabs() {
+    CreateTabs(nullptr);
+}
+
+void COutputPane::CreateModifiedTabs() {
+    const QStringList columns = CModifiedTabRows::Columns();
+    CreateTabs(&columns);
+}
+
+void COutputPane::CreateTabs(const QStringList* pColumns) {
     const QRect area = ResultArea();
     DestroyLayouts();
 
-    auto* tabs = new CMyTabCtrl(this, area);
+    auto* tabs = pColumns ? new CMyTabCtrl(this, area, *pColumns) : new CMyTabCtrl(this, area);
+    m_bModifiedTabs = pColumns != nullptr;
     tabs->setFont(ui::PaneFont());
     tabs->SetOwningPane(this);
     if (m_pServerPane) {
@@ -57,6 +69,7 @@ void COutputPane::ShowTabResults() {
     list->DeleteAllItems();
 
     const int i = m_pTabCtrl->GetCurSel();
+    if (m_bModifiedTabs) return ShowModifiedResults(i);
     const OPCHDA_ITEM* values = m_pServerPane ? m_pServerPane->GetLastItemValues() : nullptr;
     const HRESULT* errors = m_pServerPane ? m_pServerPane->GetLastErrors() : nullptr;
     if (values == nullptr || errors == nullptr || i < 0) {
@@ -69,9 +82,29 @@ void COutputPane::ShowTabResults() {
         return;
     }
 
-    const QString status = FormatResultCode(errors[i]);
-    const DWORD count = values[i].dwCount;
     const DWORD limit = m_pServerPane->GetMaxDisplayItems();
+    SetReturnLabel(FormatResultCode(errors[i]), values[i].dwCount, limit);
+    list->SetRowSource(CValueTabRows::Capture(values[i], limit, m_pServerPane->GetTimeBasis()));
+}
+
+void COutputPane::ShowModifiedResults(int i) {
+    const client::ModifiedSet* pSet = m_pServerPane ? m_pServerPane->GetLastModified() : nullptr;
+    if (!pSet || pSet->Empty() || i < 0) {
+        m_pTabCtrl->ClearReturnLabel();
+        return;
+    }
+    const auto k = static_cast<DWORD>(i);
+    if (k >= pSet->Count()) {
+        m_pTabCtrl->SetReturnLabel(QString::fromUtf16(kNoResultForItem));
+        return;
+    }
+    const DWORD limit = m_pServerPane->GetMaxDisplayItems();
+    SetReturnLabel(FormatResultCode(pSet->Errors()[k]), pSet->Values()[k].dwCount, limit);
+    m_pTabCtrl->GetValueList()->SetRowSource(CModifiedTabRows::Capture(pSet->Values()[k], pSet->EntryCount(k),
+                                                                       limit, m_pServerPane->GetTimeBasis()));
+}
+
+void COutputPane::SetReturnLabel(const QString& status, DWORD count, DWORD limit) {
     QString text;
     if (limit < count)
         text = status + QStringLiteral(" (display limited to ") + QString::number(limit) +
@@ -81,8 +114,13 @@ void COutputPane::ShowTabResults() {
     else
         text = status + QStringLiteral(" (returned ") + QString::number(count) + QStringLiteral(" items)");
     m_pTabCtrl->SetReturnLabel(text);
+}
 
-    list->SetRowSource(CValueTabRows::Capture(values[i], limit));
+void COutputPane::OnTimeBasisChanged() {
+    if (!m_pServerPane) return;
+    const client::TimeBasis basis = m_pServerPane->GetTimeBasis();
+    if (m_pTabCtrl) m_pTabCtrl->GetValueList()->SetTimeBasis(basis);
+    if (m_pResultList) m_pResultList->SetTimeBasis(basis);
 }
 
 void COutputPane::CreateResultList() {

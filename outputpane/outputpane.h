@@ -5,6 +5,7 @@
 
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "com/oleauto.h"
@@ -41,8 +42,13 @@ public:
 
     // Value tabs: one tab per selected item of the server pane's list, captioned with its item ID.
     void CreateItemTabs();
+    // The same for a Read Modified: "Value", "Timestamp", "Quality", "Modification Time", "Edit Type",
+    // "User".
+    void CreateModifiedTabs();
     // Fills the page of the selected tab from the server pane's result set.
     void ShowTabResults();
+    // Shows every timestamp on screen again on the server pane's time basis.
+    void OnTimeBasisChanged();
 
     // Result list: no columns until the caller adds them; the operation fills the rows.
     void CreateResultList();
@@ -66,8 +72,12 @@ protected:
 
 private:
     void DestroyLayouts();
+    void CreateTabs(const QStringList* pColumns);
+    void ShowModifiedResults(int i);
+    void SetReturnLabel(const QString& status, DWORD count, DWORD limit);
 
     CMyTabCtrl* m_pTabCtrl = nullptr;
     COutputList* m_pResultList = nullptr;
     IOutputPaneHost* m_pServerPane = nullptr;
+    bool m_bModifiedTabs = false;  // the tabs show the server pane's Read Modified result
 };

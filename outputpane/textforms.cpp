@@ -27,8 +27,12 @@ QString COutputPane::FormatVariant(const VARIANT& value) {
     return QString::fromStdU16String(client::FormatVariant(value));
 }
 
-QString FormatTimestamp(FILETIME ftUtc) {
+QString FormatTimestamp(FILETIME ftUtc, client::TimeBasis basis) {
+    return FormatTimestamp(ftUtc, client::CTimestampWriter(basis));
+}
+
+QString FormatTimestamp(FILETIME ftUtc, const client::CTimestampWriter& writer) {
     char16_t buf[client::kMaxTimestampChars];
-    const std::size_t n = client::WriteTimestamp(ftUtc, client::TimeBasis::LocalCurrentBias, buf);
+    const std::size_t n = writer.Write(ftUtc, buf);
     return QString(reinterpret_cast<const QChar*>(buf), static_cast<qsizetype>(n));
 }

@@ -8,8 +8,10 @@
 #include "outputpane/outputpane.h"
 #include "outputpane/textforms.h"
 
-std::unique_ptr<CValueTabRows> CValueTabRows::Capture(const OPCHDA_ITEM& item, DWORD nLimit) {
+std::unique_ptr<CValueTabRows> CValueTabRows::Capture(const OPCHDA_ITEM& item, DWORD nLimit,
+                                                      client::TimeBasis basis) {
     auto rows = std::make_unique<CValueTabRows>();
+    rows->SetTimeBasis(basis);
     const std::size_t n = std::min<std::size_t>({item.dwCount, nLimit, static_cast<std::size_t>(INT_MAX)});
     rows->m_nRows = static_cast<int>(n);
 
@@ -63,7 +65,8 @@ QString CValueTabRows::Text(int nRow, int nColumn) const {
             return COutputPane::FormatVariant(cell);
         }
         case 1:
-            return row < m_times.size() ? FormatTimestamp(m_times[row]) : QString::fromUtf16(kNotReturned);
+            return row < m_times.size() ? FormatTimestamp(m_times[row], m_stamp)
+                                        : QString::fromUtf16(kNotReturned);
         case 2:
             return row < m_qualities.size() ? COutputPane::FormatQuality(m_qualities[row])
                                             : QString::fromUtf16(kNotReturned);

@@ -16,14 +16,18 @@ public:
 
     // Rows 0 .. min(item.dwCount, nLimit) - 1 of an item the server returned. Each array is read
     // only as far as the task-memory block really reaches, whatever dwCount claims.
-    static std::unique_ptr<CValueTabRows> Capture(const OPCHDA_ITEM& item, DWORD nLimit);
+    // Timestamps are shown on the basis given.
+    static std::unique_ptr<CValueTabRows> Capture(
+        const OPCHDA_ITEM& item, DWORD nLimit, client::TimeBasis basis = client::TimeBasis::LocalCurrentBias);
 
     int RowCount() const override { return m_nRows; }
     // Column 0 "Value", 1 "Timestamp", 2 "Quality".
     QString Text(int nRow, int nColumn) const override;
+    void SetTimeBasis(client::TimeBasis basis) override { m_stamp = client::CTimestampWriter(basis); }
 
 private:
     int m_nRows = 0;
+    client::CTimestampWriter m_stamp{client::TimeBasis::LocalCurrentBias};
     std::vector<FILETIME> m_times;
     std::vector<DWORD> m_qualities;
     // Values that own nothing are kept as they are (formatted when shown); a string is turned into

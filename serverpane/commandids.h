@@ -20,12 +20,17 @@ inline constexpr int ID_FUNCTION_REPLACE = 32800;
 inline constexpr int ID_FUNCTION_INSERTREPLACE = 32801;
 inline constexpr int ID_FUNCTION_DELETERAW = 32802;
 inline constexpr int ID_FUNCTION_DELETEATTIME = 32803;
+inline constexpr int ID_FUNCTION_READMODIFIED = 32863;
 
 // File, View and Help menus.
 inline constexpr int ID_FILE_OPTIONS = 32805;
 inline constexpr int ID_APP_EXIT = 57665;
 inline constexpr int ID_VIEW_STATUS_BAR = 59393;
 inline constexpr int ID_APP_ABOUT = 57664;
+// The time basis of every timestamp shown and typed (View menu, one of the three checked).
+inline constexpr int ID_VIEW_TIME_LOCAL = 32860;
+inline constexpr int ID_VIEW_TIME_INSTANT = 32861;
+inline constexpr int ID_VIEW_TIME_UTC = 32862;
 
 // Accelerator-only commands.
 inline constexpr int ID_FILE_NEW = 57600;

@@ -30,6 +30,13 @@ public:
     virtual void OnFileSave() = 0;
     virtual void OnServerOutOfProcess() = 0;
     virtual bool IsServerOutOfProcess() const = 0;
+    // The time basis of the display.
+    virtual void OnViewTimeLocal() = 0;
+    virtual void OnViewTimeInstant() = 0;
+    virtual void OnViewTimeUtc() = 0;
+    virtual bool IsTimeLocal() const = 0;
+    virtual bool IsTimeInstant() const = 0;
+    virtual bool IsTimeUtc() const = 0;
 
 protected:
     ~IFrameCommands() = default;
@@ -80,6 +87,7 @@ struct Command {
     Rule rule = Rule::Always;
     Handler handler;
     bool (IFrameCommands::*pfnChecked)() const = nullptr;  // shows a check mark when this answers true
+    bool bRadio = false;  // checked commands next to each other in a menu: one of them at a time
 };
 
 // Every command, in table order.

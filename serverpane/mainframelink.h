@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "client/timetext.h"
+
 class QComboBox;
 class QMenu;
 class QWidget;
@@ -20,6 +22,8 @@ public:
     virtual QString GetCommandPrompt(int nId) const = 0;
     // Re-evaluates the enabling of every command (the selection changed).
     virtual void UpdateCommandUI() = 0;
+    // The basis every timestamp is shown and every typed time text is read on.
+    virtual client::TimeBasis GetTimeBasis() const { return client::TimeBasis::LocalCurrentBias; }
 
 protected:
     ~IMainFrameLink() = default;

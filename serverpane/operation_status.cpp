@@ -7,5 +7,6 @@ void CServerPane::OnServerStatus() {
     CServerStatusDlg dlg;
     dlg.m_strServerKey = GetSelectedServerKey();
     dlg.m_pServerPane = this;
+    dlg.m_timeBasis = GetTimeBasis();
     dlg.exec();
 }

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 
 #include "client/lists.h"
+#include "client/readmodified.h"
 #include "client/reads.h"
 #include "dialogs/readattimedlg.h"
 #include "dialogs/readattributedlg.h"
@@ -65,6 +66,7 @@ QString AttributeName(const CReadAttributeDlg& dlg, DWORD dwId) {
 void CServerPane::OnReadRaw() {
     ui::WaitCursor wait;
     CReadRawDlg dlg;
+    dlg.m_timeBasis = GetTimeBasis();
     if (!RunDialog(dlg)) return;
     ReleaseLastResults();
     ReadRawAfterDialog(dlg);
@@ -79,7 +81,7 @@ void CServerPane::ReadRawAfterDialog(const CReadRawDlg& dlg) {
     ShowValueRead(*this,
                   client::ReadRaw(pServer->m_pSyncRead, {dlg.m_strStartTime, dlg.m_bUseStartTime != FALSE},
                                   {dlg.m_strEndTime, dlg.m_bUseEndTime != FALSE}, dlg.m_nMaxValues,
-                                  dlg.m_bGetBounds != FALSE, handles));
+                                  dlg.m_bGetBounds != FALSE, handles, dlg.m_timeBasis));
 }
 
 // ---- Read Processed ----
@@ -89,6 +91,7 @@ void CServerPane::OnReadProcessed() {
     m_strCurrentServer = GetSelectedServerKey();
     CReadProcessedDlg dlg;
     dlg.m_pServerPane = this;
+    dlg.m_timeBasis = GetTimeBasis();
     if (!RunDialog(dlg)) return;
     ReleaseLastResults();
 
@@ -96,7 +99,7 @@ void CServerPane::OnReadProcessed() {
     if (!pServer || !pServer->EnsureSyncRead() || !pServer->m_pSyncRead) return;
     ShowValueRead(*this, client::ReadProcessed(pServer->m_pSyncRead, dlg.m_strStartTime, dlg.m_strEndTime,
                                                dlg.m_ftResampleInterval, GetSelectedItemHandles(1),
-                                               dlg.m_itemAggregates));
+                                               dlg.m_itemAggregates, dlg.m_timeBasis));
 }
 
 // ---- Read At Time ----
@@ -105,6 +108,7 @@ void CServerPane::OnReadAtTime() {
     ui::WaitCursor wait;
     m_strCurrentServer = GetSelectedServerKey();
     CReadAtTimeDlg dlg;
+    dlg.m_timeBasis = GetTimeBasis();
     if (!RunDialog(dlg)) return;
     ReleaseLastResults();
 
@@ -143,6 +147,7 @@ void CServerPane::OnReadAttribute() {
     if (!pList) return;
     const QString strNotReturned = QString::fromUtf16(CValueTabRows::kNotReturned);
     const QString strNoData = QStringLiteral("No Data");
+    const client::CTimestampWriter stamp(GetTimeBasis());
     for (std::size_t i = 0; i < outcome.rows.size(); ++i) {
         const client::AttributeRow& row = outcome.rows[i];
         const int nRow = static_cast<int>(i);
@@ -153,6 +158,32 @@ void CServerPane::OnReadAttribute() {
             continue;
         }
         pList->SetItemText(nRow, 1, row.value ? ui::ToQString(*row.value) : strNotReturned);
-        pList->SetItemText(nRow, 2, row.timestamp ? FormatTimestamp(*row.timestamp) : strNotReturned);
+        pList->SetItemText(nRow, 2, row.timestamp ? FormatTimestamp(*row.timestamp, stamp) : strNotReturned);
     }
+}
+
+// ---- Read Modified ----
+
+void CServerPane::OnReadModified() {
+    ui::WaitCursor wait;
+    m_strCurrentServer = GetSelectedServerKey();
+    CReadRawDlg dlg;
+    dlg.m_bModifiedMode = true;
+    dlg.m_timeBasis = GetTimeBasis();
+    if (!RunDialog(dlg)) return;
+    ReleaseLastResults();
+
+    CHDAServer* pServer = FindServer(m_strCurrentServer);
+    if (!pServer || !pServer->EnsureSyncRead() || !pServer->m_pSyncRead) return;
+    const std::vector<OPCHANDLE> handles = GetSelectedItemHandles(1);
+    if (handles.empty()) return;
+    client::ModifiedOutcome outcome = client::ReadModified(
+        pServer->m_pSyncRead, {dlg.m_strStartTime, dlg.m_bUseStartTime != FALSE},
+        {dlg.m_strEndTime, dlg.m_bUseEndTime != FALSE}, dlg.m_nMaxValues, handles, dlg.m_timeBasis);
+    client::Show(Owner(*this), outcome.message);
+    if (outcome.results.Empty()) return;
+    COutputPane* pOutput = GetOutputPane();
+    if (pOutput) pOutput->CreateModifiedTabs();
+    m_lastModified = std::move(outcome.results);
+    if (pOutput) pOutput->ShowTabResults();
 }

@@ -84,6 +84,7 @@ void CServerPane::UpdateHistory(OPCHDA_EDITTYPE mode) {
     dlg.m_nItemCount = static_cast<LONG>(ids.size());
     dlg.m_bReplace = mode == OPCHDA_REPLACE;
     dlg.m_bInsertReplace = mode == OPCHDA_INSERTREPLACE;
+    dlg.m_timeBasis = GetTimeBasis();
     if (!RunDialog(dlg)) return;
     ReleaseLastResults();
 
@@ -103,8 +104,10 @@ void CServerPane::UpdateHistory(OPCHDA_EDITTYPE mode) {
     SetLastResults(std::move(outcome.results));
     if (!pOutput || !pOutput->GetResultList()) return;
     pOutput->InsertUpdateColumns();
-    pOutput->GetResultList()->SetRowSource(CUpdateRows::ForInsert(
-        Tags(ids), std::move(dlg.m_values), std::move(dlg.m_timeStamps), std::move(codes)));
+    auto rows = CUpdateRows::ForInsert(Tags(ids), std::move(dlg.m_values), std::move(dlg.m_timeStamps),
+                                       std::move(codes));
+    rows->SetTimeBasis(dlg.m_timeBasis);
+    pOutput->GetResultList()->SetRowSource(std::move(rows));
 }
 
 // ---- Delete Raw ----
@@ -113,6 +116,7 @@ void CServerPane::OnDeleteRaw() {
     ui::WaitCursor wait;
     m_strCurrentServer = GetSelectedServerKey();
     CDeleteRawDlg dlg;
+    dlg.m_timeBasis = GetTimeBasis();
     if (!RunDialog(dlg)) return;
     ReleaseLastResults();
 
@@ -123,7 +127,7 @@ void CServerPane::OnDeleteRaw() {
     if (handles.empty() || handles.size() != ids.size()) return;
 
     client::DeleteRawOutcome outcome =
-        client::DeleteRaw(pSyncUpdate, dlg.m_strStartTime, dlg.m_strEndTime, handles);
+        client::DeleteRaw(pSyncUpdate, dlg.m_strStartTime, dlg.m_strEndTime, handles, dlg.m_timeBasis);
     client::Show(Owner(*this), outcome.message);
     if (!outcome.called || FAILED(outcome.hr)) return;
 
@@ -138,8 +142,10 @@ void CServerPane::OnDeleteRaw() {
     pList->InsertColumn(1, QStringLiteral("Start Time"), nWidth);
     pList->InsertColumn(2, QStringLiteral("End Time"), nWidth);
     pList->InsertColumn(3, QStringLiteral("Error Code"), nWidth);
-    pList->SetRowSource(
-        CUpdateRows::ForDeleteRaw(Tags(ids), outcome.ftStartAfter, outcome.ftEndAfter, std::move(codes)));
+    auto rows =
+        CUpdateRows::ForDeleteRaw(Tags(ids), outcome.ftStartAfter, outcome.ftEndAfter, std::move(codes));
+    rows->SetTimeBasis(dlg.m_timeBasis);
+    pList->SetRowSource(std::move(rows));
 }
 
 // ---- Delete At Time ----
@@ -151,6 +157,7 @@ void CServerPane::OnDeleteAtTime() {
     if (ids.empty()) return;
     CReadAtTimeDlg dlg;
     dlg.m_bDeleteMode = true;
+    dlg.m_timeBasis = GetTimeBasis();
     dlg.m_nItemCount = static_cast<LONG>(ids.size());
     if (!RunDialog(dlg)) return;
     ReleaseLastResults();
@@ -176,6 +183,7 @@ void CServerPane::OnDeleteAtTime() {
     pList->InsertColumn(0, QStringLiteral("Tag"), nWidth);
     pList->InsertColumn(1, QStringLiteral("Timestamp"), nWidth);
     pList->InsertColumn(2, QStringLiteral("Error Code"), nWidth);
-    pList->SetRowSource(
-        CUpdateRows::ForDeleteAtTime(Tags(ids), std::move(dlg.m_timeStamps), std::move(codes)));
+    auto rows = CUpdateRows::ForDeleteAtTime(Tags(ids), std::move(dlg.m_timeStamps), std::move(codes));
+    rows->SetTimeBasis(dlg.m_timeBasis);
+    pList->SetRowSource(std::move(rows));
 }

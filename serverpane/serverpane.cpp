@@ -343,11 +343,17 @@ void CServerPane::resizeEvent(QResizeEvent* pEvent) {
 // ---- Result set ----
 
 void CServerPane::SetLastResults(client::ResultSet results) {
+    m_lastModified.Release();
     m_lastResults = std::move(results);
 }
 
 void CServerPane::ReleaseLastResults() {
     m_lastResults.Release();
+    m_lastModified.Release();
+}
+
+client::TimeBasis CServerPane::GetTimeBasis() const {
+    return m_pMainFrame ? m_pMainFrame->GetTimeBasis() : client::TimeBasis::LocalCurrentBias;
 }
 
 // ---- Commands ----

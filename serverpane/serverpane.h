@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "client/readmodified.h"
 #include "client/results.h"
 #include "dialogs/additemhost.h"
 #include "dialogs/addremotehost.h"
@@ -56,6 +57,8 @@ public:
     void OnReadProcessed();
     void OnReadAttribute();
     void OnReadAtTime();
+    // Read Modified: a time range as Read Raw's, one tab per item with what updates superseded.
+    void OnReadModified();
     // Read Raw once its dialog was confirmed: the call with the dialog's arguments and the output.
     void ReadRawAfterDialog(const CReadRawDlg& dlg);
     // The history updates: Insert, Replace and Insert/Replace are one routine with a mode.
@@ -115,6 +118,9 @@ public:
     const OPCHDA_ITEM* GetLastItemValues() const override { return m_lastResults.Values(); }
     const HRESULT* GetLastErrors() const override { return m_lastResults.Errors(); }
     DWORD GetLastResultCount() const override { return m_lastResults.Count(); }
+    const client::ModifiedSet* GetLastModified() const override { return &m_lastModified; }
+    // The main window's basis; local time with the offset in force now without one.
+    client::TimeBasis GetTimeBasis() const override;
 
     // IDialogHost (GetSelectedItemIds above serves both)
     IOPCHDA_Server* GetCurrentHdaServer() const override;
@@ -156,6 +162,7 @@ public:
 private:
     // LastItemValues and LastErrors of the last history operation.
     client::ResultSet m_lastResults;
+    client::ModifiedSet m_lastModified;  // of a Read Modified, released with the result set
     bool m_bComInitialized = false;
     bool m_bDiscoveryDone = false;
 };

@@ -30,8 +30,8 @@ std::unique_ptr<CUpdateRows> CUpdateRows::ForDeleteRaw(std::vector<QString> tags
     const std::size_t n = tags.size();
     std::unique_ptr<CUpdateRows> rows(
         new CUpdateRows(Layout::DeleteRaw, std::move(tags), n, std::move(codes)));
-    rows->m_strStart = FormatTimestamp(ftStart);
-    rows->m_strEnd = FormatTimestamp(ftEnd);
+    rows->m_ftStart = ftStart;
+    rows->m_ftEnd = ftEnd;
     return rows;
 }
 
@@ -67,7 +67,7 @@ QString CUpdateRows::Text(int nRow, int nColumn) const {
                 case 1:
                     return ui::ToQString(m_values[i]);
                 case 2:
-                    return FormatTimestamp(m_times[i]);
+                    return FormatTimestamp(m_times[i], m_stamp);
                 case 3:
                     return Code(nRow);
                 default:
@@ -78,9 +78,9 @@ QString CUpdateRows::Text(int nRow, int nColumn) const {
                 case 0:
                     return Tag(nRow);
                 case 1:
-                    return m_strStart;
+                    return FormatTimestamp(m_ftStart, m_stamp);
                 case 2:
-                    return m_strEnd;
+                    return FormatTimestamp(m_ftEnd, m_stamp);
                 case 3:
                     return Code(nRow);
                 default:
@@ -91,7 +91,7 @@ QString CUpdateRows::Text(int nRow, int nColumn) const {
                 case 0:
                     return Tag(nRow);
                 case 1:
-                    return FormatTimestamp(m_times[i]);
+                    return FormatTimestamp(m_times[i], m_stamp);
                 case 2:
                     return Code(nRow);
                 default:

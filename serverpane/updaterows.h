@@ -29,6 +29,8 @@ public:
     int RowCount() const override { return m_nRows; }
     // A row beyond the codes the server returned says so in its "Error Code" column.
     QString Text(int nRow, int nColumn) const override;
+    // Local time with the offset in force now until told otherwise.
+    void SetTimeBasis(client::TimeBasis basis) override { m_stamp = client::CTimestampWriter(basis); }
 
 private:
     enum class Layout { Insert, DeleteRaw, DeleteAtTime };
@@ -41,6 +43,7 @@ private:
     std::vector<QString> m_tags;
     std::vector<std::u16string> m_values;
     std::vector<FILETIME> m_times;
-    QString m_strStart, m_strEnd;
+    FILETIME m_ftStart{0, 0}, m_ftEnd{0, 0};
+    client::CTimestampWriter m_stamp{client::TimeBasis::LocalCurrentBias};
     std::vector<HRESULT> m_codes;
 };

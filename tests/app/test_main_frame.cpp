@@ -47,6 +47,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(store.isValid());
         qputenv("VISTREL_CLASS_STORE", store.path().toUtf8());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           store.path());  // settings of its own
         com::ResetRuntimeForTests();
         Register();
         messages = std::make_unique<MessageRecorder>();
@@ -126,11 +128,13 @@ TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
     EXPECT_EQ(MenuTexts(MenuNamed("&Server")),
               (QStringList{"&Connect", "Connect &Remote", "&Disconnect", "&Add Items",
                            "De&lete Selected Items", "&Server Status", "-", "Run Servers Out of &Process"}));
-    EXPECT_EQ(MenuTexts(MenuNamed("F&unction")),
-              (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "-", "&Insert",
-                           "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
+    EXPECT_EQ(
+        MenuTexts(MenuNamed("F&unction")),
+        (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "Read &Modified",
+                     "-", "&Insert", "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
     EXPECT_EQ(frame->GetFunctionMenu(), MenuNamed("F&unction"));
-    EXPECT_EQ(MenuTexts(MenuNamed("&View")), (QStringList{"&Status Bar"}));
+    EXPECT_EQ(MenuTexts(MenuNamed("&View")), (QStringList{"&Status Bar", "-", "&Local (current offset)",
+                                                          "Local (offset of &each instant)", "&UTC"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&Help")), (QStringList{"&About HDA Vistrel..."}));
 }
 
@@ -185,7 +189,11 @@ TEST_F(MainFrameTest, TheToolbarHasTheServerBoxThenTheButtonsInSlotOrder) {
                                    32801,
                                    0,
                                    32802,
-                                   32803}));
+                                   32803,
+                                   0,
+                                   0,
+                                   0,
+                                   32863}));
     QComboBox* box = frame->GetServerCombo();
     EXPECT_EQ(box->width(), 400);
     EXPECT_EQ(box->statusTip(), "Available HDA Servers");

@@ -76,6 +76,23 @@ TEST_F(HdaTimeTest, EveryMomentMovesWithTheBiasInForceNowWhateverItsSeason) {
     EXPECT_EQ(back.wHour, 12);
 }
 
+TEST_F(HdaTimeTest, TheBasisTextNamesTheOffsetInForceNowWithARealMinusSign) {
+    const struct {
+        LONG bias;
+        client::TimeBasis basis;
+        const char16_t* text;
+    } cases[] = {
+        {300, client::TimeBasis::LocalCurrentBias, u"Local, UTC\u221205:00 now"},
+        {-330, client::TimeBasis::LocalAtInstant, u"Local (offset of each instant), UTC+05:30 now"},
+        {0, client::TimeBasis::LocalCurrentBias, u"Local, UTC+00:00 now"},
+        {-60, client::TimeBasis::Utc, u"UTC"},
+    };
+    for (const auto& c : cases) {
+        com::SetFixedBiasMinutes(c.bias);
+        EXPECT_EQ(client::TimeBasisText(c.basis), c.text) << c.bias;
+    }
+}
+
 TEST_F(HdaTimeTest, BuildHdaTimeSendsMomentsAsFileTimesAndAnyOtherTextAsAString) {
     com::SetFixedBiasMinutes(-60);
     struct Case {

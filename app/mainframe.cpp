@@ -15,6 +15,7 @@
 #include "app/editbar.h"
 #include "app/lockkeys.h"
 #include "app/texts.h"
+#include "outputpane/calltracepane.h"
 #include "outputpane/outputpane.h"
 #include "resources/icons_main.h"
 #include "serverpane/commandids.h"
@@ -33,6 +34,7 @@ CMainFrame::CMainFrame(CBrindlexHDAApp* pApp) : m_pApp(pApp) {
 
 CMainFrame::~CMainFrame() {
     m_bClosing = true;
+    StopCallTrace();
     qApp->removeEventFilter(this);
     disconnect(qApp, nullptr, this, nullptr);
     // The panes go first: the server pane releases every connection and ends COM. Then the toolbar,
@@ -293,6 +295,33 @@ void CMainFrame::OnViewStatusBar() {
 
 bool CMainFrame::IsStatusBarShown() const {
     return m_wndStatusBar && !m_wndStatusBar->isHidden();
+}
+
+void CMainFrame::OnViewCallTrace() {
+    if (!m_pServerPane) return;
+    if (IsCallTraceShown()) {
+        m_pCallTraceDock->hide();
+        StopCallTrace();
+        return;
+    }
+    if (!m_pCallTraceDock) {
+        m_pCallTraceDock = new CCallTraceDock(this);
+        m_pCallTraceDock->m_onClosed = [this] {
+            StopCallTrace();
+            UpdateCommandUI();
+        };
+        addDockWidget(Qt::BottomDockWidgetArea, m_pCallTraceDock);
+    }
+    m_pServerPane->GetCallTrace().SetRecorder(&m_pCallTraceDock->GetPane()->Log());
+    m_pCallTraceDock->show();
+}
+
+bool CMainFrame::IsCallTraceShown() const {
+    return m_pCallTraceDock && !m_pCallTraceDock->isHidden();
+}
+
+void CMainFrame::StopCallTrace() {
+    if (m_pServerPane) m_pServerPane->GetCallTrace().SetRecorder(nullptr);
 }
 
 void CMainFrame::OnAppAbout() {

@@ -25,6 +25,7 @@ inline constexpr int ID_FILE_OPTIONS = 32805;
 inline constexpr int ID_APP_EXIT = 57665;
 inline constexpr int ID_VIEW_STATUS_BAR = 59393;
 inline constexpr int ID_APP_ABOUT = 57664;
+inline constexpr int ID_VIEW_CALLTRACE = 32870;
 
 // Accelerator-only commands.
 inline constexpr int ID_FILE_NEW = 57600;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "client/calltrace.h"
 #include "client/results.h"
 #include "dialogs/additemhost.h"
 #include "dialogs/addremotehost.h"
@@ -125,6 +126,10 @@ public:
     const void* GetMessageOwner() const override { return static_cast<const QWidget*>(this); }
     CHDAServer* GetCurrentServer() override { return FindServer(m_strCurrentServer); }
 
+    // The switch of the call trace: every connection made here passes a tracing stand-in that records
+    // into whatever recorder is set (none until View > Call Trace is turned on).
+    client::CallTrace& GetCallTrace() const { return *m_pCallTrace; }
+
     COPCItemTreeCtrl* GetServerTree() const { return m_pServerTree; }
     COPCItemListCtrl* GetItemList() const { return m_pItemList; }
     const QList<QIcon>& GetTreeImages() const { return *m_pTreeImages; }
@@ -156,6 +161,7 @@ public:
 private:
     // LastItemValues and LastErrors of the last history operation.
     client::ResultSet m_lastResults;
+    std::shared_ptr<client::CallTrace> m_pCallTrace = std::make_shared<client::CallTrace>();
     bool m_bComInitialized = false;
     bool m_bDiscoveryDone = false;
 };

@@ -115,7 +115,8 @@ public:
             Nothing);
     }
     HRESULT STDMETHODCALLTYPE Reset() override {
-        return m_t("IEnumString::Reset", [] { return std::string(); }, [&] { return m_p->Reset(); }, Nothing);
+        return m_t(
+            "IEnumString::Reset", [] { return std::string(); }, [&] { return m_p->Reset(); }, Nothing);
     }
     HRESULT STDMETHODCALLTYPE Clone(IEnumString** ppenum) override {
         return m_t(
@@ -322,8 +323,9 @@ public:
         return m_t(
             "IOPCHDA_SyncRead::ReadProcessed",
             [&] {
-                return TraceTime(s) + ", " + TraceTime(e) + ", interval=" + std::to_string(FileTimeToU64(iv)) +
-                       ", items=" + List(items, ph) + ", aggregates=" + List(items, agg);
+                return TraceTime(s) + ", " + TraceTime(e) +
+                       ", interval=" + std::to_string(FileTimeToU64(iv)) + ", items=" + List(items, ph) +
+                       ", aggregates=" + List(items, agg);
             },
             [&] { return m_read->ReadProcessed(s, e, iv, items, ph, agg, pv, pe); },
             [&](HRESULT hr) { return Values(hr, items, pv); });
@@ -457,8 +459,9 @@ std::string ConnectionLabel(std::u16string_view computer, std::u16string_view pr
 
 void TraceConnection(CHDAServer& connection, std::shared_ptr<const CallTrace> trace, bool bReacquire) {
     if (!connection.m_pServer) return;
-    IOPCHDA_Server* tracing = NewTracingServer(connection.m_pServer, std::move(trace),
-                                               ConnectionLabel(connection.m_strComputer, connection.m_strProgId));
+    IOPCHDA_Server* tracing =
+        NewTracingServer(connection.m_pServer, std::move(trace),
+                         ConnectionLabel(connection.m_strComputer, connection.m_strProgId));
     const bool bRead = connection.m_pSyncRead, bUpdate = connection.m_pSyncUpdate,
                bAsync = connection.m_pAsyncRead;
     for (IUnknown** pp : {reinterpret_cast<IUnknown**>(&connection.m_pSyncRead),

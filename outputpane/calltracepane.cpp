@@ -24,7 +24,7 @@ namespace {
 
 enum Column { kTime, kServer, kMethod, kArguments, kOutcome, kCode, kCodeText, kValues, kMicros, kColumns };
 
-constexpr const char* kHeadings[kColumns] = {"Time",        "Server", "Method",      "Arguments", "Outcome",
+constexpr const char* kHeadings[kColumns] = {"Time",        "Server", "Method", "Arguments", "Outcome",
                                              "Result code", "Result", "Values", "µs"};
 
 constexpr int kPollMilliseconds = 200;
@@ -158,9 +158,8 @@ void CCallTracePane::Refresh() {
     const QString strShown = m_pFilter->text().isEmpty()
                                  ? QStringLiteral("%1 calls").arg(kept)
                                  : QStringLiteral("%1 of %2 calls").arg(m_pModel->Rows().size()).arg(kept);
-    m_pCount->setText(m_nShownTotal > kept
-                          ? strShown + QStringLiteral(" (last %1 kept)").arg(m_log.Capacity())
-                          : strShown);
+    m_pCount->setText(
+        m_nShownTotal > kept ? strShown + QStringLiteral(" (last %1 kept)").arg(m_log.Capacity()) : strShown);
     if (bAtBottom) m_pTable->scrollToBottom();
 }
 

@@ -231,9 +231,9 @@ void CServerPane::ConnectServer(BOOL bRemote) {
             call.server = client::ConnectionLabel(strComputer, strProgId);
             call.method = "connect";
             call.hr = bConnected ? S_OK : E_FAIL;
-            call.micros = std::chrono::duration_cast<std::chrono::microseconds>(
-                              std::chrono::steady_clock::now() - t0)
-                              .count();
+            call.micros =
+                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0)
+                    .count();
             pRecorder->Record(call);
         }
     }

@@ -1,10 +1,9 @@
 // The call trace: the tracing stand-in between the client core and the recording test server (what it
 // records for a read and an update, that it forwards unchanged, that it records nothing while off),
 // and the log the main window keeps (its bound, its filter, its CSV).
-#include "client/calltrace.h"
-
 #include <sstream>
 
+#include "client/calltrace.h"
 #include "client/reads.h"
 #include "client/updates.h"
 #include "tests/client/client_fixture.h"
@@ -23,8 +22,8 @@ protected:
         ASSERT_EQ(traced.As(&tracedRead), S_OK);
         ASSERT_EQ(traced.As(&tracedUpdate), S_OK);
         // Two items of 3 and 2 values, and more beyond the limit.
-        Hooks().ReadRaw = [](OPCHDA_TIME*, OPCHDA_TIME*, DWORD, BOOL, DWORD n, OPCHANDLE*, OPCHDA_ITEM** ppValues,
-                             HRESULT** ppErrors) {
+        Hooks().ReadRaw = [](OPCHDA_TIME*, OPCHDA_TIME*, DWORD, BOOL, DWORD n, OPCHANDLE*,
+                             OPCHDA_ITEM** ppValues, HRESULT** ppErrors) {
             *ppValues = TaskArray<OPCHDA_ITEM>(n);
             for (DWORD i = 0; i < n; ++i) (*ppValues)[i] = MakeItem(i + 1, 3 - i);
             *ppErrors = TaskArray<HRESULT>(n);
@@ -43,15 +42,16 @@ protected:
 
     client::ReadOutcome Read() {
         const OPCHANDLE handles[] = {hA, hB};
-        return client::ReadRaw(tracedRead.Get(), {u"2009/02/24 10:00:00.000"}, {u"2009/02/24 11:00:00.000"}, 0,
-                               false, handles);
+        return client::ReadRaw(tracedRead.Get(), {u"2009/02/24 10:00:00.000"}, {u"2009/02/24 11:00:00.000"},
+                               0, false, handles);
     }
     client::UpdateOutcome Insert() {
         const OPCHANDLE handles[] = {hA};
         const FILETIME stamps[] = {U64ToFileTime(Ticks(2009, 2, 24, 9, 0, 0))};
         const std::u16string values[] = {u"1.5"};
         const DWORD qualities[] = {OPC_QUALITY_GOOD};
-        return client::InsertReplaceHistory(tracedUpdate.Get(), OPCHDA_INSERT, handles, stamps, values, qualities);
+        return client::InsertReplaceHistory(tracedUpdate.Get(), OPCHDA_INSERT, handles, stamps, values,
+                                            qualities);
     }
 
     std::shared_ptr<client::CallTrace> trace = std::make_shared<client::CallTrace>();
@@ -165,9 +165,9 @@ TEST(CallLog, TheFilterIgnoresCaseAndLooksAtEveryText) {
         const char* filter;
         std::vector<long long> found;
     } cases[] = {
-        {"", {1, 2}},         {"readraw", {1}},           {"SYNCUPDATE", {2}}, {"brindlex", {2}},
-        {"items=1", {1}},     {"12 VALUES", {1}},         {"0x80004005", {2}}, {"more data", {1}},
-        {"failed", {2}},      {"IOPCHDA_Sync", {1, 2}},   {"nowhere", {}},
+        {"", {1, 2}},     {"readraw", {1}},         {"SYNCUPDATE", {2}}, {"brindlex", {2}},
+        {"items=1", {1}}, {"12 VALUES", {1}},       {"0x80004005", {2}}, {"more data", {1}},
+        {"failed", {2}},  {"IOPCHDA_Sync", {1, 2}}, {"nowhere", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.filter);

@@ -317,7 +317,9 @@ void CMainFrame::OnViewCallTrace() {
 }
 
 bool CMainFrame::IsCallTraceShown() const {
-    return m_pCallTraceDock && !m_pCallTraceDock->isHidden();
+    // While its close button is handled the dock is not hidden yet, but it records no more.
+    return m_pCallTraceDock && !m_pCallTraceDock->isHidden() && m_pServerPane &&
+           m_pServerPane->GetCallTrace().Recorder();
 }
 
 void CMainFrame::StopCallTrace() {

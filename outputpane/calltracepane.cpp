@@ -116,7 +116,7 @@ CCallTracePane::CCallTracePane(QWidget* pParent) : QWidget(pParent) {
     m_pTable->verticalHeader()->hide();
     m_pTable->verticalHeader()->setDefaultSectionSize(m_pTable->fontMetrics().height() + 4);
     m_pTable->horizontalHeader()->setStretchLastSection(false);
-    const int widths[kColumns] = {150, 140, 220, 320, 110, 90, 80, 60, 60};
+    const int widths[kColumns] = {165, 150, 200, 260, 110, 85, 110, 55, 55};
     for (int i = 0; i < kColumns; ++i) m_pTable->setColumnWidth(i, widths[i]);
 
     auto* pBar = new QHBoxLayout;

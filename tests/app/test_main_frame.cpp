@@ -544,7 +544,8 @@ TEST_F(MainFrameWithServers, TheCallTraceRecordsOnlyWhileItsDockIsShown) {
     // Closed by its own button, it stops recording and the command loses its check mark.
     dock->close();
     EXPECT_FALSE(toggle->isChecked());
-    client::ReadOutcome unseen = client::ReadRaw(server->m_pSyncRead, {u"NOW-1H"}, {u"NOW"}, 0, false, handles);
+    client::ReadOutcome unseen =
+        client::ReadRaw(server->m_pSyncRead, {u"NOW-1H"}, {u"NOW"}, 0, false, handles);
     frame->RouteCommand(ID_VIEW_CALLTRACE);
     EXPECT_TRUE(toggle->isChecked());
     trace->SetFilter("");

@@ -18,6 +18,7 @@
 #include "app/editbar.h"
 #include "app/lockkeys.h"
 #include "app/texts.h"
+#include "outputpane/calltracepane.h"
 #include "outputpane/outputpane.h"
 #include "resources/icons_main.h"
 #include "serverpane/commandids.h"
@@ -63,6 +64,7 @@ CMainFrame::CMainFrame(CBrindlexHDAApp* pApp) : m_pApp(pApp) {
 
 CMainFrame::~CMainFrame() {
     m_bClosing = true;
+    StopCallTrace();
     qApp->removeEventFilter(this);
     disconnect(qApp, nullptr, this, nullptr);
     // The panes go first: the server pane releases every connection and ends COM. Then the toolbar,
@@ -366,6 +368,33 @@ void CMainFrame::OnServerOutOfProcess() {
     if (!serverpane::SetServersOutOfProcess(bOn)) return;
     m_bServersOutOfProcess = bOn;
     QSettings().setValue(kOutOfProcessKey, bOn);
+void CMainFrame::OnViewCallTrace() {
+    if (!m_pServerPane) return;
+    if (IsCallTraceShown()) {
+        m_pCallTraceDock->hide();
+        StopCallTrace();
+        return;
+    }
+    if (!m_pCallTraceDock) {
+        m_pCallTraceDock = new CCallTraceDock(this);
+        m_pCallTraceDock->m_onClosed = [this] {
+            StopCallTrace();
+            UpdateCommandUI();
+        };
+        addDockWidget(Qt::BottomDockWidgetArea, m_pCallTraceDock);
+    }
+    m_pServerPane->GetCallTrace().SetRecorder(&m_pCallTraceDock->GetPane()->Log());
+    m_pCallTraceDock->show();
+}
+
+bool CMainFrame::IsCallTraceShown() const {
+    // While its close button is handled the dock is not hidden yet, but it records no more.
+    return m_pCallTraceDock && !m_pCallTraceDock->isHidden() && m_pServerPane &&
+           m_pServerPane->GetCallTrace().Recorder();
+}
+
+void CMainFrame::StopCallTrace() {
+    if (m_pServerPane) m_pServerPane->GetCallTrace().SetRecorder(nullptr);
 }
 
 void CMainFrame::OnAppAbout() {

@@ -13,6 +13,7 @@
 #include "serverpane/mainframelink.h"
 
 class CBrindlexHDAApp;
+class CCallTraceDock;
 class CEditBar;
 class COutputPane;
 class CServerPane;
@@ -45,6 +46,11 @@ public:
     void OnAppExit() override;
     void OnViewStatusBar() override;
     bool IsStatusBarShown() const override;
+    // The call trace dock: made the first time it is turned on, docked at the bottom; while it is
+    // shown its log records every call to the servers, and nothing is recorded while it is hidden.
+    void OnViewCallTrace() override;
+    bool IsCallTraceShown() const override;
+    CCallTraceDock* GetCallTraceDock() const { return m_pCallTraceDock; }
     void OnNextPane() override { ActivateOtherPane(); }
     void OnPrevPane() override { ActivateOtherPane(); }
     void OnAppAbout() override;
@@ -94,12 +100,14 @@ private:
     BOOL CreateStatusBar();
     void OnFocusChanged(QWidget* pNow);
     void ActivateOtherPane();
+    void StopCallTrace();
 
     CBrindlexHDAApp* m_pApp;
     bool m_bServersOutOfProcess = false;   // kept in the settings
     COutputPane* m_pOutputPane = nullptr;  // not owned
     QWidget* m_pActivePane = nullptr;
     QMenu* m_pFunctionMenu = nullptr;
+    CCallTraceDock* m_pCallTraceDock = nullptr;  // child window, made when first shown
     QLabel* m_pMessagePane = nullptr;
     QLabel* m_pIndicators[3] = {};
     QLabel* m_pTimeBasisPane = nullptr;

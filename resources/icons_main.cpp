@@ -1,6 +1,7 @@
 #include "resources/icons_main.h"
 
 #include "resources/icons_readmodified.h"
+#include "resources/icon_calltrace.h"
 
 // The XPM files are C arrays; they are compiled in, so no file or resource lookup can fail at run time.
 #include "resources/icons/brindlex_server.xpm"
@@ -41,6 +42,7 @@ QIcon ToolbarImage(int nIndex) {
         tb_replace_xpm,        tb_insert_replace_xpm, tb_delete_raw_xpm,    tb_delete_at_time_xpm,
     };
     if (nIndex == kReadModifiedImage) return ReadModifiedImage();
+    if (nIndex == kCallTraceImage) return CallTraceImage();
     if (nIndex < 0 || nIndex >= kToolbarImageCount) return {};
     return QIcon(QPixmap(strip[nIndex]));
 }

@@ -31,6 +31,7 @@ inline constexpr int ID_APP_ABOUT = 57664;
 inline constexpr int ID_VIEW_TIME_LOCAL = 32860;
 inline constexpr int ID_VIEW_TIME_INSTANT = 32861;
 inline constexpr int ID_VIEW_TIME_UTC = 32862;
+inline constexpr int ID_VIEW_CALLTRACE = 32870;
 
 // Accelerator-only commands.
 inline constexpr int ID_FILE_NEW = 57600;

@@ -23,6 +23,8 @@ public:
     virtual void OnAppExit() = 0;
     virtual void OnViewStatusBar() = 0;
     virtual bool IsStatusBarShown() const = 0;
+    virtual void OnViewCallTrace() = 0;
+    virtual bool IsCallTraceShown() const = 0;
     virtual void OnNextPane() = 0;
     virtual void OnPrevPane() = 0;
     virtual void OnAppAbout() = 0;

@@ -5,12 +5,14 @@
 #include <QMenu>
 #include <QResizeEvent>
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <new>
 
 #include "com/objbase.h"
 #include "com/oleauto.h"
 #include "com/text.h"
+#include "com/timeapi.h"
 #include "hda/discovery.h"
 #include "hda/messages.h"
 #include "outputpane/options.h"
@@ -221,9 +223,22 @@ void CServerPane::ConnectServer(BOOL bRemote) {
     BOOL bConnected;
     {
         ui::WaitCursor wait;
+        const auto t0 = std::chrono::steady_clock::now();
         bConnected = pServer->Connect(strComputer, strProgId);
+        if (client::ICallRecorder* pRecorder = m_pCallTrace->Recorder()) {
+            client::CallRecord call;
+            GetSystemTimeAsFileTime(&call.ftStart);
+            call.server = client::ConnectionLabel(strComputer, strProgId);
+            call.method = "connect";
+            call.hr = bConnected ? S_OK : E_FAIL;
+            call.micros =
+                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0)
+                    .count();
+            pRecorder->Record(call);
+        }
     }
     if (!bConnected) return;  // the record goes; Connect has told the user
+    client::TraceConnection(*pServer, m_pCallTrace, true);
 
     m_mapServers.emplace(strKey, std::move(pServer));
     AddServerToTree(strComputer, strProgId);

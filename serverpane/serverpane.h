@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "client/readmodified.h"
+#include "client/calltrace.h"
 #include "client/results.h"
 #include "dialogs/additemhost.h"
 #include "dialogs/addremotehost.h"
@@ -131,6 +132,10 @@ public:
     const void* GetMessageOwner() const override { return static_cast<const QWidget*>(this); }
     CHDAServer* GetCurrentServer() override { return FindServer(m_strCurrentServer); }
 
+    // The switch of the call trace: every connection made here passes a tracing stand-in that records
+    // into whatever recorder is set (none until View > Call Trace is turned on).
+    client::CallTrace& GetCallTrace() const { return *m_pCallTrace; }
+
     COPCItemTreeCtrl* GetServerTree() const { return m_pServerTree; }
     COPCItemListCtrl* GetItemList() const { return m_pItemList; }
     const QList<QIcon>& GetTreeImages() const { return *m_pTreeImages; }
@@ -163,6 +168,7 @@ private:
     // LastItemValues and LastErrors of the last history operation.
     client::ResultSet m_lastResults;
     client::ModifiedSet m_lastModified;  // of a Read Modified, released with the result set
+    std::shared_ptr<client::CallTrace> m_pCallTrace = std::make_shared<client::CallTrace>();
     bool m_bComInitialized = false;
     bool m_bDiscoveryDone = false;
 };

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -22,8 +23,11 @@
 #include "app/brindlexapp.h"
 #include "app/editbar.h"
 #include "app/mainframe.h"
+#include "client/reads.h"
+#include "client/textforms.h"
 #include "com/objbase.h"
 #include "dialogs/dlgkit.h"
+#include "outputpane/calltracepane.h"
 #include "outputpane/options.h"
 #include "outputpane/outputpane.h"
 #include "resources/uikit.h"
@@ -133,8 +137,9 @@ TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
         (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "Read &Modified",
                      "-", "&Insert", "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
     EXPECT_EQ(frame->GetFunctionMenu(), MenuNamed("F&unction"));
-    EXPECT_EQ(MenuTexts(MenuNamed("&View")), (QStringList{"&Status Bar", "-", "&Local (current offset)",
-                                                          "Local (offset of &each instant)", "&UTC"}));
+    EXPECT_EQ(MenuTexts(MenuNamed("&View")),
+              (QStringList{"&Status Bar", "&Call Trace", "-", "&Local (current offset)",
+                           "Local (offset of &each instant)", "&UTC"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&Help")), (QStringList{"&About HDA Vistrel..."}));
 }
 
@@ -193,7 +198,10 @@ TEST_F(MainFrameTest, TheToolbarHasTheServerBoxThenTheButtonsInSlotOrder) {
                                    0,
                                    0,
                                    0,
-                                   32863}));
+                                   32863,
+                                   0,
+                                   0,
+                                   32870}));
     QComboBox* box = frame->GetServerCombo();
     EXPECT_EQ(box->width(), 400);
     EXPECT_EQ(box->statusTip(), "Available HDA Servers");
@@ -504,6 +512,59 @@ TEST_F(MainFrameWithServers, ConnectAndDisconnectFromMenuToolbarAndContextMenu) 
     QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, r.center());
     EXPECT_EQ(tree->topLevelItemCount(), 0);
     EXPECT_EQ(full->OutstandingReferences(), 0);
+}
+
+TEST_F(MainFrameWithServers, TheCallTraceRecordsOnlyWhileItsDockIsShown) {
+    ScopedControl full(CLSID_HdaTestRecording);
+    QAction* toggle = frame->GetCommandAction(ID_VIEW_CALLTRACE);
+    EXPECT_EQ(frame->GetCallTraceDock(), nullptr);  // the first view has no dock
+    EXPECT_FALSE(toggle->isChecked());
+
+    frame->RouteCommand(ID_VIEW_CALLTRACE);
+    CCallTraceDock* dock = frame->GetCallTraceDock();
+    ASSERT_NE(dock, nullptr);
+    EXPECT_TRUE(dock->isVisible());
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_EQ(frame->dockWidgetArea(dock), Qt::BottomDockWidgetArea);
+    frame->GetServerCombo()->setCurrentIndex(1);
+    frame->RouteCommand(ID_SERVER_CONNECT);
+    CHDAServer* server = pane->FindServer(u"HdaTest.Recording.1");
+    ASSERT_NE(server, nullptr);
+    const OPCHANDLE handles[] = {1};
+    client::ReadOutcome read = client::ReadRaw(server->m_pSyncRead, {u"NOW-1H"}, {u"NOW"}, 0, false, handles);
+
+    CCallTracePane* trace = dock->GetPane();
+    trace->Refresh();
+    QStringList methods;
+    for (int r = 0; r < trace->RowCount(); ++r) methods << trace->CellText(r, 2);
+    EXPECT_EQ(methods, (QStringList{"connect", "IUnknown::QueryInterface", "IUnknown::QueryInterface",
+                                    "IUnknown::QueryInterface", "IOPCHDA_SyncRead::ReadRaw"}));
+    const int last = trace->RowCount() - 1;
+    EXPECT_EQ(trace->CellText(last, 1), "HdaTest.Recording.1");
+    EXPECT_EQ(trace->CellText(last, 5), QString::fromStdString(client::CallCode(read.hr)));
+    EXPECT_EQ(trace->CellText(last, 6), ui::ToQString(client::FormatResultCode(read.hr)));
+    trace->SetFilter("READRAW");
+    EXPECT_EQ(trace->RowCount(), 1);
+    QTemporaryDir dir;
+    QString error;
+    ASSERT_TRUE(trace->ExportCsv(dir.path() + "/trace.csv", &error)) << error.toStdString();
+    QFile csv(dir.path() + "/trace.csv");
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(csv.readAll().count("\r\n"), 2);  // the header and the one row shown
+    EXPECT_FALSE(trace->ExportCsv(dir.path() + "/missing/trace.csv", &error));
+
+    // Closed by its own button, it stops recording and the command loses its check mark.
+    dock->close();
+    EXPECT_FALSE(toggle->isChecked());
+    client::ReadOutcome unseen =
+        client::ReadRaw(server->m_pSyncRead, {u"NOW-1H"}, {u"NOW"}, 0, false, handles);
+    frame->RouteCommand(ID_VIEW_CALLTRACE);
+    EXPECT_TRUE(toggle->isChecked());
+    trace->SetFilter("");
+    EXPECT_EQ(trace->RowCount(), 5);
+    frame->RouteCommand(ID_VIEW_CALLTRACE);
+    EXPECT_TRUE(dock->isHidden());
+    EXPECT_FALSE(toggle->isChecked());
 }
 
 TEST_F(MainFrameWithServers, ClosingTheMainWindowReleasesEveryServer) {

@@ -256,6 +256,7 @@ private:
     client::TimeBasis m_basis = client::TimeBasis::LocalCurrentBias;
     std::string m_basisText;
     TraceSink m_trace;
+    std::shared_ptr<client::CallTrace> m_callTrace = std::make_shared<client::CallTrace>();
     bool m_bTracing = false;
     std::vector<std::string> m_messages;
     hda::MessageSink m_previousSink;
@@ -397,13 +398,8 @@ void CSession::Connect() {
     if (m_bTracing) {
         // From here on every call passes the tracer; the interfaces Connect obtained are asked again
         // through it when needed.
-        IOPCHDA_Server* tracing = NewTracingServer(m_pConn->m_pServer, &m_trace);
-        for (IUnknown** pp : {reinterpret_cast<IUnknown**>(&m_pConn->m_pSyncRead),
-                              reinterpret_cast<IUnknown**>(&m_pConn->m_pSyncUpdate),
-                              reinterpret_cast<IUnknown**>(&m_pConn->m_pAsyncRead)})
-            if (*pp) (*pp)->Release(), *pp = nullptr;
-        m_pConn->m_pServer->Release();
-        m_pConn->m_pServer = tracing;
+        m_callTrace->SetRecorder(&m_trace);
+        client::TraceConnection(*m_pConn, m_callTrace, false);
     }
 }
 

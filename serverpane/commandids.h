@@ -25,6 +25,9 @@ inline constexpr int ID_FILE_OPTIONS = 32805;
 inline constexpr int ID_APP_EXIT = 57665;
 inline constexpr int ID_VIEW_STATUS_BAR = 59393;
 inline constexpr int ID_APP_ABOUT = 57664;
+// View menu: the trend of the selected value tab, and of every tab overlaid.
+inline constexpr int ID_VIEW_TREND = 32850;
+inline constexpr int ID_VIEW_TREND_ALL = 32851;
 
 // Accelerator-only commands.
 inline constexpr int ID_FILE_NEW = 57600;

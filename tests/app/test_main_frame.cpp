@@ -123,7 +123,7 @@ TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
               (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "-", "&Insert",
                            "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
     EXPECT_EQ(frame->GetFunctionMenu(), MenuNamed("F&unction"));
-    EXPECT_EQ(MenuTexts(MenuNamed("&View")), (QStringList{"&Status Bar"}));
+    EXPECT_EQ(MenuTexts(MenuNamed("&View")), (QStringList{"&Status Bar", "-", "&Trend", "Trend of &All Tabs"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&Help")), (QStringList{"&About HDA Vistrel..."}));
 }
 
@@ -178,7 +178,13 @@ TEST_F(MainFrameTest, TheToolbarHasTheServerBoxThenTheButtonsInSlotOrder) {
                                    32801,
                                    0,
                                    32802,
-                                   32803}));
+                                   32803,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   32850}));
     QComboBox* box = frame->GetServerCombo();
     EXPECT_EQ(box->width(), 400);
     EXPECT_EQ(box->statusTip(), "Available HDA Servers");

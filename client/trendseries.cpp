@@ -73,7 +73,8 @@ bool IsEmptyValue(const VARIANT& v) {
 
 double TrendTime(const FILETIME& ft) {
     const ULONGLONG ticks = FileTimeToU64(ft);
-    if (ticks >= (1ULL << 63)) return (static_cast<double>(ticks) - static_cast<double>(kUnixEpochTicks)) / 1e4;
+    if (ticks >= (1ULL << 63))
+        return (static_cast<double>(ticks) - static_cast<double>(kUnixEpochTicks)) / 1e4;
     return static_cast<double>(static_cast<LONGLONG>(ticks) - static_cast<LONGLONG>(kUnixEpochTicks)) / 1e4;
 }
 
@@ -103,8 +104,8 @@ TrendSeries BuildTrendSeries(const OPCHDA_ITEM& item, HRESULT hrItem, std::u16st
             p.value = kNaN;
             ++s.nGaps;
         } else if (s.bText) {
-            std::u16string text = v.vt == VT_BSTR ? std::u16string(com::ReadReceivedBstr(v.bstrVal))
-                                                  : FormatVariant(v);
+            std::u16string text =
+                v.vt == VT_BSTR ? std::u16string(com::ReadReceivedBstr(v.bstrVal)) : FormatVariant(v);
             auto [it, bNew] = levels.try_emplace(std::move(text), s.texts.size());
             if (bNew) s.texts.push_back(it->first);
             p.value = static_cast<double>(it->second);

@@ -230,13 +230,15 @@ CTrendChart::CTrendChart(std::vector<TrendSeries> series) : m_series(std::move(s
     const auto repaint = [this] { m_pPlot->update(); };
     connect(m_pTimeAxis, &QDateTimeAxis::rangeChanged, m_pPlot, repaint);
     for (QAbstractAxis* pAxis : {m_pValueAxis, m_pTextAxis})
-        if (auto* pValue = qobject_cast<QValueAxis*>(pAxis)) connect(pValue, &QValueAxis::rangeChanged, m_pPlot, repaint);
+        if (auto* pValue = qobject_cast<QValueAxis*>(pAxis))
+            connect(pValue, &QValueAxis::rangeChanged, m_pPlot, repaint);
     ResetView();
 }
 
 QColor CTrendChart::SeriesColor(std::size_t nSeries) const {
-    static const QColor palette[] = {QColor(0x1F, 0x5F, 0xBF), QColor(0x2E, 0x8B, 0x3E), QColor(0x8E, 0x3B, 0xB5),
-                                     QColor(0x00, 0x8B, 0x8B), QColor(0x9A, 0x6A, 0x1C), QColor(0x5A, 0x5A, 0x5A),
+    static const QColor palette[] = {QColor(0x1F, 0x5F, 0xBF), QColor(0x2E, 0x8B, 0x3E),
+                                     QColor(0x8E, 0x3B, 0xB5), QColor(0x00, 0x8B, 0x8B),
+                                     QColor(0x9A, 0x6A, 0x1C), QColor(0x5A, 0x5A, 0x5A),
                                      QColor(0xC0, 0x39, 0x7A), QColor(0x3B, 0x3B, 0x9E)};
     return palette[nSeries % (sizeof palette / sizeof palette[0])];
 }
@@ -309,7 +311,8 @@ CTrendChartView::CTrendChartView(CTrendChart* pChart, QWidget* pParent)
 void CTrendChartView::wheelEvent(QWheelEvent* pEvent) {
     const int d = pEvent->angleDelta().y();
     if (d == 0) return QChartView::wheelEvent(pEvent);
-    m_pChart->ZoomTimeAt(m_pChart->mapFromScene(mapToScene(pEvent->position().toPoint())).x(), d > 0 ? 0.8 : 1.25);
+    m_pChart->ZoomTimeAt(m_pChart->mapFromScene(mapToScene(pEvent->position().toPoint())).x(),
+                         d > 0 ? 0.8 : 1.25);
     pEvent->accept();
 }
 

@@ -24,10 +24,10 @@ CTrendWindow::CTrendWindow(QWidget* pParent, std::vector<client::TrendSeries> se
     setWindowIcon(ui::TrendToolbarImage());
     const QString summary = SummaryText(series);
     m_pView = new CTrendChartView(new CTrendChart(std::move(series)), this);
-    m_pSummary = new QLabel(summary + QStringLiteral(
-                                          "\nDrag: zoom to the rectangle; wheel: zoom the time; middle drag or "
-                                          "Shift+drag: pan; right click: zoom out; double click or Home: all."),
-                            this);
+    m_pSummary = new QLabel(
+        summary + QStringLiteral("\nDrag: zoom to the rectangle; wheel: zoom the time; middle drag or "
+                                 "Shift+drag: pan; right click: zoom out; double click or Home: all."),
+        this);
     m_pSummary->setWordWrap(true);
     auto* pLayout = new QVBoxLayout(this);
     pLayout->setContentsMargins(4, 4, 4, 4);
@@ -56,7 +56,8 @@ std::vector<client::TrendSeries> CTrendWindow::SeriesOfTabs(const COutputPane& p
             series.push_back(std::move(missing));
             continue;
         }
-        series.push_back(client::BuildTrendSeries(pValues[entry], pErrors ? pErrors[entry] : S_OK, std::move(name)));
+        series.push_back(
+            client::BuildTrendSeries(pValues[entry], pErrors ? pErrors[entry] : S_OK, std::move(name)));
     }
     return series;
 }
@@ -82,8 +83,8 @@ QString CTrendWindow::SummaryText(const std::vector<client::TrendSeries>& series
             nUncertain += p.mark == client::TrendMark::Uncertain;
             nBad += p.mark == client::TrendMark::Bad;
         }
-        QString text = QStringLiteral("%1: %2 (%3 values").arg(ui::ToQString(s.name),
-                                                               COutputPane::FormatResultCode(s.hrItem))
+        QString text = QStringLiteral("%1: %2 (%3 values")
+                           .arg(ui::ToQString(s.name), COutputPane::FormatResultCode(s.hrItem))
                            .arg(s.points.size());
         if (s.nGaps) text += QStringLiteral(", %1 %2").arg(s.nGaps).arg(s.nGaps == 1 ? "gap" : "gaps");
         if (s.nNotNumeric) text += QStringLiteral(", %1 without a number").arg(s.nNotNumeric);

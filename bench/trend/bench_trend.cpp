@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPainter>
 #include <cmath>
+#include <cstdlib>
 
 #include "client/trendseries.h"
 #include "com/objbase.h"
@@ -67,7 +68,8 @@ BENCHMARK(BM_BuildSeriesOfAMillion)->Unit(benchmark::kMillisecond);
 
 void BM_ReduceAMillionTo1200Columns(benchmark::State& state) {
     const client::TrendSeries& s = Series();
-    for (auto _ : state) benchmark::DoNotOptimize(client::ReduceTrend(s, s.FirstTime(), s.LastTime(), kWidth));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(client::ReduceTrend(s, s.FirstTime(), s.LastTime(), kWidth));
 }
 BENCHMARK(BM_ReduceAMillionTo1200Columns)->Unit(benchmark::kMillisecond);
 
@@ -105,8 +107,31 @@ BENCHMARK(BM_RepaintAfterZoom)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
+// With VISTREL_TREND_SHOT=file.png set, saves the window over the million points and a text series
+// beside them (the picture of the README) and runs nothing else.
+int SaveShot(const char* pszFile) {
+    client::TrendSeries valve;
+    valve.name = u"Bench.Valve";
+    valve.bText = true;
+    valve.texts = {u"Closed", u"Opening", u"Open"};
+    const double t0 = Series().FirstTime(), span = Series().LastTime() - t0;
+    for (int k = 0; k < 24; ++k) {
+        const double level = (k % 4 == 3) ? 1 : (k / 2) % 2 * 2;
+        valve.points.push_back({t0 + span * k / 24, k == 13 ? std::nan("") : level,
+                                k == 7 ? client::TrendMark::Uncertain : client::TrendMark::Good});
+    }
+    CTrendWindow window(nullptr, {Series(), valve}, QStringLiteral("Trend - all tabs"));
+    window.resize(kWidth, kHeight);
+    CTrendChart* pChart = window.GetChartView()->TrendChart();
+    window.show();
+    QApplication::processEvents();
+    pChart->ZoomTimeAt(pChart->plotArea().left() + pChart->plotArea().width() * 0.3, 0.5);
+    return window.grab().save(QString::fromLocal8Bit(pszFile)) ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    if (const char* pszShot = std::getenv("VISTREL_TREND_SHOT")) return SaveShot(pszShot);
     benchmark::Initialize(&argc, argv);
     Series();  // built once, outside the timings that do not measure it
     benchmark::RunSpecifiedBenchmarks();

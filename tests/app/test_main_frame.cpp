@@ -123,7 +123,8 @@ TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
               (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "-", "&Insert",
                            "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
     EXPECT_EQ(frame->GetFunctionMenu(), MenuNamed("F&unction"));
-    EXPECT_EQ(MenuTexts(MenuNamed("&View")), (QStringList{"&Status Bar", "-", "&Trend", "Trend of &All Tabs"}));
+    EXPECT_EQ(MenuTexts(MenuNamed("&View")),
+              (QStringList{"&Status Bar", "-", "&Trend", "Trend of &All Tabs"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&Help")), (QStringList{"&About HDA Vistrel..."}));
 }
 

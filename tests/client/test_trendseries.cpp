@@ -71,7 +71,8 @@ TEST(TrendSeries, EachEntryBecomesAPointAGapOrAMarkedPoint) {
             {Var(VT_I4, -7), OPC_QUALITY_UNCERTAIN, -7, TrendMark::Uncertain},
             {R8(9), OPC_QUALITY_BAD | OPC_QUALITY_SENSOR_FAILURE, 9, TrendMark::Bad},
             {Var(VT_EMPTY), OPC_QUALITY_BAD | OPCHDA_NOBOUND, gap, TrendMark::Bad},
-            {R8(4), OPC_QUALITY_BAD | OPCHDA_NODATA, gap, TrendMark::Bad},  // flagged: a gap whatever the value
+            {R8(4), OPC_QUALITY_BAD | OPCHDA_NODATA, gap,
+             TrendMark::Bad},  // flagged: a gap whatever the value
             {Var(VT_NULL), kGoodRaw, gap, TrendMark::Good},
             {R8(std::numeric_limits<double>::infinity()), kGoodRaw, gap, TrendMark::Good},
             {Var(VT_DATE), kGoodRaw, gap, TrendMark::Good},
@@ -145,8 +146,9 @@ TEST(TrendSeries, PointsRunInTimeOrderWhateverTheServerSent) {
         for (const TrendPoint& p : s.points) values.push_back(p.value);
         EXPECT_EQ(values, c.valuesInOrder);
         EXPECT_EQ(s.bReordered, c.bReordered);
-        EXPECT_TRUE(std::is_sorted(s.points.begin(), s.points.end(),
-                                   [](const TrendPoint& a, const TrendPoint& b) { return a.msTime < b.msTime; }));
+        EXPECT_TRUE(
+            std::is_sorted(s.points.begin(), s.points.end(),
+                           [](const TrendPoint& a, const TrendPoint& b) { return a.msTime < b.msTime; }));
     }
 }
 
@@ -188,7 +190,8 @@ TrendSeries Synthetic(std::size_t n, F f, TrendMark mark = TrendMark::Good) {
 TEST(TrendReduction, AMillionPointsGiveAtMostFourAColumnKeepingEveryExtreme) {
     constexpr std::size_t n = 1000000;
     constexpr int columns = 800;
-    TrendSeries s = Synthetic(n, [](std::size_t i) { return std::sin(i * 0.001) * 100 + (i == 777777 ? 500 : 0); });
+    TrendSeries s =
+        Synthetic(n, [](std::size_t i) { return std::sin(i * 0.001) * 100 + (i == 777777 ? 500 : 0); });
     const client::TrendReduction r = client::ReduceTrend(s, 0, n - 1, columns);
     EXPECT_TRUE(r.bReduced);
     EXPECT_EQ(r.nInRange, n);
@@ -230,7 +233,8 @@ TEST(TrendReduction, AZoomedRangeDrawsEveryPointInItAndOneEitherSide) {
 
 TEST(TrendReduction, GapsBreakTheLineAndMarksAreBoundedPerColumn) {
     constexpr std::size_t n = 100000;
-    TrendSeries s = Synthetic(n, [](std::size_t i) { return static_cast<double>(i); }, TrendMark::Bad);
+    TrendSeries s = Synthetic(
+        n, [](std::size_t i) { return static_cast<double>(i); }, TrendMark::Bad);
     for (std::size_t i : {std::size_t{40000}, std::size_t{40001}, std::size_t{70000}})
         s.points[i].value = std::numeric_limits<double>::quiet_NaN();
     s.points[10].mark = TrendMark::Uncertain;

@@ -47,7 +47,8 @@ protected:
 
 TEST_F(TrendWindowTest, TheSelectedTabOrEveryTabBecomesASeries) {
     // Three tabs, but the server answered for two of them only.
-    Read({u"A.Flow", u"B.Valve", u"C.Level"}, {NumberItem(4), MakeStringItem(3, u"state")}, {S_OK, OPC_S_MOREDATA});
+    Read({u"A.Flow", u"B.Valve", u"C.Level"}, {NumberItem(4), MakeStringItem(3, u"state")},
+         {S_OK, OPC_S_MOREDATA});
     pane->GetTabCtrl()->SetCurSel(1);
 
     std::vector<client::TrendSeries> one = CTrendWindow::SeriesOfTabs(*pane, false);

@@ -2,6 +2,7 @@
 
 #include "resources/icons_readmodified.h"
 #include "resources/icon_calltrace.h"
+#include "resources/icons_trend.h"
 
 // The XPM files are C arrays; they are compiled in, so no file or resource lookup can fail at run time.
 #include "resources/icons/brindlex_server.xpm"
@@ -43,6 +44,7 @@ QIcon ToolbarImage(int nIndex) {
     };
     if (nIndex == kReadModifiedImage) return ReadModifiedImage();
     if (nIndex == kCallTraceImage) return CallTraceImage();
+    if (nIndex == kTrendImage) return TrendToolbarImage();
     if (nIndex < 0 || nIndex >= kToolbarImageCount) return {};
     return QIcon(QPixmap(strip[nIndex]));
 }

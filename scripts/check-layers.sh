@@ -11,8 +11,8 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-ours='app|bench|client|com|dialogs|hda|outputpane|remote|resources|serverpane|servers|tests|tools'
-gui='app|dialogs|outputpane|resources|serverpane'
+ours='app|bench|client|com|dialogs|hda|outputpane|remote|resources|serverpane|servers|tests|tools|trend'
+gui='app|dialogs|outputpane|resources|serverpane|trend'
 directive='[[:space:]]*#[[:space:]]*include[[:space:]]*'
 inc="^$directive"
 sources=(--include='*.h' --include='*.hpp' --include='*.cpp' --include='*.cc' --include='*.c' --include='*.inc')

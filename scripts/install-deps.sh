@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config locales clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev
+  qt6-charts-dev libqt6opengl6-dev
   libsqlite3-dev sqlite3
   libcapnp-dev capnproto libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -32,6 +32,9 @@ inline constexpr int ID_VIEW_TIME_LOCAL = 32860;
 inline constexpr int ID_VIEW_TIME_INSTANT = 32861;
 inline constexpr int ID_VIEW_TIME_UTC = 32862;
 inline constexpr int ID_VIEW_CALLTRACE = 32870;
+// View menu: the trend of the selected value tab, and of every tab overlaid.
+inline constexpr int ID_VIEW_TREND = 32850;
+inline constexpr int ID_VIEW_TREND_ALL = 32851;
 
 // Accelerator-only commands.
 inline constexpr int ID_FILE_NEW = 57600;

@@ -57,6 +57,7 @@ enum class Rule : unsigned char {
     ServerNode,      // the selected node is a server node
     AnyItem,         // at least one item of the item list is selected
     OneItem,         // exactly one item is selected
+    ValueTabs,       // the output pane shows value tabs with the result set of their read behind them
 };
 
 // Who carries a command out: a member of the server pane, or one of the frame. A command without a

@@ -16,11 +16,13 @@
 #include "hda/discovery.h"
 #include "hda/messages.h"
 #include "outputpane/options.h"
+#include "outputpane/outputpane.h"
 #include "resources/icons_main.h"
 #include "resources/uikit.h"
 #include "serverpane/commandids.h"
 #include "serverpane/commands.h"
 #include "serverpane/opcitemctrls.h"
+#include "trend/trendwindow.h"
 
 namespace {
 constexpr char16_t kLocalhost[] = u"Localhost";
@@ -286,6 +288,16 @@ void CServerPane::OnOptions() {
     RunOptionsDialog(this);
 }
 
+// ---- Trends ----
+
+void CServerPane::OnTrend() {
+    if (m_pOutputPane) CTrendWindow::Open(window(), *m_pOutputPane, false);
+}
+
+void CServerPane::OnTrendAll() {
+    if (m_pOutputPane) CTrendWindow::Open(window(), *m_pOutputPane, true);
+}
+
 // ---- Items ----
 
 void CServerPane::OnAddItems() {
@@ -389,6 +401,8 @@ bool CServerPane::IsCommandEnabled(int nId) const {
             return nItems >= 1;
         case cmd::Rule::OneItem:
             return nItems == 1;
+        case cmd::Rule::ValueTabs:
+            return m_pOutputPane && m_pOutputPane->GetTabCtrl() && m_lastResults.Values();
     }
     return false;
 }

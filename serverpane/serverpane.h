@@ -69,6 +69,9 @@ public:
     void UpdateHistory(OPCHDA_EDITTYPE mode);
     void OnDeleteRaw();
     void OnDeleteAtTime();
+    // A trend window of the selected value tab, or of every tab overlaid.
+    void OnTrend();
+    void OnTrendAll();
 
     // The one connection routine: remote takes m_strRemoteComputer and m_strRemoteProgId, local the
     // toolbar box's selection. Reports its own failures.

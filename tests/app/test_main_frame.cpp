@@ -41,6 +41,7 @@
 #include "tests/com/store_fixture.h"
 #endif
 #include "tests/serverpane/message_recorder.h"
+#include "trend/trendwindow.h"
 
 void PrintTo(const QString& s, std::ostream* os);
 
@@ -138,8 +139,8 @@ TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
                      "-", "&Insert", "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
     EXPECT_EQ(frame->GetFunctionMenu(), MenuNamed("F&unction"));
     EXPECT_EQ(MenuTexts(MenuNamed("&View")),
-              (QStringList{"&Status Bar", "&Call Trace", "-", "&Local (current offset)",
-                           "Local (offset of &each instant)", "&UTC"}));
+              (QStringList{"&Status Bar", "&Call Trace", "-", "&Trend", "Trend of &All Tabs", "-",
+                           "&Local (current offset)", "Local (offset of &each instant)", "&UTC"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&Help")), (QStringList{"&About HDA Vistrel..."}));
 }
 
@@ -200,7 +201,7 @@ TEST_F(MainFrameTest, TheToolbarHasTheServerBoxThenTheButtonsInSlotOrder) {
                                    0,
                                    32863,
                                    0,
-                                   0,
+                                   32850,
                                    32870}));
     QComboBox* box = frame->GetServerCombo();
     EXPECT_EQ(box->width(), 400);
@@ -382,6 +383,34 @@ TEST_F(MainFrameTest, CommandsWhoseOperationIsNotBuiltShowDisabledAndDoNothing) 
     EXPECT_TRUE(messages->seen.empty());
     EXPECT_EQ(pane->GetOutputPane()->GetTabCtrl(), nullptr);
     EXPECT_EQ(pane->GetOutputPane()->GetResultList(), nullptr);
+}
+
+TEST_F(MainFrameTest, TrendIsEnabledWhileValueTabsHaveTheirResultsAndOpensAWindow) {
+    CHDAServer* a = File(u"", u"A.Server");
+    pane->m_strCurrentServer = u"A.Server";
+    a->AddItemToServer(u"x", 1);
+    pane->GetItemList()->item(0)->setSelected(true);
+    for (QWidget* active : {static_cast<QWidget*>(pane), static_cast<QWidget*>(frame->GetOutputPane())}) {
+        frame->SetActivePane(active);
+        pane->ReleaseLastResults();
+        frame->UpdateCommandUI();
+        EXPECT_FALSE(frame->GetCommandAction(ID_VIEW_TREND)->isEnabled());
+        EXPECT_FALSE(frame->GetCommandAction(ID_VIEW_TREND_ALL)->isEnabled());
+
+        // What a value read leaves: the tabs, then the result set behind them.
+        pane->GetOutputPane()->CreateItemTabs();
+        pane->SetLastResults(client::ResultSet(hdatest::TaskArray<OPCHDA_ITEM>({hdatest::MakeItem(1, 5)}),
+                                               hdatest::TaskArray<HRESULT>({S_OK}), 1));
+        frame->UpdateCommandUI();
+        ASSERT_TRUE(frame->GetCommandAction(ID_VIEW_TREND)->isEnabled());
+        EXPECT_TRUE(frame->GetCommandAction(ID_VIEW_TREND_ALL)->isEnabled());
+        frame->RouteCommand(ID_VIEW_TREND);
+        const QList<CTrendWindow*> windows = frame->findChildren<CTrendWindow*>();
+        ASSERT_EQ(windows.size(), 1);
+        EXPECT_EQ(windows[0]->windowTitle(), "Trend - x");
+        EXPECT_TRUE(windows[0]->isWindow());
+        delete windows[0];
+    }
 }
 
 TEST_F(MainFrameTest, ACommandFromTheOutputPaneReachesTheServerPane) {

@@ -368,6 +368,8 @@ void CMainFrame::OnServerOutOfProcess() {
     if (!serverpane::SetServersOutOfProcess(bOn)) return;
     m_bServersOutOfProcess = bOn;
     QSettings().setValue(kOutOfProcessKey, bOn);
+}
+
 void CMainFrame::OnViewCallTrace() {
     if (!m_pServerPane) return;
     if (IsCallTraceShown()) {

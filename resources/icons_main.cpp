@@ -1,7 +1,7 @@
 #include "resources/icons_main.h"
 
-#include "resources/icons_readmodified.h"
 #include "resources/icon_calltrace.h"
+#include "resources/icons_readmodified.h"
 #include "resources/icons_trend.h"
 
 // The XPM files are C arrays; they are compiled in, so no file or resource lookup can fail at run time.

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "client/readmodified.h"
 #include "client/calltrace.h"
+#include "client/readmodified.h"
 #include "client/results.h"
 #include "dialogs/additemhost.h"
 #include "dialogs/addremotehost.h"

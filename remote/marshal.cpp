@@ -467,8 +467,7 @@ bool SeriesBuilder::Begin(wire::Series::Reader r) {
                      alloc(1, h.getQualitiesLen(), &rec.pdwQualities) &&
                      alloc(2, h.getValuesLen(), &rec.pvDataValues) &&
                      alloc(3, h.getModTimesLen(), &rec.pftModificationTime) &&
-                     alloc(4, h.getEditTypesLen(), &rec.pEditType) &&
-                     alloc(5, h.getUsersLen(), &rec.szUser);
+                     alloc(4, h.getEditTypesLen(), &rec.pEditType) && alloc(5, h.getUsersLen(), &rec.szUser);
                 break;
             }
         }
@@ -484,8 +483,8 @@ HRESULT SeriesBuilder::Add(capnp::List<wire::Chunk>::Reader chunks) {
         // Each record's chunks come in order, each once: a chunk starts where the last one ended.
         const std::size_t off = c.getOffset();
         if (off != rec.next) return RPC_X_BAD_STUB_DATA_HR;
-        const capnp::Data::Reader bytes[6] = {c.getTimes(), c.getQualities(), {}, c.getModTimes(),
-                                              c.getEditTypes(), {}};
+        const capnp::Data::Reader bytes[6] = {c.getTimes(),    c.getQualities(), {},
+                                              c.getModTimes(), c.getEditTypes(), {}};
         ValuesView values(c.getValues());
         auto users = c.getUsers();
         std::size_t given[6];

@@ -1,11 +1,11 @@
 // The wire in one process: proxies over a socket pair to stubs around the recording test server.
+#include <capnp/message.h>
+
 #include <cmath>
 #include <cstring>
 
 #include "com/text.h"
 #include "hda/opchda.h"
-#include <capnp/message.h>
-
 #include "remote/marshal.h"
 #include "tests/remote/remote_fixture.h"
 

@@ -1,5 +1,6 @@
 #include "remote/marshal.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -388,8 +389,23 @@ void NativeSeries::Fill(wire::Chunk::Builder c, const Piece& piece) const {
 
 // ---- The caller's side ----
 
+// The caller's arrays are not cleared when allocated: the chunks fill them in order, and whatever
+// no chunk filled (a failed call, a host that sent less) is cleared before the arrays are freed or
+// handed over.
 SeriesBuilder::~SeriesBuilder() {
+    ClearTails();
     FreeSeries(m_kind, m_records, m_count);
+}
+
+void SeriesBuilder::ClearTails() {
+    for (Pending& rec : m_pending)
+        for (Column& col : rec.cols) {
+            if (col.p == nullptr) continue;
+            const std::size_t from = std::min(rec.next, col.len);
+            std::memset(static_cast<char*>(col.p) + from * col.elem, 0, (col.len - from) * col.elem);
+            col.p = nullptr;
+        }
+    m_pending.clear();
 }
 
 namespace {
@@ -399,14 +415,7 @@ bool AllocColumn(std::uint32_t len, T** out) {
     *out = nullptr;
     if (len == kNullLen) return true;
     *out = static_cast<T*>(CoTaskMemAlloc(std::size_t(len) * sizeof(T)));
-    if (*out == nullptr) return false;
-    std::memset(static_cast<void*>(*out), 0, std::size_t(len) * sizeof(T));
-    return true;
-}
-
-template <class T>
-std::size_t LenOf(const T* p) {
-    return com::TaskMemCount(p);
+    return *out != nullptr;
 }
 
 }  // namespace
@@ -419,8 +428,16 @@ bool SeriesBuilder::Begin(wire::Series::Reader r) {
     if (m_records == nullptr) return false;
     std::memset(m_records, 0, heads.size() * size);
     m_count = heads.size();
+    m_pending.resize(heads.size());
     for (std::size_t i = 0; i < heads.size(); ++i) {
         auto h = heads[i];
+        auto& cols = m_pending[i].cols;
+        // In the order of a chunk's columns: times, qualities, values, modTimes, editTypes, users.
+        auto alloc = [&](std::size_t col, std::uint32_t len, auto** out) {
+            const bool ok = AllocColumn(len, out);
+            cols[col] = Column{*out, *out ? std::size_t(len) : 0, sizeof(**out)};
+            return ok;
+        };
         bool ok = true;
         switch (m_kind) {
             case SeriesKind::Item: {
@@ -428,9 +445,9 @@ bool SeriesBuilder::Begin(wire::Series::Reader r) {
                 rec.hClient = h.getHClient();
                 rec.haAggregate = h.getTag();
                 rec.dwCount = h.getCount();
-                ok = AllocColumn(h.getTimesLen(), &rec.pftTimeStamps) &&
-                     AllocColumn(h.getQualitiesLen(), &rec.pdwQualities) &&
-                     AllocColumn(h.getValuesLen(), &rec.pvDataValues);
+                ok = alloc(0, h.getTimesLen(), &rec.pftTimeStamps) &&
+                     alloc(1, h.getQualitiesLen(), &rec.pdwQualities) &&
+                     alloc(2, h.getValuesLen(), &rec.pvDataValues);
                 break;
             }
             case SeriesKind::Attribute: {
@@ -438,20 +455,19 @@ bool SeriesBuilder::Begin(wire::Series::Reader r) {
                 rec.hClient = h.getHClient();
                 rec.dwAttributeID = h.getTag();
                 rec.dwNumValues = h.getCount();
-                ok = AllocColumn(h.getTimesLen(), &rec.ftTimeStamps) &&
-                     AllocColumn(h.getValuesLen(), &rec.vAttributeValues);
+                ok = alloc(0, h.getTimesLen(), &rec.ftTimeStamps) &&
+                     alloc(2, h.getValuesLen(), &rec.vAttributeValues);
                 break;
             }
             case SeriesKind::Modified: {
                 auto& rec = static_cast<OPCHDA_MODIFIEDITEM*>(m_records)[i];
                 rec.hClient = h.getHClient();
                 rec.dwCount = h.getCount();
-                ok = AllocColumn(h.getTimesLen(), &rec.pftTimeStamps) &&
-                     AllocColumn(h.getQualitiesLen(), &rec.pdwQualities) &&
-                     AllocColumn(h.getValuesLen(), &rec.pvDataValues) &&
-                     AllocColumn(h.getModTimesLen(), &rec.pftModificationTime) &&
-                     AllocColumn(h.getEditTypesLen(), &rec.pEditType) &&
-                     AllocColumn(h.getUsersLen(), &rec.szUser);
+                ok = alloc(0, h.getTimesLen(), &rec.pftTimeStamps) &&
+                     alloc(1, h.getQualitiesLen(), &rec.pdwQualities) &&
+                     alloc(2, h.getValuesLen(), &rec.pvDataValues) &&
+                     alloc(3, h.getModTimesLen(), &rec.pftModificationTime) &&
+                     alloc(4, h.getEditTypesLen(), &rec.pEditType) && alloc(5, h.getUsersLen(), &rec.szUser);
                 break;
             }
         }
@@ -460,76 +476,52 @@ bool SeriesBuilder::Begin(wire::Series::Reader r) {
     return true;
 }
 
-namespace {
-
-// Copies the entries of a chunk into out[offset..], never past the block.
-template <class T>
-void PutBytes(capnp::Data::Reader in, std::size_t offset, T* out) {
-    const std::size_t len = LenOf(out);
-    if (offset >= len) return;
-    const std::size_t n = std::min(in.size() / sizeof(T), len - offset);
-    std::memcpy(static_cast<void*>(out + offset), in.begin(), n * sizeof(T));
-}
-
-bool PutValues(wire::Values::Reader in, std::size_t offset, VARIANT* out) {
-    const std::size_t len = LenOf(out);
-    if (offset >= len) return true;
-    ValuesView view(in);
-    const std::size_t n = std::min(view.size(), len - offset);
-    for (std::size_t j = 0; j < n; ++j) VariantClear(&out[offset + j]);  // a chunk sent twice
-    return view.GetAll(n, out + offset);
-}
-
-bool PutStrings(wire::Strings::Reader in, std::size_t offset, LPWSTR* out) {
-    const std::size_t len = LenOf(out);
-    for (std::size_t j = 0; j < in.getText().size() && offset + j < len; ++j) {
-        bool ok = true;
-        CoTaskMemFree(out[offset + j]);
-        out[offset + j] = GetString(in, j, &ok);
-        if (!ok) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool SeriesBuilder::Add(capnp::List<wire::Chunk>::Reader chunks) {
+HRESULT SeriesBuilder::Add(capnp::List<wire::Chunk>::Reader chunks) {
     for (auto c : chunks) {
-        if (c.getRecord() >= m_count) return false;
-        const std::size_t i = c.getRecord(), off = c.getOffset();
-        bool ok = true;
-        switch (m_kind) {
-            case SeriesKind::Item: {
-                auto& rec = static_cast<OPCHDA_ITEM*>(m_records)[i];
-                if (rec.pftTimeStamps) PutBytes(c.getTimes(), off, rec.pftTimeStamps);
-                if (rec.pdwQualities) PutBytes(c.getQualities(), off, rec.pdwQualities);
-                if (rec.pvDataValues && c.hasValues()) ok = PutValues(c.getValues(), off, rec.pvDataValues);
-                break;
-            }
-            case SeriesKind::Attribute: {
-                auto& rec = static_cast<OPCHDA_ATTRIBUTE*>(m_records)[i];
-                if (rec.ftTimeStamps) PutBytes(c.getTimes(), off, rec.ftTimeStamps);
-                if (rec.vAttributeValues && c.hasValues())
-                    ok = PutValues(c.getValues(), off, rec.vAttributeValues);
-                break;
-            }
-            case SeriesKind::Modified: {
-                auto& rec = static_cast<OPCHDA_MODIFIEDITEM*>(m_records)[i];
-                if (rec.pftTimeStamps) PutBytes(c.getTimes(), off, rec.pftTimeStamps);
-                if (rec.pdwQualities) PutBytes(c.getQualities(), off, rec.pdwQualities);
-                if (rec.pvDataValues && c.hasValues()) ok = PutValues(c.getValues(), off, rec.pvDataValues);
-                if (rec.pftModificationTime) PutBytes(c.getModTimes(), off, rec.pftModificationTime);
-                if (rec.pEditType) PutBytes(c.getEditTypes(), off, rec.pEditType);
-                if (rec.szUser && c.hasUsers()) ok = ok && PutStrings(c.getUsers(), off, rec.szUser);
-                break;
-            }
+        if (c.getRecord() >= m_count) return RPC_X_BAD_STUB_DATA_HR;
+        Pending& rec = m_pending[c.getRecord()];
+        // Each record's chunks come in order, each once: a chunk starts where the last one ended.
+        const std::size_t off = c.getOffset();
+        if (off != rec.next) return RPC_X_BAD_STUB_DATA_HR;
+        const capnp::Data::Reader bytes[6] = {c.getTimes(),    c.getQualities(), {},
+                                              c.getModTimes(), c.getEditTypes(), {}};
+        ValuesView values(c.getValues());
+        auto users = c.getUsers();
+        std::size_t given[6];
+        for (std::size_t k = 0; k < 6; ++k) {
+            if (bytes[k].size() % rec.cols[k].elem != 0) return RPC_X_BAD_STUB_DATA_HR;
+            given[k] = bytes[k].size() / rec.cols[k].elem;
         }
-        if (!ok) return false;
+        if (values.raw.size() % sizeof(VARIANT) != 0) return RPC_X_BAD_STUB_DATA_HR;
+        given[2] = values.size();
+        given[5] = users.getText().size();
+        const std::size_t n = *std::max_element(given, given + 6);
+        // Every column carries its share of the chunk's entries: all of them, or up to its end.
+        for (std::size_t k = 0; k < 6; ++k) {
+            const Column& col = rec.cols[k];
+            const std::size_t expected = col.p == nullptr || off >= col.len ? 0 : std::min(n, col.len - off);
+            if (given[k] != expected) return RPC_X_BAD_STUB_DATA_HR;
+        }
+        for (std::size_t k : {0, 1, 3, 4})
+            if (given[k] > 0)
+                std::memcpy(static_cast<char*>(rec.cols[k].p) + off * rec.cols[k].elem, bytes[k].begin(),
+                            bytes[k].size());
+        rec.next = off + n;
+        bool ok = true;
+        if (given[2] > 0) ok = values.GetAll(given[2], static_cast<VARIANT*>(rec.cols[2].p) + off);
+        auto* out = static_cast<LPWSTR*>(rec.cols[5].p);
+        for (std::size_t j = 0; j < given[5]; ++j) {
+            bool got = ok;
+            out[off + j] = got ? GetString(users, j, &got) : nullptr;
+            ok = got;
+        }
+        if (!ok) return E_OUTOFMEMORY;
     }
-    return true;
+    return S_OK;
 }
 
 void* SeriesBuilder::Release() {
+    ClearTails();
     m_count = 0;
     return std::exchange(m_records, nullptr);
 }

@@ -125,14 +125,28 @@ public:
     ~SeriesBuilder();  // frees whatever was not handed over
     // false: out of memory, or heads that contradict themselves.
     bool Begin(wire::Series::Reader r);
-    bool Add(capnp::List<wire::Chunk>::Reader chunks);
+    // S_OK; E_OUTOFMEMORY; RPC_X_BAD_STUB_DATA for a chunk out of order, sent twice, or whose
+    // columns contradict the heads.
+    HRESULT Add(capnp::List<wire::Chunk>::Reader chunks);
     // Hands the array over (nullptr for a NULL array).
     void* Release();
 
 private:
+    struct Column {
+        void* p = nullptr;
+        std::size_t len = 0;
+        std::size_t elem = 1;
+    };
+    // One record's arrays, in a chunk's column order; entries [0, next) have been filled.
+    struct Pending {
+        std::size_t next = 0;
+        Column cols[6];
+    };
+    void ClearTails();
     SeriesKind m_kind;
     void* m_records = nullptr;
     std::size_t m_count = 0;
+    std::vector<Pending> m_pending;
 };
 
 void FreeSeries(SeriesKind kind, void* records, std::size_t claimed);

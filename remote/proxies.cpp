@@ -70,7 +70,7 @@ HRESULT RemoteQueryInterface(const std::shared_ptr<Connection>& conn, CapId id, 
 kj::Promise<HRESULT> Drain(wire::Pager::Client pager, SeriesBuilder& builder) {
     auto req = pager.nextRequest();
     return req.send().then([pager = kj::mv(pager), &builder](auto&& r) mutable -> kj::Promise<HRESULT> {
-        if (!builder.Add(r.getChunks())) return HRESULT(E_OUTOFMEMORY);
+        if (HRESULT hr = builder.Add(r.getChunks()); FAILED(hr)) return hr;
         if (r.getDone()) return HRESULT(S_OK);
         return Drain(kj::mv(pager), builder);
     });
@@ -131,8 +131,8 @@ protected:
                     if (e && r.hasEnd()) GetTimeBack(r.getEnd(), e);
                 }
                 if (!CopyList(r.hasErrors(), r.getErrors(), &errors)) return HRESULT(E_OUTOFMEMORY);
-                if (!builder.Begin(r.getResult()) || !builder.Add(r.getResult().getChunks()))
-                    return HRESULT(E_OUTOFMEMORY);
+                if (!builder.Begin(r.getResult())) return HRESULT(E_OUTOFMEMORY);
+                if (HRESULT hr = builder.Add(r.getResult().getChunks()); FAILED(hr)) return hr;
                 if (!r.getPaged()) return HRESULT(S_OK);
                 return Drain(r.getMore(), builder);
             });

@@ -1,9 +1,12 @@
 // The wire in one process: proxies over a socket pair to stubs around the recording test server.
+#include <capnp/message.h>
+
 #include <cmath>
 #include <cstring>
 
 #include "com/text.h"
 #include "hda/opchda.h"
+#include "remote/marshal.h"
 #include "tests/remote/remote_fixture.h"
 
 namespace {
@@ -328,3 +331,80 @@ TEST_F(Wire, TheServerListAnswersFromTheHostsClassStore) {
 }
 
 }  // namespace
+
+namespace {
+
+// The chunks a host sends for one record of five values (a BSTR among them), two entries a chunk.
+std::vector<capnp::MallocMessageBuilder*> ChunksOfFive(capnp::MallocMessageBuilder& headMsg) {
+    auto* item = static_cast<OPCHDA_ITEM*>(CoTaskMemAlloc(sizeof(OPCHDA_ITEM)));
+    *item = OPCHDA_ITEM{};
+    item->dwCount = 5;
+    item->pftTimeStamps = static_cast<FILETIME*>(CoTaskMemAlloc(5 * sizeof(FILETIME)));
+    item->pdwQualities = static_cast<DWORD*>(CoTaskMemAlloc(5 * sizeof(DWORD)));
+    item->pvDataValues = static_cast<VARIANT*>(CoTaskMemAlloc(5 * sizeof(VARIANT)));
+    for (DWORD i = 0; i < 5; ++i) {
+        item->pftTimeStamps[i] = U64ToFileTime(1000 + i);
+        item->pdwQualities[i] = OPC_QUALITY_GOOD;
+        item->pvDataValues[i] = i == 2 ? Bstr(u"two") : Make(VT_I4, i);
+    }
+    vistrel::remote::NativeSeries series(vistrel::remote::SeriesKind::Item, item, 1);
+    series.WriteHeads(headMsg.initRoot<vistrel::wire::Series>());
+    std::vector<capnp::MallocMessageBuilder*> chunks;
+    bool done = false;
+    while (!done) {
+        chunks.push_back(new capnp::MallocMessageBuilder);
+        auto pager = chunks.back()->initRoot<vistrel::wire::Pager::NextResults>();
+        done = series.WriteChunks(80, [&](std::size_t n) { return pager.initChunks(n); });
+    }
+    return chunks;
+}
+
+}  // namespace
+
+TEST_F(Wire, ChunksFillTheArraysOnlyInOrderAndOnce) {
+    capnp::MallocMessageBuilder head;
+    auto chunks = ChunksOfFive(head);
+    ASSERT_EQ(chunks.size(), 3u);
+    auto add = [&](vistrel::remote::SeriesBuilder& b, std::size_t k) {
+        return b.Add(chunks[k]->getRoot<vistrel::wire::Pager::NextResults>().asReader().getChunks());
+    };
+    auto headReader = head.getRoot<vistrel::wire::Series>().asReader();
+    const struct {
+        const char* what;
+        std::vector<std::size_t> order;
+        HRESULT last;
+    } cases[] = {
+        {"in order", {0, 1, 2}, S_OK},
+        {"a chunk twice", {0, 0}, vistrel::remote::RPC_X_BAD_STUB_DATA_HR},
+        {"a chunk skipped", {0, 2}, vistrel::remote::RPC_X_BAD_STUB_DATA_HR},
+        {"the last first", {2}, vistrel::remote::RPC_X_BAD_STUB_DATA_HR},
+        {"stopped early", {0}, S_OK},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        vistrel::remote::SeriesBuilder b(vistrel::remote::SeriesKind::Item);
+        ASSERT_TRUE(b.Begin(headReader));
+        HRESULT hr = S_OK;
+        for (std::size_t k : c.order) hr = add(b, k);
+        EXPECT_EQ(hr, c.last);
+        if (c.order.size() == 3) {
+            auto* item = static_cast<OPCHDA_ITEM*>(b.Release());
+            for (DWORD i = 0; i < 5; ++i) {
+                EXPECT_EQ(FileTimeToU64(item->pftTimeStamps[i]), 1000u + i);
+                if (i != 2) {
+                    EXPECT_EQ(item->pvDataValues[i].lVal, LONG(i));
+                }
+            }
+            EXPECT_EQ(std::u16string(item->pvDataValues[2].bstrVal), u"two");
+            vistrel::remote::FreeSeries(vistrel::remote::SeriesKind::Item, item, 1);
+        } else if (c.order.size() == 1 && c.last == S_OK) {
+            // What no chunk filled is handed over cleared.
+            auto* item = static_cast<OPCHDA_ITEM*>(b.Release());
+            EXPECT_EQ(item->pvDataValues[4].vt, VT_EMPTY);
+            EXPECT_EQ(FileTimeToU64(item->pftTimeStamps[4]), 0u);
+            vistrel::remote::FreeSeries(vistrel::remote::SeriesKind::Item, item, 1);
+        }
+        // Otherwise the builder frees its half-filled arrays (the fixture counts the blocks).
+    }
+    for (auto* m : chunks) delete m;
+}

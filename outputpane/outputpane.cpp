@@ -1,5 +1,9 @@
 #include "outputpane/outputpane.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QItemSelectionModel>
+#include <QLabel>
 #include <algorithm>
 #include <utility>
 
@@ -81,8 +85,45 @@ void COutputPane::ShowTabResults() {
     else
         text = status + QStringLiteral(" (returned ") + QString::number(count) + QStringLiteral(" items)");
     m_pTabCtrl->SetReturnLabel(text);
+    if (QLabel* pResult = m_pTabCtrl->GetResultLabel())
+        pResult->setToolTip(ui::ToQString(m_pServerPane->GetResultNote(static_cast<DWORD>(i))));
 
     list->SetRowSource(CValueTabRows::Capture(values[i], limit));
+}
+
+namespace {
+
+// The list on show: the value list of the tabs, or the result list.
+COutputList* ShownList(CMyTabCtrl* pTabs, COutputList* pResultList) {
+    return pTabs ? pTabs->GetValueList() : pResultList;
+}
+
+}  // namespace
+
+bool COutputPane::HasSelectedRows() const {
+    const COutputList* list = ShownList(m_pTabCtrl, m_pResultList);
+    return list && list->selectionModel() && list->selectionModel()->hasSelection();
+}
+
+QString COutputPane::SelectedRowsText() const {
+    const COutputList* list = ShownList(m_pTabCtrl, m_pResultList);
+    if (!list || !list->selectionModel()) return QString();
+    QModelIndexList rows = list->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    const int nColumns = list->GetColumnCount();
+    QString text;
+    for (const QModelIndex& row : rows) {
+        for (int c = 0; c < nColumns; ++c) {
+            if (c) text += QLatin1Char('\t');
+            text += list->GetItemText(row.row(), c);
+        }
+        text += QLatin1Char('\n');
+    }
+    return text;
+}
+
+void COutputPane::CopySelectedRows() const {
+    if (HasSelectedRows()) QApplication::clipboard()->setText(SelectedRowsText());
 }
 
 void COutputPane::CreateResultList() {

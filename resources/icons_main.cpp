@@ -1,5 +1,7 @@
 #include "resources/icons_main.h"
 
+#include "resources/icons_export.h"
+
 // The XPM files are C arrays; they are compiled in, so no file or resource lookup can fail at run time.
 #include "resources/icons/brindlex_server.xpm"
 #include "resources/icons/computer.xpm"
@@ -38,7 +40,8 @@ QIcon ToolbarImage(int nIndex) {
         tb_read_processed_xpm, tb_read_attribute_xpm, tb_read_at_time_xpm,  tb_insert_xpm,
         tb_replace_xpm,        tb_insert_replace_xpm, tb_delete_raw_xpm,    tb_delete_at_time_xpm,
     };
-    if (nIndex < 0 || nIndex >= kToolbarImageCount) return {};
+    if (nIndex >= kToolbarImageCount) return ExportToolbarImage(nIndex);
+    if (nIndex < 0) return {};
     return QIcon(QPixmap(strip[nIndex]));
 }
 

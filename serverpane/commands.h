@@ -46,6 +46,9 @@ enum class Rule : unsigned char {
     ServerNode,      // the selected node is a server node
     AnyItem,         // at least one item of the item list is selected
     OneItem,         // exactly one item is selected
+    ValueResults,    // the output pane shows the result set of a value read
+    MoreData,        // the result set has items a Read Next continues
+    OutputRows,      // rows of the output pane's list are selected
 };
 
 // Who carries a command out: a member of the server pane, or one of the frame. A command without a

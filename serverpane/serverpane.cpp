@@ -14,6 +14,7 @@
 #include "hda/discovery.h"
 #include "hda/messages.h"
 #include "outputpane/options.h"
+#include "outputpane/outputpane.h"
 #include "resources/icons_main.h"
 #include "resources/uikit.h"
 #include "serverpane/commandids.h"
@@ -256,6 +257,9 @@ void CServerPane::OnDisconnect() {
     delete pNode;
     if (bLastOnComputer) delete pComputer;
 
+    // Read Next asks with this connection's handles: it ends with the connection.
+    if (strKey == m_strReadNextServer) m_readNext.reset();
+
     auto it = m_mapServers.find(strKey);
     if (it == m_mapServers.end()) return;
     CHDAServer* pServer = it->second.get();
@@ -348,6 +352,8 @@ void CServerPane::SetLastResults(client::ResultSet results) {
 
 void CServerPane::ReleaseLastResults() {
     m_lastResults.Release();
+    m_lastItemIds.clear();
+    m_readNext.reset();
 }
 
 // ---- Commands ----
@@ -368,6 +374,13 @@ bool CServerPane::IsCommandEnabled(int nId) const {
             return nItems >= 1;
         case cmd::Rule::OneItem:
             return nItems == 1;
+        case cmd::Rule::ValueResults:
+            return !m_lastResults.Empty() && m_pOutputPane && m_pOutputPane->GetTabCtrl();
+        case cmd::Rule::MoreData:
+            return !m_lastResults.Empty() && m_readNext && m_readNext->HasMore() &&
+                   FindServer(m_strReadNextServer);
+        case cmd::Rule::OutputRows:
+            return m_pOutputPane && m_pOutputPane->HasSelectedRows();
     }
     return false;
 }

@@ -2,31 +2,9 @@
 
 #include <algorithm>
 
-namespace vistrel {
+#include "client/csvexport.h"
 
-void AppendCsvField(std::string& out, std::string_view f) {
-    // One pass over the bytes: a field without a comma, quote or line break (and without a blank at
-    // either end) goes out as it is.
-    bool quote = !f.empty() && (f.front() == ' ' || f.back() == ' ');
-    for (std::size_t i = 0; i < f.size() && !quote; ++i) {
-        const char c = f[i];
-        quote = c == ',' || c == '"' || c == '\r' || c == '\n';
-    }
-    if (!quote) {
-        out.append(f);
-        return;
-    }
-    out += '"';
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < f.size(); ++i)
-        if (f[i] == '"') {
-            out.append(f.substr(run, i + 1 - run));
-            out += '"';
-            run = i + 1;
-        }
-    out.append(f.substr(run));
-    out += '"';
-}
+namespace vistrel {
 
 void AppendJsonString(std::string& out, std::string_view s) {
     static const char kHex[] = "0123456789abcdef";
@@ -102,33 +80,14 @@ public:
     }
     void BeginGroup(const Fields&) override {}
     void Row(const std::string_view* cells, std::size_t n) override {
-        if (m_last.size() < n) m_last.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (i) m_buf += ',';
-            // The item, the quality and its text repeat from row to row: their escaped form too.
-            Cell& last = m_last[i];
-            if (cells[i].size() == last.raw.size() && cells[i] == last.raw) {
-                m_buf += last.escaped;
-                continue;
-            }
-            const std::size_t at = m_buf.size();
-            AppendCsvField(m_buf, cells[i]);
-            if (cells[i].size() <= 64) {
-                last.raw.assign(cells[i]);
-                last.escaped.assign(m_buf, at, std::string::npos);
-            }
-        }
-        m_buf += "\r\n";
+        m_rows.Row(m_buf, cells, n);
         MaybeFlush();
     }
     void EndGroup(const Fields&) override {}
     void End() override { Flush(); }
 
 private:
-    struct Cell {
-        std::string raw, escaped;
-    };
-    std::vector<Cell> m_last;
+    client::CCsvRows m_rows;
 };
 
 class CJsonWriter final : public CBuffered {

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "client/csvexport.h"
+
 namespace vistrel {
 
 enum class Format { Table, Csv, Json };
@@ -44,7 +46,7 @@ public:
 std::unique_ptr<CWriter> MakeWriter(Format format, std::ostream& out);
 
 // Escapes for the two machine forms (exposed for tests).
-void AppendCsvField(std::string& out, std::string_view field);
+using client::AppendCsvField;
 void AppendJsonString(std::string& out, std::string_view text);
 
 }  // namespace vistrel

@@ -83,7 +83,8 @@ std::optional<Message> CReadNext::Next(IOPCHDA_SyncRead* pSyncRead, ResultSet& r
         std::optional<FILETIME>& moving = it.cont.MovesStart() ? it.start : it.end;
         const std::optional<FILETIME> keep = moving;
         moving = ContinueFrom(i);
-        const TimeArg start{m_args.startText, bRaw ? m_args.startInUse || it.start.has_value() : true, it.start};
+        const TimeArg start{m_args.startText, bRaw ? m_args.startInUse || it.start.has_value() : true,
+                            it.start};
         const TimeArg end{m_args.endText, bRaw ? m_args.endInUse || it.end.has_value() : true, it.end};
         const OPCHANDLE h[1] = {m_args.handles[i]};
         ReadOutcome r;

@@ -21,8 +21,8 @@ struct PagedReadArgs {
     Kind kind = Kind::Raw;
     std::u16string startText, endText;
     bool startInUse = true, endInUse = true;
-    DWORD maxValues = 0;  // Read Raw
-    bool bounds = false;  // Read Raw
+    DWORD maxValues = 0;              // Read Raw
+    bool bounds = false;              // Read Raw
     FILETIME resampleInterval{0, 0};  // Read Processed
     std::vector<DWORD> aggregates;    // Read Processed, one per handle
     std::vector<OPCHANDLE> handles;

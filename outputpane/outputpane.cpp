@@ -109,7 +109,8 @@ QString COutputPane::SelectedRowsText() const {
     const COutputList* list = ShownList(m_pTabCtrl, m_pResultList);
     if (!list || !list->selectionModel()) return QString();
     QModelIndexList rows = list->selectionModel()->selectedRows();
-    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     const int nColumns = list->GetColumnCount();
     QString text;
     for (const QModelIndex& row : rows) {

@@ -32,11 +32,12 @@ QString CServerPane::AskFileName(bool bSave, const QString& strCaption, const QS
 
 void CServerPane::OnExport() {
     if (m_lastResults.Empty()) return;
-    const QString strPath = AskFileName(true, QStringLiteral("Export"),
-                                        QStringLiteral("CSV files (*.csv);;All files (*)"));
+    const QString strPath =
+        AskFileName(true, QStringLiteral("Export"), QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (strPath.isEmpty()) return;
     QWidget* pOwner = m_pMainFrame ? m_pMainFrame->GetMainWindow() : this;
-    QProgressDialog progress(QStringLiteral("Exporting values..."), QStringLiteral("Cancel"), 0, 1000, pOwner);
+    QProgressDialog progress(QStringLiteral("Exporting values..."), QStringLiteral("Cancel"), 0, 1000,
+                             pOwner);
     progress.setWindowTitle(QStringLiteral("Export"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);

@@ -29,8 +29,10 @@ void CServerPane::OnSaveItems() {
     std::u16string strBad;
     const std::optional<std::string> text = client::FormatItemList(ids, &strBad);
     if (!text) {
-        hda::ShowMessage(pOwner, u"The item ID \"" + strBad + u"\" holds a line break and cannot be saved "
-                                 u"one a line; nothing was saved.",
+        hda::ShowMessage(pOwner,
+                         u"The item ID \"" + strBad +
+                             u"\" holds a line break and cannot be saved "
+                             u"one a line; nothing was saved.",
                          kItemsCaption, hda::MsgIcon::Exclamation);
         return;
     }
@@ -40,7 +42,8 @@ void CServerPane::OnSaveItems() {
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(text->data(), static_cast<qint64>(text->size())) != static_cast<qint64>(text->size()) ||
         !file.commit())
-        hda::ShowMessage(pOwner, ui::ToU16(QStringLiteral("Cannot write %1: %2").arg(strPath, file.errorString())),
+        hda::ShowMessage(pOwner,
+                         ui::ToU16(QStringLiteral("Cannot write %1: %2").arg(strPath, file.errorString())),
                          kItemsCaption, hda::MsgIcon::Exclamation);
 }
 

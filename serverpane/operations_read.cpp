@@ -94,8 +94,8 @@ void CServerPane::ReadRawAfterDialog(const CReadRawDlg& dlg) {
     args.bounds = dlg.m_bGetBounds != FALSE;
     args.handles = handles;
     client::ReadOutcome outcome =
-        client::ReadRaw(pServer->m_pSyncRead, {args.startText, args.startInUse}, {args.endText, args.endInUse},
-                        args.maxValues, args.bounds, handles);
+        client::ReadRaw(pServer->m_pSyncRead, {args.startText, args.startInUse},
+                        {args.endText, args.endInUse}, args.maxValues, args.bounds, handles);
     ShowValueRead(*this, std::move(outcome), std::move(args));
 }
 
@@ -138,7 +138,8 @@ void CServerPane::OnReadNext() {
 
 std::u16string CServerPane::GetResultNote(DWORD i) const {
     if (!m_readNext || !m_readNext->HasMore(i)) return {};
-    return u"More values exist: Read Next continues from " + client::FormatTimestamp(m_readNext->ContinueFrom(i));
+    return u"More values exist: Read Next continues from " +
+           client::FormatTimestamp(m_readNext->ContinueFrom(i));
 }
 
 // ---- Read At Time ----

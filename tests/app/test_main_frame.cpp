@@ -115,13 +115,15 @@ TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
     QStringList titles;
     for (QAction* a : frame->menuBar()->actions()) titles << a->text();
     EXPECT_EQ(titles, (QStringList{"&File", "&Server", "F&unction", "&View", "&Help"}));
-    EXPECT_EQ(MenuTexts(MenuNamed("&File")), (QStringList{"&Options", "-", "E&xit"}));
-    EXPECT_EQ(MenuTexts(MenuNamed("&Server")),
-              (QStringList{"&Connect", "Connect &Remote", "&Disconnect", "&Add Items",
-                           "De&lete Selected Items", "&Server Status"}));
-    EXPECT_EQ(MenuTexts(MenuNamed("F&unction")),
-              (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "-", "&Insert",
-                           "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
+    EXPECT_EQ(MenuTexts(MenuNamed("&File")), (QStringList{"&Export...", "&Options", "-", "E&xit"}));
+    EXPECT_EQ(
+        MenuTexts(MenuNamed("&Server")),
+        (QStringList{"&Connect", "Connect &Remote", "&Disconnect", "&Add Items", "De&lete Selected Items",
+                     "&Server Status", "-", "Sa&ve Items...", "L&oad Items..."}));
+    EXPECT_EQ(
+        MenuTexts(MenuNamed("F&unction")),
+        (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "Read &Next", "-",
+                     "&Insert", "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
     EXPECT_EQ(frame->GetFunctionMenu(), MenuNamed("F&unction"));
     EXPECT_EQ(MenuTexts(MenuNamed("&View")), (QStringList{"&Status Bar"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&Help")), (QStringList{"&About HDA Vistrel..."}));
@@ -178,7 +180,10 @@ TEST_F(MainFrameTest, TheToolbarHasTheServerBoxThenTheButtonsInSlotOrder) {
                                    32801,
                                    0,
                                    32802,
-                                   32803}));
+                                   32803,
+                                   0,
+                                   32840,
+                                   32841}));
     QComboBox* box = frame->GetServerCombo();
     EXPECT_EQ(box->width(), 400);
     EXPECT_EQ(box->statusTip(), "Available HDA Servers");
@@ -302,7 +307,7 @@ TEST_F(MainFrameTest, EnablingIsTheSameWhicheverPaneIsActive) {
     }
 }
 
-TEST_F(MainFrameTest, CommandsWithoutAHandlerAreDisabledAndCtrlCCopiesNothing) {
+TEST_F(MainFrameTest, CommandsWithoutAHandlerAreDisabledAndCtrlCWithoutOutputRowsCopiesNothing) {
     for (int id : {ID_EDIT_COPY, ID_EDIT_CUT, ID_EDIT_PASTE, ID_EDIT_UNDO, IDC_SERVER_TREE,
                    ID_ADDITEM_DELETETAG, ID_FILE_OPEN}) {
         EXPECT_FALSE(frame->IsCommandEnabled(id)) << id;

@@ -67,10 +67,9 @@ TEST_F(ExportTest, AResultSetIsWrittenInTheCommandLineLayoutWhateverThePartSize)
     const ULONGLONG t0 = Ticks(2009, 2, 24, 10, 0, 0);
     const DWORD raw = OPC_QUALITY_GOOD | OPCHDA_RAW;
     // The second record claims three values but holds two; the third is an empty answer.
-    client::ResultSet rs =
-        Set({Record({{t0, raw, 1.5}, {t0 + kS + 2500000, 0x40, 0, u"a, \"b\""}}),
-             Record({{t0, OPCHDA_NOBOUND, 0}, {t0 + 60 * kS, raw, -2}}, 3), Record({})},
-            {S_OK, OPC_S_MOREDATA, OPC_S_NODATA});
+    client::ResultSet rs = Set({Record({{t0, raw, 1.5}, {t0 + kS + 2500000, 0x40, 0, u"a, \"b\""}}),
+                                Record({{t0, OPCHDA_NOBOUND, 0}, {t0 + 60 * kS, raw, -2}}, 3), Record({})},
+                               {S_OK, OPC_S_MOREDATA, OPC_S_NODATA});
     const std::string expected =
         "item,timestamp (UTC),value,quality,quality text\r\n"
         "Plant.A,2009/02/24 10:00:00.000,1.5,0x000400C0,\"Good, Non-specific : Raw\"\r\n"
@@ -149,7 +148,8 @@ TEST_F(ExportTest, ReadNextJoinsThePagesOfEveryItemToOneUnlimitedRead) {
         OPCHDA_ITEM* out = TaskArray<OPCHDA_ITEM>(items);
         HRESULT* codes = TaskArray<HRESULT>(items);
         for (DWORD i = 0; i < items; ++i) {
-            const tooltest::ModelPage p = tooltest::ModelReadRaw(history[h[i]], TimeOf(s), TimeOf(e), n, b != FALSE);
+            const tooltest::ModelPage p =
+                tooltest::ModelReadRaw(history[h[i]], TimeOf(s), TimeOf(e), n, b != FALSE);
             const DWORD c = static_cast<DWORD>(p.values.size());
             out[i].dwCount = c;
             out[i].pftTimeStamps = TaskArray<FILETIME>(c);
@@ -184,9 +184,9 @@ TEST_F(ExportTest, ReadNextJoinsThePagesOfEveryItemToOneUnlimitedRead) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         auto moment = [&](std::optional<int> s) {
-            return client::TimeArg{u"", s.has_value(),
-                                   s ? std::optional<FILETIME>(U64ToFileTime(t0 + ULONGLONG(int64_t(*s)) * kS))
-                                     : std::nullopt};
+            return client::TimeArg{
+                u"", s.has_value(),
+                s ? std::optional<FILETIME>(U64ToFileTime(t0 + ULONGLONG(int64_t(*s)) * kS)) : std::nullopt};
         };
         const OPCHANDLE handles[2] = {hA, hB};
         client::ReadOutcome one = client::ReadRaw(syncRead.Get(), moment(k.start), moment(k.end),
@@ -262,7 +262,9 @@ TEST(ItemListFile, WritesOneIdALineAndReadsItBack) {
     const std::vector<std::u16string> ids = {u"Plant.A", u"Kessel.Temperatur \u00b0C", u" spaced "};
     const auto text = client::FormatItemList(ids, nullptr);
     ASSERT_TRUE(text);
-    EXPECT_EQ(*text, "Plant.A\nKessel.Temperatur \xC2\xB0" "C\n spaced \n");
+    EXPECT_EQ(*text,
+              "Plant.A\nKessel.Temperatur \xC2\xB0"
+              "C\n spaced \n");
     EXPECT_EQ(client::ParseItemList(*text).ids, ids);
 
     std::u16string bad;
@@ -274,7 +276,10 @@ TEST(ItemListFile, WritesOneIdALineAndReadsItBack) {
         std::vector<std::u16string> ids;
         std::size_t badLine;
     } cases[] = {
-        {"\xEF\xBB\xBF" "A\r\n\r\nB", {u"A", u"B"}, 0},
+        {"\xEF\xBB\xBF"
+         "A\r\n\r\nB",
+         {u"A", u"B"},
+         0},
         {"", {}, 0},
         {"A\nB\xFF\nC\n", {}, 2},
     };

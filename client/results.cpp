@@ -93,6 +93,61 @@ DWORD ResultSet::Count() const {
     return static_cast<DWORD>(n);
 }
 
+bool ResultSet::Append(DWORD i, const OPCHDA_ITEM& page, std::size_t from, HRESULT hrCode) {
+    if (!m_pValues || !m_pErrors || i >= Count()) return false;
+    OPCHDA_ITEM& rec = m_pValues[i];
+    auto bounded = [](const OPCHDA_ITEM& r) {
+        return std::min({static_cast<std::size_t>(r.dwCount), com::TaskMemCount(r.pftTimeStamps),
+                         com::TaskMemCount(r.pdwQualities), com::TaskMemCount(r.pvDataValues)});
+    };
+    const std::size_t nOld = bounded(rec);
+    const std::size_t nPage = bounded(page);
+    const std::size_t nNew = from < nPage ? nPage - from : 0;
+    if (nOld + nNew > 0xFFFFFFFFu) return false;
+    const std::size_t n = nOld + nNew;
+    com::TaskMem<FILETIME[]> t = com::TaskMemArray<FILETIME>(n);
+    com::TaskMem<DWORD[]> q = com::TaskMemArray<DWORD>(n);
+    com::TaskMem<VARIANT[]> v = com::TaskMemArray<VARIANT>(n);
+    if (!t || !q || !v) return false;
+    std::size_t k = 0;
+    bool ok = true;
+    auto take = [&](const OPCHDA_ITEM& r, std::size_t a, std::size_t b) {
+        for (std::size_t j = a; j < b; ++j, ++k) {
+            t[k] = r.pftTimeStamps[j];
+            q[k] = r.pdwQualities[j];
+            if (ok && FAILED(VariantCopy(&v[k], &r.pvDataValues[j]))) ok = false;
+        }
+    };
+    take(rec, 0, nOld);
+    take(page, from, nPage);
+    if (!ok) {
+        com::Received<VARIANT, com::ClearVariant>(v.release(), n).Reset();
+        return false;
+    }
+    // The old arrays go unless another record names them.
+    auto shared = [&](const void* p) {
+        for (DWORD j = 0, c = Count(); j < c; ++j)
+            if (j != i && (m_pValues[j].pftTimeStamps == p || m_pValues[j].pdwQualities == p ||
+                           m_pValues[j].pvDataValues == p))
+                return true;
+        return false;
+    };
+    InnerArrays old;
+    if (!shared(rec.pftTimeStamps)) old.AddPlain(rec.pftTimeStamps);
+    if (!shared(rec.pdwQualities) && rec.pdwQualities != static_cast<void*>(rec.pftTimeStamps))
+        old.AddPlain(rec.pdwQualities);
+    if (!shared(rec.pvDataValues) && rec.pvDataValues != static_cast<void*>(rec.pftTimeStamps) &&
+        rec.pvDataValues != static_cast<void*>(rec.pdwQualities))
+        old.AddValues(rec.pvDataValues, rec.dwCount);
+    old.Release();
+    rec.dwCount = static_cast<DWORD>(n);
+    rec.pftTimeStamps = t.release();
+    rec.pdwQualities = q.release();
+    rec.pvDataValues = v.release();
+    m_pErrors[i] = hrCode;
+    return true;
+}
+
 void ResultSet::Release() {
     com::TaskMem<HRESULT[]> errors(std::exchange(m_pErrors, nullptr));
     ReleaseItemValues(std::exchange(m_pValues, nullptr), m_dwRequested);

@@ -35,6 +35,12 @@ public:
     // Releases the records with the arrays inside each and the values' contents, and the codes.
     void Release();
 
+    // Appends values [from, count) of a page (bounded by what its blocks hold) to record i and sets
+    // the record's result code. The record's arrays become new ones holding its own values, as far as
+    // its blocks reach, then the page's; the old ones are released unless another record shares them.
+    // False, with nothing changed, when i is not a readable record or memory runs out.
+    bool Append(DWORD i, const OPCHDA_ITEM& page, std::size_t from, HRESULT hrCode);
+
 private:
     OPCHDA_ITEM* m_pValues = nullptr;
     HRESULT* m_pErrors = nullptr;

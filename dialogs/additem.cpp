@@ -502,18 +502,13 @@ void CAddItem::OnDeleteSelected() {
     qDeleteAll(selected);
 }
 
-void CAddItem::OnOK() {
-    const std::vector<std::u16string> texts = TagListTexts();
-    if (texts.empty()) {
-        accept();
-        return;
-    }
+bool RegisterItemIds(QWidget* pOwner, IAddItemHost* pHost, const std::vector<std::u16string>& texts) {
+    if (texts.empty()) return true;
     const DWORD n = ToDword(texts.size());
-    IOPCHDA_Server* pServer = m_pServerPane ? m_pServerPane->GetAddItemsServer() : nullptr;
+    IOPCHDA_Server* pServer = pHost ? pHost->GetAddItemsServer() : nullptr;
     if (!pServer) {
-        hda::ShowMessage(this, u"Error retrieving server handles", kErrorCaption);
-        accept();
-        return;
+        hda::ShowMessage(pOwner, u"Error retrieving server handles", kErrorCaption);
+        return true;
     }
 
     client::HandlesOutcome outcome;
@@ -522,13 +517,12 @@ void CAddItem::OnOK() {
         outcome = client::GetItemHandles(pServer, texts);
     }
     if (outcome.message) {
-        client::Show(this, *outcome.message);
-        return;  // the dialog stays open
+        client::Show(pOwner, *outcome.message);
+        return false;
     }
     if (FAILED(outcome.hr)) {
-        hda::ShowMessage(this, u"Error retrieving server handles", kErrorCaption);
-        accept();
-        return;
+        hda::ShowMessage(pOwner, u"Error retrieving server handles", kErrorCaption);
+        return true;
     }
 
     // An item is registered only when both arrays reach it and its code is exactly S_OK; one the
@@ -542,21 +536,26 @@ void CAddItem::OnOK() {
             bRefused = true;
         else if (i >= nHandles)
             ++nUnanswered;
-        else if (m_pServerPane)
-            m_pServerPane->AddItemToServer(texts[i], outcome.handles[i]);
+        else
+            pHost->AddItemToServer(texts[i], outcome.handles[i]);
     }
     if (bRefused) {
-        CErrorsEncounteredDlg dlg(this);
+        CErrorsEncounteredDlg dlg(pOwner);
         dlg.m_errors = outcome.errors;
         dlg.m_itemIds = texts;
         dlg.exec();
     }
     if (nUnanswered > 0)
         hda::ShowMessage(
-            this,
+            pOwner,
             com::FormatW(u"GetItemHandles returned 0x%X without a server handle or a result for %u of "
                          u"%u item IDs; those were not registered.",
                          {outcome.hr, nUnanswered, n}),
             kErrorCaption, hda::MsgIcon::Exclamation);
-    accept();
+    return true;
+}
+
+void CAddItem::OnOK() {
+    // Memory running out before the call keeps the dialog open.
+    if (RegisterItemIds(this, m_pServerPane, TagListTexts())) accept();
 }

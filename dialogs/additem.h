@@ -24,6 +24,11 @@ class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
+// Asks the host's server for the server handles of item IDs, registers each accepted one with the
+// host and lists the refused ones in the errors dialog: the Add Items dialog's OK, also used to load
+// a saved item list. False when memory ran out before the server was asked (the message is shown).
+bool RegisterItemIds(QWidget* pOwner, IAddItemHost* pHost, const std::vector<std::u16string>& texts);
+
 class CAddItem : public QDialog {
     Q_OBJECT
 public:

@@ -30,6 +30,9 @@ public:
     virtual const OPCHDA_ITEM* GetLastItemValues() const = 0;
     virtual const HRESULT* GetLastErrors() const = 0;
     virtual DWORD GetLastResultCount() const = 0;
+    // A note on entry i of the result set for the tab's result label to show when pointed at (an
+    // item that Read Next continues); empty for none.
+    virtual std::u16string GetResultNote(DWORD /*i*/) const { return {}; }
 
     // The result set of a Read Modified (null when the last operation was none).
     virtual const client::ModifiedSet* GetLastModified() const { return nullptr; }

@@ -1,5 +1,9 @@
 #include "outputpane/outputpane.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QItemSelectionModel>
+#include <QLabel>
 #include <algorithm>
 #include <utility>
 
@@ -84,6 +88,8 @@ void COutputPane::ShowTabResults() {
 
     const DWORD limit = m_pServerPane->GetMaxDisplayItems();
     SetReturnLabel(FormatResultCode(errors[i]), values[i].dwCount, limit);
+    if (QLabel* pResult = m_pTabCtrl->GetResultLabel())
+        pResult->setToolTip(ui::ToQString(m_pServerPane->GetResultNote(static_cast<DWORD>(i))));
     list->SetRowSource(CValueTabRows::Capture(values[i], limit, m_pServerPane->GetTimeBasis()));
 }
 
@@ -121,6 +127,42 @@ void COutputPane::OnTimeBasisChanged() {
     const client::TimeBasis basis = m_pServerPane->GetTimeBasis();
     if (m_pTabCtrl) m_pTabCtrl->GetValueList()->SetTimeBasis(basis);
     if (m_pResultList) m_pResultList->SetTimeBasis(basis);
+}
+
+namespace {
+
+// The list on show: the value list of the tabs, or the result list.
+COutputList* ShownList(CMyTabCtrl* pTabs, COutputList* pResultList) {
+    return pTabs ? pTabs->GetValueList() : pResultList;
+}
+
+}  // namespace
+
+bool COutputPane::HasSelectedRows() const {
+    const COutputList* list = ShownList(m_pTabCtrl, m_pResultList);
+    return list && list->selectionModel() && list->selectionModel()->hasSelection();
+}
+
+QString COutputPane::SelectedRowsText() const {
+    const COutputList* list = ShownList(m_pTabCtrl, m_pResultList);
+    if (!list || !list->selectionModel()) return QString();
+    QModelIndexList rows = list->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    const int nColumns = list->GetColumnCount();
+    QString text;
+    for (const QModelIndex& row : rows) {
+        for (int c = 0; c < nColumns; ++c) {
+            if (c) text += QLatin1Char('\t');
+            text += list->GetItemText(row.row(), c);
+        }
+        text += QLatin1Char('\n');
+    }
+    return text;
+}
+
+void COutputPane::CopySelectedRows() const {
+    if (HasSelectedRows()) QApplication::clipboard()->setText(SelectedRowsText());
 }
 
 void COutputPane::CreateResultList() {

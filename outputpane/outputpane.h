@@ -50,6 +50,12 @@ public:
     // Shows every timestamp on screen again on the server pane's time basis.
     void OnTimeBasisChanged();
 
+    // The selected rows of the list on show (the selected tab's value list, or the result list), in
+    // row order: cells separated by tabs, each row ended by a line feed. Copy puts it on the clipboard.
+    bool HasSelectedRows() const;
+    QString SelectedRowsText() const;
+    void CopySelectedRows() const;
+
     // Result list: no columns until the caller adds them; the operation fills the rows.
     void CreateResultList();
     void InsertAttributeColumns();  // "Attribute", "Value", "Timestamp"

@@ -1,6 +1,7 @@
 #include "resources/icons_main.h"
 
 #include "resources/icon_calltrace.h"
+#include "resources/icons_export.h"
 #include "resources/icons_readmodified.h"
 #include "resources/icons_trend.h"
 
@@ -45,7 +46,8 @@ QIcon ToolbarImage(int nIndex) {
     if (nIndex == kReadModifiedImage) return ReadModifiedImage();
     if (nIndex == kCallTraceImage) return CallTraceImage();
     if (nIndex == kTrendImage) return TrendToolbarImage();
-    if (nIndex < 0 || nIndex >= kToolbarImageCount) return {};
+    if (nIndex >= kToolbarImageCount) return ExportToolbarImage(nIndex);
+    if (nIndex < 0) return {};
     return QIcon(QPixmap(strip[nIndex]));
 }
 

@@ -22,6 +22,12 @@ inline constexpr int ID_FUNCTION_DELETERAW = 32802;
 inline constexpr int ID_FUNCTION_DELETEATTIME = 32803;
 inline constexpr int ID_FUNCTION_READMODIFIED = 32863;
 
+// Export and copy, Read Next and the item lists.
+inline constexpr int ID_FILE_EXPORT = 32840;
+inline constexpr int ID_FUNCTION_READNEXT = 32841;
+inline constexpr int ID_SERVER_SAVEITEMS = 32842;
+inline constexpr int ID_SERVER_LOADITEMS = 32843;
+
 // File, View and Help menus.
 inline constexpr int ID_FILE_OPTIONS = 32805;
 inline constexpr int ID_APP_EXIT = 57665;

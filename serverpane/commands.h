@@ -58,6 +58,9 @@ enum class Rule : unsigned char {
     AnyItem,         // at least one item of the item list is selected
     OneItem,         // exactly one item is selected
     ValueTabs,       // the output pane shows value tabs with the result set of their read behind them
+    ValueResults,    // the output pane shows the result set of a value read
+    MoreData,        // the result set has items a Read Next continues
+    OutputRows,      // rows of the output pane's list are selected
 };
 
 // Who carries a command out: a member of the server pane, or one of the frame. A command without a

@@ -41,13 +41,21 @@ const void* Owner(const CServerPane& pane) {
 }
 
 // The answer of a value read: a message leaves the output pane as it was; a result set is shown, one
-// tab per item.
-void ShowValueRead(CServerPane& pane, client::ReadOutcome outcome) {
+// tab per item. With the read's arguments, the items it left with more data can be read on.
+void ShowValueRead(CServerPane& pane, client::ReadOutcome outcome,
+                   std::optional<client::PagedReadArgs> paged = std::nullopt) {
     client::Show(Owner(pane), outcome.message);
     if (!outcome.HasResults()) return;
     COutputPane* pOutput = pane.GetOutputPane();
     if (pOutput) pOutput->CreateItemTabs();
+    std::optional<client::CReadNext> next;
+    if (paged) next.emplace(std::move(*paged), outcome);
     pane.SetLastResults(std::move(outcome.results));
+    pane.m_lastItemIds = pane.GetSelectedItemIds();
+    if (next && next->HasMore()) {
+        pane.m_readNext = std::move(next);
+        pane.m_strReadNextServer = pane.GetSelectedServerKey();
+    }
     if (pOutput) pOutput->ShowTabResults();
 }
 
@@ -78,10 +86,20 @@ void CServerPane::ReadRawAfterDialog(const CReadRawDlg& dlg) {
     // Read Raw does not ask for the interface: without one it ends quietly.
     CHDAServer* pServer = FindServer(GetSelectedServerKey());
     if (!pServer || !pServer->m_pSyncRead) return;
-    ShowValueRead(*this,
-                  client::ReadRaw(pServer->m_pSyncRead, {dlg.m_strStartTime, dlg.m_bUseStartTime != FALSE},
-                                  {dlg.m_strEndTime, dlg.m_bUseEndTime != FALSE}, dlg.m_nMaxValues,
-                                  dlg.m_bGetBounds != FALSE, handles, dlg.m_timeBasis));
+    client::PagedReadArgs args;
+    args.kind = client::PagedReadArgs::Kind::Raw;
+    args.startText = dlg.m_strStartTime;
+    args.endText = dlg.m_strEndTime;
+    args.startInUse = dlg.m_bUseStartTime != FALSE;
+    args.endInUse = dlg.m_bUseEndTime != FALSE;
+    args.maxValues = dlg.m_nMaxValues;
+    args.bounds = dlg.m_bGetBounds != FALSE;
+    args.handles = handles;
+    args.basis = dlg.m_timeBasis;
+    client::ReadOutcome outcome =
+        client::ReadRaw(pServer->m_pSyncRead, {args.startText, args.startInUse},
+                        {args.endText, args.endInUse}, args.maxValues, args.bounds, handles, args.basis);
+    ShowValueRead(*this, std::move(outcome), std::move(args));
 }
 
 // ---- Read Processed ----
@@ -97,9 +115,37 @@ void CServerPane::OnReadProcessed() {
 
     CHDAServer* pServer = FindServer(m_strCurrentServer);
     if (!pServer || !pServer->EnsureSyncRead() || !pServer->m_pSyncRead) return;
-    ShowValueRead(*this, client::ReadProcessed(pServer->m_pSyncRead, dlg.m_strStartTime, dlg.m_strEndTime,
-                                               dlg.m_ftResampleInterval, GetSelectedItemHandles(1),
-                                               dlg.m_itemAggregates, dlg.m_timeBasis));
+    client::PagedReadArgs args;
+    args.kind = client::PagedReadArgs::Kind::Processed;
+    args.startText = dlg.m_strStartTime;
+    args.endText = dlg.m_strEndTime;
+    args.resampleInterval = dlg.m_ftResampleInterval;
+    args.handles = GetSelectedItemHandles(1);
+    args.aggregates.assign(dlg.m_itemAggregates.begin(), dlg.m_itemAggregates.end());
+    args.basis = dlg.m_timeBasis;
+    client::ReadOutcome outcome =
+        client::ReadProcessed(pServer->m_pSyncRead, args.startText, args.endText, args.resampleInterval,
+                              args.handles, args.aggregates, args.basis);
+    ShowValueRead(*this, std::move(outcome), std::move(args));
+}
+
+// ---- Read Next ----
+
+void CServerPane::OnReadNext() {
+    if (!m_readNext || m_lastResults.Empty()) return;
+    CHDAServer* pServer = FindServer(m_strReadNextServer);
+    if (!pServer || !pServer->m_pSyncRead) return;
+    ui::WaitCursor wait;
+    const std::optional<client::Message> message = m_readNext->Next(pServer->m_pSyncRead, m_lastResults);
+    client::Show(Owner(*this), message);
+    if (!m_readNext->HasMore()) m_readNext.reset();
+    if (m_pOutputPane) m_pOutputPane->ShowTabResults();
+}
+
+std::u16string CServerPane::GetResultNote(DWORD i) const {
+    if (!m_readNext || !m_readNext->HasMore(i)) return {};
+    return u"More values exist: Read Next continues from " +
+           client::FormatTimestamp(m_readNext->ContinueFrom(i), GetTimeBasis());
 }
 
 // ---- Read At Time ----

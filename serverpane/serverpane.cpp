@@ -273,6 +273,9 @@ void CServerPane::OnDisconnect() {
     delete pNode;
     if (bLastOnComputer) delete pComputer;
 
+    // Read Next asks with this connection's handles: it ends with the connection.
+    if (strKey == m_strReadNextServer) m_readNext.reset();
+
     auto it = m_mapServers.find(strKey);
     if (it == m_mapServers.end()) return;
     CHDAServer* pServer = it->second.get();
@@ -377,6 +380,8 @@ void CServerPane::SetLastResults(client::ResultSet results) {
 void CServerPane::ReleaseLastResults() {
     m_lastResults.Release();
     m_lastModified.Release();
+    m_lastItemIds.clear();
+    m_readNext.reset();
 }
 
 client::TimeBasis CServerPane::GetTimeBasis() const {
@@ -403,6 +408,13 @@ bool CServerPane::IsCommandEnabled(int nId) const {
             return nItems == 1;
         case cmd::Rule::ValueTabs:
             return m_pOutputPane && m_pOutputPane->GetTabCtrl() && m_lastResults.Values();
+        case cmd::Rule::ValueResults:
+            return !m_lastResults.Empty() && m_pOutputPane && m_pOutputPane->GetTabCtrl();
+        case cmd::Rule::MoreData:
+            return !m_lastResults.Empty() && m_readNext && m_readNext->HasMore() &&
+                   FindServer(m_strReadNextServer);
+        case cmd::Rule::OutputRows:
+            return m_pOutputPane && m_pOutputPane->HasSelectedRows();
     }
     return false;
 }

@@ -6,13 +6,16 @@
 #include <QIcon>
 #include <QList>
 #include <QWidget>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "client/calltrace.h"
 #include "client/readmodified.h"
+#include "client/readnext.h"
 #include "client/results.h"
 #include "dialogs/additemhost.h"
 #include "dialogs/addremotehost.h"
@@ -72,6 +75,24 @@ public:
     // A trend window of the selected value tab, or of every tab overlaid.
     void OnTrend();
     void OnTrendAll();
+    // Export writes the result set as CSV; Copy puts the selected rows of the output pane on the
+    // clipboard; Read Next continues the items of the last read that have more; Save Items and
+    // Load Items keep the selected server's item IDs in a file and register them again.
+    void OnExport();
+    void OnEditCopy();
+    void OnReadNext();
+    void OnSaveItems();
+    void OnLoadItems();
+    // Export to a file: the rows in parts, `progress` told after each (rows written, rows in all) and
+    // answering false to stop. Nothing is left at the path unless every row was written. False when
+    // stopped or failed (a failure is reported).
+    bool ExportResults(const QString& strPath, const std::function<bool(std::size_t, std::size_t)>& progress);
+
+    // Asks for a file name (save or open); empty when cancelled. Tests put their own in its place.
+    std::function<QString(bool bSave, const QString& strCaption, const QString& strFilter)> m_fnAskFileName;
+    QString AskFileName(bool bSave, const QString& strCaption, const QString& strFilter);
+    // IOutputPaneHost: where Read Next continues item i.
+    std::u16string GetResultNote(DWORD i) const override;
 
     // The one connection routine: remote takes m_strRemoteComputer and m_strRemoteProgId, local the
     // toolbar box's selection. Reports its own failures.
@@ -110,6 +131,11 @@ public:
     // over; Release frees it.
     void SetLastResults(client::ResultSet results);
     void ReleaseLastResults();
+    // The item IDs of the result set's records (the tabs' captions) and, after a read that may
+    // continue, what Read Next needs.
+    std::vector<std::u16string> m_lastItemIds;
+    std::optional<client::CReadNext> m_readNext;
+    std::u16string m_strReadNextServer;
     const client::ResultSet& GetLastResults() const { return m_lastResults; }
 
     // IOutputPaneHost. The pane carries the commands whose handler in the command table is one of its

@@ -129,14 +129,15 @@ TEST_F(MainFrameTest, MenusCarryTheirCaptionsInOrder) {
     QStringList titles;
     for (QAction* a : frame->menuBar()->actions()) titles << a->text();
     EXPECT_EQ(titles, (QStringList{"&File", "&Server", "F&unction", "&View", "&Help"}));
-    EXPECT_EQ(MenuTexts(MenuNamed("&File")), (QStringList{"&Options", "-", "E&xit"}));
+    EXPECT_EQ(MenuTexts(MenuNamed("&File")), (QStringList{"&Export...", "&Options", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts(MenuNamed("&Server")),
               (QStringList{"&Connect", "Connect &Remote", "&Disconnect", "&Add Items",
-                           "De&lete Selected Items", "&Server Status", "-", "Run Servers Out of &Process"}));
-    EXPECT_EQ(
-        MenuTexts(MenuNamed("F&unction")),
-        (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "Read &Modified",
-                     "-", "&Insert", "R&eplace", "In&sert/Replace", "-", "&Delete Raw", "De&lete At Time"}));
+                           "De&lete Selected Items", "&Server Status", "-", "Run Servers Out of &Process",
+                           "-", "Sa&ve Items...", "L&oad Items..."}));
+    EXPECT_EQ(MenuTexts(MenuNamed("F&unction")),
+              (QStringList{"&Read Raw", "Read &Processed", "Read &Attribute", "Read At &Time", "Read &Next",
+                           "Read &Modified", "-", "&Insert", "R&eplace", "In&sert/Replace", "-",
+                           "&Delete Raw", "De&lete At Time"}));
     EXPECT_EQ(frame->GetFunctionMenu(), MenuNamed("F&unction"));
     EXPECT_EQ(MenuTexts(MenuNamed("&View")),
               (QStringList{"&Status Bar", "&Call Trace", "-", "&Trend", "Trend of &All Tabs", "-",
@@ -197,8 +198,8 @@ TEST_F(MainFrameTest, TheToolbarHasTheServerBoxThenTheButtonsInSlotOrder) {
                                    32802,
                                    32803,
                                    0,
-                                   0,
-                                   0,
+                                   32840,
+                                   32841,
                                    32863,
                                    0,
                                    32850,
@@ -326,7 +327,7 @@ TEST_F(MainFrameTest, EnablingIsTheSameWhicheverPaneIsActive) {
     }
 }
 
-TEST_F(MainFrameTest, CommandsWithoutAHandlerAreDisabledAndCtrlCCopiesNothing) {
+TEST_F(MainFrameTest, CommandsWithoutAHandlerAreDisabledAndCtrlCWithoutOutputRowsCopiesNothing) {
     for (int id : {ID_EDIT_COPY, ID_EDIT_CUT, ID_EDIT_PASTE, ID_EDIT_UNDO, IDC_SERVER_TREE,
                    ID_ADDITEM_DELETETAG, ID_FILE_OPEN}) {
         EXPECT_FALSE(frame->IsCommandEnabled(id)) << id;

@@ -2,6 +2,8 @@
 // toolbar's server box, add three items with the Add Items dialog, write a known history with the
 // server's own update interface, then read it back from menu, toolbar and the item list's context menu
 // and compare what the output pane shows with what was stored.
+#include <QClipboard>
+#include <QFile>
 #include <QMenu>
 #include <QSplitter>
 #include <QTemporaryDir>
@@ -14,6 +16,7 @@
 #include "dialogs/readattimedlg.h"
 #include "dialogs/readattributedlg.h"
 #include "dialogs/readprocesseddlg.h"
+#include "outputpane/errorsdlg.h"
 #include "outputpane/textforms.h"
 #include "serverpane/commandids.h"
 #include "tests/serverpane/read_fixture.h"
@@ -165,8 +168,33 @@ protected:
         return rows;
     }
 
+    // Read Raw of every item from 10:00 to 11:00 without bounds, from the Function menu.
+    void ReadTheHour() {
+        SelectRows({0, 1, 2});
+        Arm<CReadRawDlg>([](CReadRawDlg& d) {
+            SetMoment(&d, IDC_START_DATE, IDC_START_TIME, IDC_START_MS, QDate(2009, 2, 24), QTime(10, 0, 0),
+                      0);
+            SetMoment(&d, IDC_END_DATE, IDC_END_TIME, IDC_END_MS, QDate(2009, 2, 24), QTime(11, 0, 0), 0);
+            dlg::GetDlgItem<QCheckBox>(&d, IDC_GET_BOUNDS)->setChecked(false);
+            Press(&d, IDOK);
+        });
+        frame->RouteCommand(ID_FUNCTION_READRAW);
+        ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
+    }
+    // The rows the history holds for an item, as a tab shows them.
+    static QList<QStringList> Stored(const std::u16string& id) {
+        QList<QStringList> rows;
+        for (const Sample& s : kSamples)
+            rows << QStringList{
+                id == u"Writable.Text" ? QStringLiteral("v%1").arg(s.value) : QString::number(s.value),
+                QStringLiteral("2009/02/24 10:%1:00.000").arg(s.minute, 2, 10, QLatin1Char('0')),
+                s.quality == 0xC0 ? QStringLiteral("Good, Non-specific : Raw")
+                                  : QStringLiteral("Uncertain, Non-Specific : Raw")};
+        return rows;
+    }
+
     QTemporaryDir store;
-    std::optional<vistrel_test::ScopedEnv> env, simDb;
+    std::optional<vistrel_test::ScopedEnv> env, simDb, maxValues;
     MessageRecorder messages;
     std::unique_ptr<CBrindlexHDAApp> theApp;
     CMainFrame* frame = nullptr;
@@ -331,6 +359,137 @@ TEST_F(ReadsThroughTheWindow, TheTypicalRoadFromTheKeyboardTwoItemsGiveTwoTabs) 
     EXPECT_EQ(rows[0], (QStringList{"1", "2009/02/24 10:00:00.000", "Good, Non-specific : Raw"}));
     EXPECT_EQ(rows[5], (QStringList{"", "2009/02/24 14:05:07.000", "Bad, Non-Specific : No Bound"}));
     Shot(frame, "0-two-items-read");
+}
+
+// ---- Export, Copy, Read Next, item lists ----
+
+// The historian returns at most two values per item and call.
+class PagedReadsThroughTheWindow : public ReadsThroughTheWindow {
+protected:
+    void SetUp() override {
+        maxValues.emplace("VISTREL_SIM_MAX_VALUES", "2");
+        ReadsThroughTheWindow::SetUp();
+    }
+};
+
+TEST_F(PagedReadsThroughTheWindow, ReadNextReadsOnUntilEveryStoredValueIsShownOnce) {
+    QToolButton* next = ToolButton(ID_FUNCTION_READNEXT);
+    ASSERT_NE(next, nullptr);
+    EXPECT_FALSE(next->isEnabled());
+    ReadTheHour();
+    TabRows(1);
+    EXPECT_EQ(ResultLabel(), "More Data Exists (returned 2 items)");
+    EXPECT_EQ(output->GetTabCtrl()->GetResultLabel()->toolTip(),
+              "More values exist: Read Next continues from 2009/02/24 10:10:00.000");
+    frame->UpdateCommandUI();
+    ASSERT_TRUE(next->isEnabled());
+    int clicks = 0;
+    while (next->isEnabled() && clicks < 10) {
+        QTest::mouseClick(next, Qt::LeftButton);
+        if (++clicks == 1) Shot(frame, "6-readnext-result");
+    }
+    ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
+    EXPECT_EQ(clicks, 3);  // two values a page: one new, and the seam value again
+    for (int tab = 0; tab < 3; ++tab) {
+        EXPECT_EQ(TabRows(tab), Stored(ui::ToU16(TabCaptions()[tab]))) << tab;
+        EXPECT_EQ(ResultLabel(), "OK (returned 5 items)");
+        EXPECT_TRUE(output->GetTabCtrl()->GetResultLabel()->toolTip().isEmpty());
+    }
+}
+
+TEST_F(ReadsThroughTheWindow, ExportWritesEveryValueOfEveryTabAndACancelLeavesNoFile) {
+    pane->SetMaxDisplayItems(2);
+    EXPECT_FALSE(frame->IsCommandEnabled(ID_FILE_EXPORT));  // no result set yet
+    ReadTheHour();
+    ASSERT_EQ(TabRows(0).size(), 2);  // what the tab shows is cut, the file is not
+    const QString path = store.path() + "/hour.csv";
+    pane->m_fnAskFileName = [&](bool bSave, const QString&, const QString&) {
+        return bSave ? path : QString();
+    };
+    ASSERT_TRUE(frame->IsCommandEnabled(ID_FILE_EXPORT));
+    frame->RouteCommand(ID_FILE_EXPORT);
+    ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n");
+    file.close();
+    ASSERT_EQ(lines.size(), 17);  // heading, 15 values, and the empty text after the last line end
+    EXPECT_EQ(lines[0], "item,\"timestamp (local, offset of each instant)\",value,quality,quality text");
+    EXPECT_EQ(lines[1], "Writable.Int4,2009/02/24 10:00:00.000,1,0x000400C0,\"Good, Non-specific : Raw\"");
+    EXPECT_EQ(lines[9],
+              "Writable.Real8,2009/02/24 10:40:00.000,4,0x00040040,\"Uncertain, Non-Specific : Raw\"");
+    EXPECT_EQ(lines[15], "Writable.Text,2009/02/24 10:50:00.000,v5,0x000400C0,\"Good, Non-specific : Raw\"");
+
+    // Stopped after its first part, or unable to write: what was there stays, nothing is added.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("old");
+    file.close();
+    EXPECT_FALSE(pane->ExportResults(path, [](std::size_t, std::size_t) { return false; }));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "old");
+    file.close();
+    EXPECT_EQ(QDir(store.path()).entryList({"hour*"}, QDir::Files), QStringList{"hour.csv"});
+    EXPECT_TRUE(messages.seen.empty());
+    EXPECT_FALSE(pane->ExportResults(store.path() + "/no/such/dir/x.csv", {}));
+    ASSERT_EQ(messages.seen.size(), 1u);
+    EXPECT_TRUE(messages.seen[0].text.starts_with(u"Cannot write ")) << U8(messages.seen[0].text);
+}
+
+TEST_F(ReadsThroughTheWindow, CopyPutsTheSelectedRowsOfTheTabOnTheClipboardTabSeparated) {
+    ReadTheHour();
+    TabRows(1);
+    COutputList* list = output->GetTabCtrl()->GetValueList();
+    EXPECT_FALSE(frame->IsCommandEnabled(ID_EDIT_COPY));  // nothing selected
+    list->selectionModel()->select(list->model()->index(3, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    list->selectionModel()->select(list->model()->index(0, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ASSERT_TRUE(frame->IsCommandEnabled(ID_EDIT_COPY));
+    frame->RouteCommand(ID_EDIT_COPY);
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              "1\t2009/02/24 10:00:00.000\tGood, Non-specific : Raw\n"
+              "4\t2009/02/24 10:40:00.000\tUncertain, Non-Specific : Raw\n");
+}
+
+TEST_F(ReadsThroughTheWindow, SavedItemsLoadIntoAFreshConnectionAndRefusedIdsAreListed) {
+    const QString path = store.path() + "/items.txt";
+    pane->m_fnAskFileName = [&](bool, const QString&, const QString&) { return path; };
+    frame->RouteCommand(ID_SERVER_SAVEITEMS);
+    ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite | QIODevice::Append));
+    EXPECT_EQ(file.readAll(), "Writable.Int4\nWritable.Real8\nWritable.Text\n");
+    file.write("No.Such.Item\r\n");
+    file.close();
+
+    frame->RouteCommand(ID_SERVER_DISCONNECT);
+    ASSERT_TRUE(pane->m_mapServers.empty());
+    QTest::mouseClick(ToolButton(ID_SERVER_CONNECT), Qt::LeftButton);
+    ASSERT_EQ(pane->GetItemList()->count(), 0);
+    QStringList refused;
+    Arm<CErrorsEncounteredDlg>([&](CErrorsEncounteredDlg& d) {
+        for (int i = 0; i < d.GetList()->topLevelItemCount(); ++i)
+            refused << d.GetList()->topLevelItem(i)->text(0);
+        d.reject();
+    });
+    frame->RouteCommand(ID_SERVER_LOADITEMS);
+    EXPECT_EQ(refused, QStringList{"No.Such.Item"});
+    QStringList ids;
+    for (int i = 0; i < pane->GetItemList()->count(); ++i) ids << pane->GetItemList()->item(i)->text();
+    EXPECT_EQ(ids, (QStringList{"Writable.Int4", "Writable.Real8", "Writable.Text"}));
+    CHDAServer* fresh = pane->FindServer(pane->GetSelectedServerKey());
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_NE(fresh->GetItemServerHandle(u"Writable.Real8"), 0u);
+
+    // A file that is not UTF-8 adds nothing and says which line.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("Writable.Int4\nBad\xff\n");
+    file.close();
+    messages.seen.clear();
+    frame->RouteCommand(ID_SERVER_LOADITEMS);
+    ASSERT_EQ(messages.seen.size(), 1u);
+    EXPECT_TRUE(messages.seen[0].text.ends_with(u"line 2 is not UTF-8 text; no item was added"))
+        << U8(messages.seen[0].text);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "client/csvexport.h"
+
 namespace vistrel {
 
 void AppendJsonString(std::string& out, std::string_view s) {
@@ -78,33 +80,14 @@ public:
     }
     void BeginGroup(const Fields&) override {}
     void Row(const std::string_view* cells, std::size_t n) override {
-        if (m_last.size() < n) m_last.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (i) m_buf += ',';
-            // The item, the quality and its text repeat from row to row: their escaped form too.
-            Cell& last = m_last[i];
-            if (cells[i].size() == last.raw.size() && cells[i] == last.raw) {
-                m_buf += last.escaped;
-                continue;
-            }
-            const std::size_t at = m_buf.size();
-            AppendCsvField(m_buf, cells[i]);
-            if (cells[i].size() <= 64) {
-                last.raw.assign(cells[i]);
-                last.escaped.assign(m_buf, at, std::string::npos);
-            }
-        }
-        m_buf += "\r\n";
+        m_rows.Row(m_buf, cells, n);
         MaybeFlush();
     }
     void EndGroup(const Fields&) override {}
     void End() override { Flush(); }
 
 private:
-    struct Cell {
-        std::string raw, escaped;
-    };
-    std::vector<Cell> m_last;
+    client::CCsvRows m_rows;
 };
 
 class CJsonWriter final : public CBuffered {

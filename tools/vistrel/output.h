@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "client/csvfield.h"
+#include "client/csvexport.h"
 
 namespace vistrel {
 

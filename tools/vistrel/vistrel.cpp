@@ -62,24 +62,7 @@ std::u16string U16(std::string_view s) {
     return com::Utf8ToUtf16(s);
 }
 
-std::string Hex8(DWORD v) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string s = "0x00000000";
-    for (int i = 9; i >= 2; --i, v >>= 4) s[static_cast<std::size_t>(i)] = kDigits[v & 0xF];
-    return s;
-}
-
-// UTF-16 to UTF-8 into a buffer that keeps its room from row to row; ASCII without a detour.
-void AssignU8(std::string& out, std::u16string_view s) {
-    out.resize(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] >= 0x80) {
-            out = com::Utf16ToUtf8(s);
-            return;
-        }
-        out[i] = static_cast<char>(s[i]);
-    }
-}
+using client::Hex8;
 
 // The client's text of a result code; for the COM codes it has no name for, the usual one.
 std::string CodeText(HRESULT hr) {
@@ -171,27 +154,8 @@ struct Item {
     bool ok() const { return SUCCEEDED(code); }
 };
 
-// The values of one record, bounded by what the server allocated.
-struct RecordView {
-    DWORD count = 0;
-    const FILETIME* t = nullptr;
-    const DWORD* q = nullptr;
-    const VARIANT* v = nullptr;
-    DWORD claimed = 0;
-};
-
-RecordView ViewOf(const OPCHDA_ITEM& r) {
-    RecordView v;
-    v.claimed = r.dwCount;
-    std::size_t n = r.dwCount;
-    n = std::min({n, com::TaskMemCount(r.pftTimeStamps), com::TaskMemCount(r.pdwQualities),
-                  com::TaskMemCount(r.pvDataValues)});
-    v.count = static_cast<DWORD>(n);
-    v.t = r.pftTimeStamps;
-    v.q = r.pdwQualities;
-    v.v = r.pvDataValues;
-    return v;
-}
+using client::RecordView;
+using client::ViewOf;
 
 class CSession {
 public:
@@ -268,9 +232,6 @@ private:
     std::unique_ptr<CHDAServer> m_pConn;
     std::string m_progId;
     int m_exit = kExitOk;
-    // Text forms met before: qualities repeat on every row.
-    std::unordered_map<DWORD, std::string> m_qualityText;
-    std::string m_ts, m_value;  // the cells of the row being written
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -637,43 +598,21 @@ Fields CSession::Header(const char* operation) const {
 }
 
 std::string CSession::TimeColumn(const char* name) const {
-    if (m_basis == client::TimeBasis::Utc) return std::string(name) + " (UTC)";
-    if (m_basis == client::TimeBasis::LocalAtInstant)
-        return std::string(name) + " (local, offset of each instant)";
-    const LONG offset = -com::CurrentBiasMinutes();
-    char off[32];
-    std::snprintf(off, sizeof off, "UTC%c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60,
-                  std::labs(offset) % 60);
-    return std::string(name) + " (local, " + off + " now)";
+    return client::TimeColumnName(name, m_basis);
 }
 
 void CSession::ValueColumns(std::vector<Column>& cols) const {
-    cols.push_back({"item", "item", true});
-    cols.push_back({TimeColumn("timestamp"), "timestamp", false});
-    cols.push_back({"value", "value", false});
-    cols.push_back({"quality", "quality", false});
-    cols.push_back({"quality text", "quality_text", false});
+    // The layout every CSV of values has; JSON names the members.
+    static const char* const kKeys[] = {"item", "timestamp", "value", "quality", "quality_text"};
+    const std::vector<std::string> names = client::ValueColumnNames(m_basis);
+    for (std::size_t i = 0; i < names.size(); ++i) cols.push_back({names[i], kKeys[i], i == 0});
 }
 
 void CSession::WriteValues(CWriter& w, const std::string& item, const RecordView& r, std::size_t from) {
-    char16_t buf[client::kMaxTimestampChars];
-    const client::CTimestampWriter stamp(m_basis);  // the offset in force now, once per page
-    DWORD lastQuality = 0;
-    const std::string* qualityText = nullptr;
-    std::string qualityWord;
+    client::CValueCells cells(m_basis);  // the offset in force now, once per page
     for (std::size_t i = from; i < r.count; ++i) {
-        const std::size_t n = stamp.Write(r.t[i], buf);
-        AssignU8(m_ts, std::u16string_view(buf, n));
-        AssignU8(m_value, client::FormatVariant(r.v[i]));
-        const DWORD q = r.q[i];
-        if (!qualityText || q != lastQuality) {
-            auto it = m_qualityText.find(q);
-            if (it == m_qualityText.end()) it = m_qualityText.emplace(q, U8(client::FormatQuality(q))).first;
-            qualityText = &it->second;
-            qualityWord = Hex8(q);
-            lastQuality = q;
-        }
-        w.Row({item, m_ts, m_value, qualityWord, *qualityText});
+        cells.Set(r.t[i], r.q[i], r.v[i]);
+        w.Row({item, cells.ts, cells.value, cells.qualityWord, cells.qualityText});
     }
 }
 

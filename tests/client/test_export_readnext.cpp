@@ -74,7 +74,7 @@ TEST_F(ExportTest, AResultSetIsWrittenInTheCommandLineLayoutWhateverThePartSize)
         "item,timestamp (UTC),value,quality,quality text\r\n"
         "Plant.A,2009/02/24 10:00:00.000,1.5,0x000400C0,\"Good, Non-specific : Raw\"\r\n"
         "Plant.A,2009/02/24 10:00:01.250,\"a, \"\"b\"\"\",0x00000040,\"Uncertain, Non-Specific\"\r\n"
-        "\"Plant,B\",2009/02/24 10:00:00.000,,0x00100000,\"Bad, Non-specific : No Bound\"\r\n"
+        "\"Plant,B\",2009/02/24 10:00:00.000,,0x00100000,\"Bad, Non-Specific : No Bound\"\r\n"
         "\"Plant,B\",2009/02/24 10:01:00.000,-2,0x000400C0,\"Good, Non-specific : Raw\"\r\n";
     for (std::size_t part : {1u, 2u, 1000u}) {
         SCOPED_TRACE(part);

@@ -457,8 +457,10 @@ TEST_F(ReadsThroughTheWindow, SavedItemsLoadIntoAFreshConnectionAndRefusedIdsAre
     frame->RouteCommand(ID_SERVER_SAVEITEMS);
     ASSERT_TRUE(messages.seen.empty()) << U8(messages.seen[0].text);
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite | QIODevice::Append));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "Writable.Int4\nWritable.Real8\nWritable.Text\n");
+    file.close();
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Append));
     file.write("No.Such.Item\r\n");
     file.close();
 

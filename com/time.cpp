@@ -47,31 +47,40 @@ ULONGLONG SystemNowUtc() {
 }
 
 // The C library's view of the zone (it honours TZ): bias = -(offset east of UTC), in minutes.
-// Asked once per second and TZ value per thread: with TZ unset glibc stat()s /etc/localtime on every
-// tzset(), and the output pane asks for every row it shows.
+// With TZ unset glibc stat()s /etc/localtime on every tzset(), and the output pane and an export ask
+// for every row: the zone is read again only when TZ changes or a second has passed since it was
+// last read, and the answer for the last instant asked is kept.
 LONG SystemBiasAt(ULONGLONG utcTicks) {
     const long long secs = static_cast<long long>(utcTicks / com::kTicksPerSecond) -
                            static_cast<long long>(com::kFileTimeUnixEpoch / com::kTicksPerSecond);
     const char* tz = std::getenv("TZ");
     thread_local struct {
-        bool valid = false;
-        long long secs = 0;
+        bool zoneRead = false;
+        long long zoneReadAt = 0;  // CLOCK_MONOTONIC seconds
         bool tzSet = false;
         std::string tz;
+        bool valid = false;
+        long long secs = 0;
         LONG bias = 0;
     } cache;
-    if (cache.valid && cache.secs == secs && cache.tzSet == (tz != nullptr) &&
-        (tz == nullptr || cache.tz == tz))
-        return cache.bias;
+    timespec mono{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &mono);
+    const bool sameTz = cache.tzSet == (tz != nullptr) && (tz == nullptr || cache.tz == tz);
+    if (!cache.zoneRead || !sameTz || mono.tv_sec != cache.zoneReadAt) {
+        tzset();  // localtime_r need not re-read TZ; a changed TZ must count
+        cache.zoneRead = true;
+        cache.zoneReadAt = mono.tv_sec;
+        cache.tzSet = tz != nullptr;
+        cache.tz = tz ? tz : "";
+        cache.valid = false;
+    }
+    if (cache.valid && cache.secs == secs) return cache.bias;
 
     const std::time_t t = static_cast<std::time_t>(secs);
-    tzset();  // localtime_r need not re-read TZ; a changed TZ must count
     std::tm tm{};
     const LONG bias = localtime_r(&t, &tm) == nullptr ? 0 : static_cast<LONG>(-tm.tm_gmtoff / 60);
     cache.valid = true;
     cache.secs = secs;
-    cache.tzSet = tz != nullptr;
-    cache.tz = tz ? tz : "";
     cache.bias = bias;
     return bias;
 }

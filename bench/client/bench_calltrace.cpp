@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "bench/benchmain.h"
 #include "client/calltrace.h"
 #include "client/reads.h"
 #include "com/objbase.h"
@@ -86,22 +87,5 @@ int main(int argc, char** argv) {
     setenv("VISTREL_CLASS_STORE", dir, 1);
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
     if (FAILED(hdatest::RegisterRecordingProfiles(HDATEST_RECORDING_PATH))) return 1;
-    int rc = 0;
-    {
-        Bench bench;
-        if (!bench.Setup()) {
-            std::fprintf(stderr, "cannot create the recording test server\n");
-            rc = 1;
-        } else {
-            g_bench = &bench;
-            benchmark::Initialize(&argc, argv);
-            benchmark::RunSpecifiedBenchmarks();
-            benchmark::Shutdown();
-            g_bench = nullptr;
-        }
-    }
-    CoUninitialize();
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-    return rc;
+    return benchsupport::RunWith(argc, argv, g_bench, dir, "cannot create the recording test server");
 }

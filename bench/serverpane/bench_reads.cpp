@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "bench/benchmain.h"
 #include "client/results.h"
 #include "com/classstore.h"
 #include "com/objbase.h"
@@ -159,22 +160,5 @@ int main(int argc, char** argv) {
     });
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
     if (FAILED(hdatest::RegisterRecordingProfiles(HDATEST_RECORDING_PATH))) return 1;
-    int rc = 0;
-    {
-        Bench bench;
-        if (!bench.Setup()) {
-            std::fprintf(stderr, "cannot connect to the recording test server\n");
-            rc = 1;
-        } else {
-            g_bench = &bench;
-            benchmark::Initialize(&argc, argv);
-            benchmark::RunSpecifiedBenchmarks();
-            benchmark::Shutdown();
-            g_bench = nullptr;
-        }
-    }
-    CoUninitialize();
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-    return rc;
+    return benchsupport::RunWith(argc, argv, g_bench, dir, "cannot connect to the recording test server");
 }

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchmain.h"
 #include "com/classstore.h"
 #include "com/objbase.h"
 #include "com/text.h"
@@ -222,22 +223,5 @@ int main(int argc, char** argv) {
     });
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
     if (FAILED(com::RegisterServerLibrary(SIM_PLUGIN_PATH))) return 1;
-    int rc = 0;
-    {
-        Bench bench;
-        if (!bench.Setup()) {
-            std::fprintf(stderr, "cannot connect to the simulation historian\n");
-            rc = 1;
-        } else {
-            g_bench = &bench;
-            benchmark::Initialize(&argc, argv);
-            benchmark::RunSpecifiedBenchmarks();
-            benchmark::Shutdown();
-            g_bench = nullptr;
-        }
-    }
-    CoUninitialize();
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-    return rc;
+    return benchsupport::RunWith(argc, argv, g_bench, dir, "cannot connect to the simulation historian");
 }

@@ -285,6 +285,31 @@ TEST(VistrelGolden, UpdatesAndWhatTheyLeave) {
     });
 }
 
+// A read's CSV, on any time basis, is input for an update: the times name their instants.
+TEST(VistrelGolden, AReadsCsvReadsBackAsInput) {
+    const std::vector<std::string> range = {"--start", "2024-01-15T10:00:00Z", "--end",
+                                            "2024-01-15T10:00:03Z"};
+    auto read = [&](std::string item, std::vector<std::string> extra) {
+        std::vector<std::string> args = Sim({"read-raw", "--format", "csv"});
+        args.insert(args.end(), range.begin(), range.end());
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(item);
+        return RunCli(args);
+    };
+    CliResult source = read("Generated.Waves.Sine", {"--tz", "local"});
+    ASSERT_EQ(source.code, 0) << source.err;
+    std::string input = source.out;
+    for (std::size_t at; (at = input.find("Generated.Waves.Sine")) != std::string::npos;)
+        input.replace(at, 20, "Writable.Real8");
+    CliResult put = RunCli(Sim({"insert-replace"}), input);
+    EXPECT_EQ(put.code, 0) << put.err;
+    const std::string utc = read("Writable.Real8", {"--utc"}).out;
+    EXPECT_NE(utc.find("Writable.Real8,2024-01-15T10:00:01.000Z,10.4528463267653,"), std::string::npos)
+        << utc;
+    RunCli(Sim({"delete-raw", "--start", "2024-01-15T10:00:00Z", "--end", "2024-01-15T10:00:03Z",
+                "Writable.Real8"}));
+}
+
 #endif
 
 }  // namespace

@@ -203,7 +203,17 @@ TEST_F(MainFrameTest, TheToolbarHasTheServerBoxThenTheButtonsInSlotOrder) {
                                    32863,
                                    0,
                                    32850,
-                                   32870}));
+                                   32870,
+                                   0,
+                                   32842,
+                                   32843,
+                                   0,
+                                   32860,
+                                   32861,
+                                   32862}));
+    // The time basis buttons show the one in force, as the menu's radio entries do.
+    EXPECT_TRUE(frame->GetCommandAction(32860)->isChecked());
+    EXPECT_FALSE(frame->GetCommandAction(32862)->isChecked());
     QComboBox* box = frame->GetServerCombo();
     EXPECT_EQ(box->width(), 400);
     EXPECT_EQ(box->statusTip(), "Available HDA Servers");

@@ -325,6 +325,13 @@ TEST_F(ReadsThroughTheWindow, ReadAttributeFromTheMenuWhileTheOutputPaneIsActive
     EXPECT_EQ(row("ItemID"), (QStringList{"ItemID", "Real8", now}));    // the name within its branch
     EXPECT_EQ(row("Derive Equation"), (QStringList{"Derive Equation", "No Data", "No Data"}));
     for (const QStringList& r : rows) EXPECT_NE(r[0], "Unknown Attribute");
+    // The list follows a change of the time basis.
+    frame->RouteCommand(ID_VIEW_TIME_UTC);
+    const QList<QStringList> utc = ListRows(output->GetResultList());
+    ASSERT_EQ(utc.size(), 19);
+    EXPECT_EQ(utc[0][2], "2009/02/24 13:05:07.000");
+    frame->RouteCommand(ID_VIEW_TIME_LOCAL);
+    EXPECT_EQ(ListRows(output->GetResultList())[0][2], now);
 }
 
 // Connect, add items, select two, Read Raw. The reads have no accelerator of their own; from the

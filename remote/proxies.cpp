@@ -67,12 +67,20 @@ void SetTimes(B init, const FILETIME* p, DWORD n) {
 
 HRESULT RemoteQueryInterface(const std::shared_ptr<Connection>& conn, CapId id, REFIID riid, void** ppv);
 
-kj::Promise<HRESULT> Drain(wire::Pager::Client pager, SeriesBuilder& builder) {
-    auto req = pager.nextRequest();
-    return req.send().then([pager = kj::mv(pager), &builder](auto&& r) mutable -> kj::Promise<HRESULT> {
+using PageResponse = capnp::Response<wire::Pager::NextResults>;
+
+// The pages after the first. Each next page is asked for as soon as a page arrives, before it is
+// taken in, so the host makes the next one while this side builds the caller's arrays.
+kj::Promise<HRESULT> Drain(wire::Pager::Client pager, kj::Promise<PageResponse> page,
+                           SeriesBuilder& builder) {
+    return page.then([pager = kj::mv(pager), &builder](PageResponse&& r) mutable -> kj::Promise<HRESULT> {
+        kj::Maybe<kj::Promise<PageResponse>> next;
+        if (!r.getDone()) next = pager.nextRequest().send();
         if (HRESULT hr = builder.Add(r.getChunks()); FAILED(hr)) return hr;
-        if (r.getDone()) return HRESULT(S_OK);
-        return Drain(kj::mv(pager), builder);
+        KJ_IF_MAYBE (n, next) {
+            return Drain(kj::mv(pager), kj::mv(*n), builder);
+        }
+        return HRESULT(S_OK);
     });
 }
 
@@ -132,9 +140,14 @@ protected:
                 }
                 if (!CopyList(r.hasErrors(), r.getErrors(), &errors)) return HRESULT(E_OUTOFMEMORY);
                 if (!builder.Begin(r.getResult())) return HRESULT(E_OUTOFMEMORY);
+                kj::Maybe<kj::Promise<PageResponse>> next;
+                wire::Pager::Client pager = r.getMore();
+                if (r.getPaged()) next = pager.nextRequest().send();
                 if (HRESULT hr = builder.Add(r.getResult().getChunks()); FAILED(hr)) return hr;
-                if (!r.getPaged()) return HRESULT(S_OK);
-                return Drain(r.getMore(), builder);
+                KJ_IF_MAYBE (n, next) {
+                    return Drain(kj::mv(pager), kj::mv(*n), builder);
+                }
+                return HRESULT(S_OK);
             });
         });
         if (FAILED(hr)) {

@@ -139,22 +139,15 @@ int InRead(BIO* b, char* data, int len) {
     return int(k);
 }
 
-long Ctrl(BIO* b, int cmd, long, void*) {
-    switch (cmd) {
-        case BIO_CTRL_FLUSH:
-            return 1;
-        case BIO_CTRL_PENDING: {
-            if (BIO_method_type(b) == (50 | BIO_TYPE_SOURCE_SINK)) {
-                auto* in = static_cast<Incoming*>(BIO_get_data(b));
-                return long(in->end - in->begin);
-            }
-            return long(static_cast<Outgoing*>(BIO_get_data(b))->pending);
-        }
-        case BIO_CTRL_WPENDING:
-            return 0;
-        default:
-            return 0;
+// Flushing has nothing to do (the stream hands the blocks over); PENDING is what is buffered.
+long Ctrl(BIO* b, int cmd, bool in) {
+    if (cmd == BIO_CTRL_FLUSH) return 1;
+    if (cmd != BIO_CTRL_PENDING) return 0;
+    if (in) {
+        auto* buffered = static_cast<Incoming*>(BIO_get_data(b));
+        return long(buffered->end - buffered->begin);
     }
+    return long(static_cast<Outgoing*>(BIO_get_data(b))->pending);
 }
 
 int Create(BIO* b) {
@@ -162,26 +155,24 @@ int Create(BIO* b) {
     return 1;
 }
 
-BIO_METHOD* InMethod() {
-    static BIO_METHOD* m = [] {
-        BIO_METHOD* meth = BIO_meth_new(50 | BIO_TYPE_SOURCE_SINK, "vistrel-tls-in");
-        BIO_meth_set_read(meth, InRead);
-        BIO_meth_set_ctrl(meth, Ctrl);
-        BIO_meth_set_create(meth, Create);
-        return meth;
-    }();
+BIO_METHOD* MakeMethod(bool in) {
+    BIO_METHOD* m =
+        BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, in ? "vistrel-tls-in" : "vistrel-tls-out");
+    if (in) {
+        BIO_meth_set_read(m, InRead);
+        BIO_meth_set_ctrl(m, [](BIO* b, int cmd, long, void*) { return Ctrl(b, cmd, true); });
+    } else {
+        BIO_meth_set_write(m, OutWrite);
+        BIO_meth_set_ctrl(m, [](BIO* b, int cmd, long, void*) { return Ctrl(b, cmd, false); });
+    }
+    BIO_meth_set_create(m, Create);
     return m;
 }
 
-BIO_METHOD* OutMethod() {
-    static BIO_METHOD* m = [] {
-        BIO_METHOD* meth = BIO_meth_new(51 | BIO_TYPE_SOURCE_SINK, "vistrel-tls-out");
-        BIO_meth_set_write(meth, OutWrite);
-        BIO_meth_set_ctrl(meth, Ctrl);
-        BIO_meth_set_create(meth, Create);
-        return meth;
-    }();
-    return m;
+// The methods of the stream's two BIOs: reading from an Incoming, writing to an Outgoing.
+BIO_METHOD* Method(bool in) {
+    static BIO_METHOD* const methods[2] = {MakeMethod(false), MakeMethod(true)};
+    return methods[in ? 1 : 0];
 }
 
 class TlsStream final : public kj::AsyncIoStream {
@@ -191,8 +182,8 @@ public:
         : m_inner(kj::mv(inner)), m_ssl(SSL_new(ctx)) {
         m_decision.authorise = authorise;
         m_decision.peer = std::move(peer);
-        BIO* rbio = BIO_new(InMethod());
-        BIO* wbio = BIO_new(OutMethod());
+        BIO* rbio = BIO_new(Method(true));
+        BIO* wbio = BIO_new(Method(false));
         BIO_set_data(rbio, &m_in);
         BIO_set_data(wbio, &m_out);
         SSL_set_bio(m_ssl, rbio, wbio);

@@ -8,8 +8,8 @@
 // the size of the arrays it returns.
 // Against a vistrel-host of its own process (servers in the host's process, so that one process
 // holds them all):
-//   the client's peak memory growth for a remote ReadRaw of 1,000,000 values, next to the size of
-//   the arrays it returns
+//   the peak memory growth of a fresh client process for a remote ReadRaw of 1,000,000 values, next
+//   to the size of the arrays it returns
 //   50 client processes at once, each making 100 reads of 10,000 values: errors, and the host's
 //   memory before, at its peak and after
 #include <arpa/inet.h>
@@ -366,16 +366,31 @@ bool ReadGenerated(Server& s, DWORD n, std::uint64_t from, OPCHDA_ITEM** keep = 
     return ok;
 }
 
-void BM_ClientMemory(benchmark::State& state) {
-    Server s(true, u"Generated.Waves.FastSine", Spawned().computer);
-    if (!ReadGenerated(s, kValues, kStart)) std::abort();  // the connection and its buffers exist
+// A client of the spawned host in a process of its own (the worker modes of this program).
+void StartWorker() {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    vistrel::remote::ClientOptions copt;
+    copt.configDir = std::string(getenv("VISTREL_BENCH_DIR")) + "/client";
+    vistrel::remote::InstallRemoteActivator(copt);
+}
+
+std::u16string WorkerComputer(const char* port) {
+    return com::Utf8ToUtf16(std::string("127.0.0.1:") + port);
+}
+
+// A fresh client process, connected (a read of 10,000 values made): the growth of its peak memory
+// over one remote read of 1,000,000 values, and the size of the arrays returned, into `out`.
+int MemoryWorker(const char* port, const char* out) {
+    StartWorker();
     double growth = 0, arrays = 0;
-    for (auto _ : state) {
+    {
+        Server s(true, u"Generated.Waves.FastSine", WorkerComputer(port));
+        if (!ReadGenerated(s, 10000, kStart)) return 1;
         const long before = StatusKb("self", "VmRSS");
         std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from now
         OPCHDA_ITEM* items = nullptr;
-        if (!ReadGenerated(s, kValues, kStart, &items)) std::abort();
-        growth = std::max(growth, double(StatusKb("self", "VmHWM") - before) * 1024);
+        if (!ReadGenerated(s, kValues, kStart, &items)) return 1;
+        growth = double(StatusKb("self", "VmHWM") - before) * 1024;
         arrays = double(com::TaskMemSize(items[0].pftTimeStamps) + com::TaskMemSize(items[0].pdwQualities) +
                         com::TaskMemSize(items[0].pvDataValues));
         for (DWORD j = 0; j < items[0].dwCount; ++j) VariantClear(&items[0].pvDataValues[j]);
@@ -384,10 +399,48 @@ void BM_ClientMemory(benchmark::State& state) {
         CoTaskMemFree(items[0].pvDataValues);
         CoTaskMemFree(items);
     }
+    vistrel::remote::ShutdownClient();
+    std::ofstream(out) << growth << ' ' << arrays << '\n';
+    return 0;
+}
+
+std::string Self() {
+    char self[4096];
+    ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (len <= 0) std::abort();
+    return std::string(self, std::size_t(len));
+}
+
+std::vector<std::string> WorkerEnvironment() {
+    std::vector<std::string> env = Environment();
+    env.push_back("VISTREL_BENCH_DIR=" + S().dir);
+    return env;
+}
+
+bool Wait(pid_t pid) {
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void BM_ClientMemory(benchmark::State& state) {
+    HostProcess& host = Spawned();
+    {
+        Server s(true, u"Generated.Waves.FastSine", host.computer);  // pins the host's key once
+    }
+    const std::string out = host.dir + "/memory.txt";
+    double growth = 0, arrays = 0;
+    for (auto _ : state) {
+        if (!Wait(SpawnWith({Self(), "--memory-worker", std::to_string(host.port), out}, WorkerEnvironment(),
+                            "")))
+            std::abort();
+        double g = 0;
+        std::ifstream(out) >> g >> arrays;
+        growth = std::max(growth, g);
+    }
     state.counters["arrays_MB"] = arrays / (1024 * 1024);
     state.counters["peak_growth_MB"] = growth / (1024 * 1024);
     state.counters["growth_per_array_byte"] = growth / arrays;
-    state.SetLabel("client process, host in its own");
+    state.SetLabel("a fresh client process, the host in its own");
 }
 BENCHMARK(BM_ClientMemory)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -397,13 +450,10 @@ constexpr DWORD kValuesPerRead = 10000;
 
 // One of the concurrent clients, in a process of its own: 0 when every read answered in full.
 int ClientWorker(const char* port) {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    vistrel::remote::ClientOptions copt;
-    copt.configDir = std::string(getenv("VISTREL_BENCH_DIR")) + "/client";
-    vistrel::remote::InstallRemoteActivator(copt);
+    StartWorker();
     int failures = 0;
     {
-        Server s(true, u"Generated.Waves.FastSine", com::Utf8ToUtf16(std::string("127.0.0.1:") + port));
+        Server s(true, u"Generated.Waves.FastSine", WorkerComputer(port));
         for (int i = 0; i < kReadsPerClient; ++i)
             if (!ReadGenerated(s, kValuesPerRead,
                                kStart + std::uint64_t(i) * kValuesPerRead * (kSecond / 100)))
@@ -420,12 +470,8 @@ void BM_ConcurrentClients(benchmark::State& state) {
     {
         Server s(true, u"Generated.Waves.FastSine", host.computer);  // pins the host's key once
     }
-    std::vector<std::string> env = Environment();
-    env.push_back("VISTREL_BENCH_DIR=" + S().dir);
-    char self[4096];
-    ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (len <= 0) std::abort();
-    const std::string exe(self, std::size_t(len));
+    const std::vector<std::string> env = WorkerEnvironment();
+    const std::string exe = Self();
     long failed = 0, before = 0, after = 0;
     std::atomic<long> peak{0};
     for (auto _ : state) {
@@ -440,11 +486,8 @@ void BM_ConcurrentClients(benchmark::State& state) {
         std::vector<pid_t> pids;
         for (int i = 0; i < kClients; ++i)
             pids.push_back(SpawnWith({exe, "--client-worker", std::to_string(host.port)}, env, ""));
-        for (pid_t pid : pids) {
-            int status = 0;
-            if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-                ++failed;
-        }
+        for (pid_t pid : pids)
+            if (!Wait(pid)) ++failed;
         running = false;
         sampler.join();
         after = host.RssKb();
@@ -464,6 +507,7 @@ BENCHMARK(BM_ConcurrentClients)->Iterations(1)->Unit(benchmark::kMillisecond)->U
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--client-worker") == 0) return ClientWorker(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "--memory-worker") == 0) return MemoryWorker(argv[2], argv[3]);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -69,19 +69,19 @@ HRESULT RemoteQueryInterface(const std::shared_ptr<Connection>& conn, CapId id, 
 
 using PageResponse = capnp::Response<wire::Pager::NextResults>;
 
-// The pages after the first. Each next page is asked for as soon as a page arrives, before it is
-// taken in, so the host makes the next one while this side builds the caller's arrays.
-kj::Promise<HRESULT> Drain(wire::Pager::Client pager, kj::Promise<PageResponse> page,
-                           SeriesBuilder& builder) {
-    return page.then([pager = kj::mv(pager), &builder](PageResponse&& r) mutable -> kj::Promise<HRESULT> {
-        kj::Maybe<kj::Promise<PageResponse>> next;
-        if (!r.getDone()) next = pager.nextRequest().send();
-        if (HRESULT hr = builder.Add(r.getChunks()); FAILED(hr)) return hr;
-        KJ_IF_MAYBE (n, next) {
-            return Drain(kj::mv(pager), kj::mv(*n), builder);
-        }
-        return HRESULT(S_OK);
-    });
+// Takes a page of a record array in. The next page, when there is one, is asked for first, so the
+// host makes it while this side builds the caller's arrays.
+kj::Promise<HRESULT> TakeIn(wire::Pager::Client pager, bool more, capnp::List<wire::Chunk>::Reader chunks,
+                            SeriesBuilder& builder) {
+    kj::Maybe<kj::Promise<PageResponse>> next;
+    if (more) next = pager.nextRequest().send();
+    if (HRESULT hr = builder.Add(chunks); FAILED(hr)) return hr;
+    KJ_IF_MAYBE (n, next) {
+        return n->then([pager = kj::mv(pager), &builder](PageResponse&& r) mutable {
+            return TakeIn(kj::mv(pager), !r.getDone(), r.getChunks(), builder);
+        });
+    }
+    return HRESULT(S_OK);
 }
 
 template <class I>
@@ -140,14 +140,7 @@ protected:
                 }
                 if (!CopyList(r.hasErrors(), r.getErrors(), &errors)) return HRESULT(E_OUTOFMEMORY);
                 if (!builder.Begin(r.getResult())) return HRESULT(E_OUTOFMEMORY);
-                kj::Maybe<kj::Promise<PageResponse>> next;
-                wire::Pager::Client pager = r.getMore();
-                if (r.getPaged()) next = pager.nextRequest().send();
-                if (HRESULT hr = builder.Add(r.getResult().getChunks()); FAILED(hr)) return hr;
-                KJ_IF_MAYBE (n, next) {
-                    return Drain(kj::mv(pager), kj::mv(*n), builder);
-                }
-                return HRESULT(S_OK);
+                return TakeIn(r.getMore(), r.getPaged(), r.getResult().getChunks(), builder);
             });
         });
         if (FAILED(hr)) {

@@ -67,13 +67,21 @@ void SetTimes(B init, const FILETIME* p, DWORD n) {
 
 HRESULT RemoteQueryInterface(const std::shared_ptr<Connection>& conn, CapId id, REFIID riid, void** ppv);
 
-kj::Promise<HRESULT> Drain(wire::Pager::Client pager, SeriesBuilder& builder) {
-    auto req = pager.nextRequest();
-    return req.send().then([pager = kj::mv(pager), &builder](auto&& r) mutable -> kj::Promise<HRESULT> {
-        if (HRESULT hr = builder.Add(r.getChunks()); FAILED(hr)) return hr;
-        if (r.getDone()) return HRESULT(S_OK);
-        return Drain(kj::mv(pager), builder);
-    });
+using PageResponse = capnp::Response<wire::Pager::NextResults>;
+
+// Takes a page of a record array in. The next page, when there is one, is asked for first, so the
+// host makes it while this side builds the caller's arrays.
+kj::Promise<HRESULT> TakeIn(wire::Pager::Client pager, bool more, capnp::List<wire::Chunk>::Reader chunks,
+                            SeriesBuilder& builder) {
+    kj::Maybe<kj::Promise<PageResponse>> next;
+    if (more) next = pager.nextRequest().send();
+    if (HRESULT hr = builder.Add(chunks); FAILED(hr)) return hr;
+    KJ_IF_MAYBE (n, next) {
+        return n->then([pager = kj::mv(pager), &builder](PageResponse&& r) mutable {
+            return TakeIn(kj::mv(pager), !r.getDone(), r.getChunks(), builder);
+        });
+    }
+    return HRESULT(S_OK);
 }
 
 template <class I>
@@ -132,9 +140,7 @@ protected:
                 }
                 if (!CopyList(r.hasErrors(), r.getErrors(), &errors)) return HRESULT(E_OUTOFMEMORY);
                 if (!builder.Begin(r.getResult())) return HRESULT(E_OUTOFMEMORY);
-                if (HRESULT hr = builder.Add(r.getResult().getChunks()); FAILED(hr)) return hr;
-                if (!r.getPaged()) return HRESULT(S_OK);
-                return Drain(r.getMore(), builder);
+                return TakeIn(r.getMore(), r.getPaged(), r.getResult().getChunks(), builder);
             });
         });
         if (FAILED(hr)) {

@@ -89,9 +89,11 @@ HRESULT ActivateOverSocket(int fd, REFCLSID clsid, DWORD count, MULTI_QI* result
 // ---- Host ----
 struct HostOptions {
     std::string listen = "0.0.0.0";
-    std::uint16_t port = kDefaultPort;       // 0: any free port (Port() tells which)
-    std::string configDir;                   // empty: ConfigDirectory()
-    std::size_t pageBytes = 16u << 20;       // most result bytes in one message
+    std::uint16_t port = kDefaultPort;  // 0: any free port (Port() tells which)
+    std::string configDir;              // empty: ConfigDirectory()
+    // Most result bytes in one message: pages this size let the host make the next page while the
+    // client takes in the last one, and keep both sides' buffers small.
+    std::size_t pageBytes = 2u << 20;
     std::size_t maxMessageWords = 8u << 20;  // largest message a client may send (64 MiB)
     std::size_t maxObjects = 10000;          // objects one connection may hold
     std::size_t maxCallWords = 32u << 20;    // bytes of calls in flight per connection, in words

@@ -1,6 +1,7 @@
 // The wire in one process: proxies over a socket pair to stubs around the recording test server.
 #include <capnp/message.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -303,6 +304,40 @@ TEST_F(Wire, AConnectionHoldsNoMoreObjectsThanItsLimit) {
     EXPECT_EQ(held.size(), 2u);
     for (IUnknown* p : held) p->Release();
     server->Release();
+}
+
+// A client that sends a message larger than its connection allows loses that connection and nothing
+// else: the call fails as a lost connection would, the server never sees it, and the host serves
+// another connection as before.
+TEST_F(Wire, AMessageLargerThanTheConnectionAllowsCostsOnlyThatConnection) {
+    ScopedControl control(CLSID_HdaTestRecording);
+    ASSERT_TRUE(control.ok());
+    std::atomic<int> seen{0};
+    control->Hooks().ValidateItemIDs = [&](DWORD n, LPWSTR*, HRESULT** errors) {
+        ++seen;
+        *errors = TaskArray<HRESULT>(n);
+        return S_OK;
+    };
+    vistrel::remote::HostOptions options;
+    options.maxMessageWords = 4096;  // 32 KiB
+    IOPCHDA_Server* hostile = nullptr;
+    ASSERT_EQ(Create(CLSID_HdaTestRecording, &hostile, options), S_OK);
+    std::u16string big(40000, u'x');  // 80 KB of UTF-16
+    LPWSTR ids[] = {big.data()};
+    HRESULT* errors = nullptr;
+    EXPECT_EQ(hostile->ValidateItemIDs(1, ids, &errors), RPC_E_DISCONNECTED);
+    EXPECT_EQ(errors, nullptr);
+    EXPECT_EQ(hostile->ValidateItemIDs(1, ids, &errors), RPC_E_DISCONNECTED);  // and every later call
+    EXPECT_EQ(seen.load(), 0);
+    hostile->Release();
+
+    IOPCHDA_Server* other = nullptr;
+    ASSERT_EQ(Create(CLSID_HdaTestRecording, &other), S_OK);
+    LPWSTR small[] = {const_cast<LPWSTR>(u"Plant.Status")};
+    ASSERT_EQ(other->ValidateItemIDs(1, small, &errors), S_OK);
+    CoTaskMemFree(errors);
+    EXPECT_EQ(seen.load(), 1);
+    other->Release();
 }
 
 TEST_F(Wire, TheServerListAnswersFromTheHostsClassStore) {

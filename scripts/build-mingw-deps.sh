@@ -21,7 +21,7 @@ fi
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 packages=(mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix cmake ninja-build make perl
-  dpkg-dev tcl libssl-dev libcapnp-dev capnproto libsqlite3-dev)
+  dpkg-dev tcl zip wine wine64 libssl-dev libcapnp-dev capnproto libsqlite3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -340,6 +340,7 @@ void CMainFrame::SetTimeBasis(client::TimeBasis basis) {
     StoreTimeBasis(basis);
     UpdateTimeBasisPane();
     if (bChanged && m_pOutputPane) m_pOutputPane->OnTimeBasisChanged();
+    if (m_pCallTraceDock) m_pCallTraceDock->GetPane()->SetTimeBasis(basis);
 }
 
 void CMainFrame::UpdateTimeBasisPane() {
@@ -384,6 +385,7 @@ void CMainFrame::OnViewCallTrace() {
             UpdateCommandUI();
         };
         addDockWidget(Qt::BottomDockWidgetArea, m_pCallTraceDock);
+        m_pCallTraceDock->GetPane()->SetTimeBasis(m_timeBasis);
     }
     m_pServerPane->GetCallTrace().SetRecorder(&m_pCallTraceDock->GetPane()->Log());
     m_pCallTraceDock->show();

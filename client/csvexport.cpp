@@ -34,6 +34,49 @@ std::string Hex8(DWORD v) {
     return s;
 }
 
+// The client's text of a result code; for the COM codes it has no name for, the usual one.
+std::string ResultCodeText(HRESULT hr) {
+    if (!ResultCodeName(hr).empty()) return com::Utf16ToUtf8(FormatResultCode(hr));
+    switch (static_cast<DWORD>(hr)) {
+        case 0x00000001:
+            return "S_FALSE";
+        case 0x80004001:
+            return "Not implemented";
+        case 0x80004002:
+            return "No such interface supported";
+        case 0x80004003:
+            return "Invalid pointer";
+        case 0x8007000E:
+            return "Out of memory";
+        case 0x80070057:
+            return "The parameter is incorrect";
+        case 0x80070005:
+            return "Access is denied";
+        case 0x80040154:
+            return "Class not registered";
+        case 0x800401F3:
+            return "Invalid class string";
+        case 0x80040111:
+            return "ClassFactory cannot supply requested class";
+        case 0x8007007E:
+            return "The server library was not found";
+        case 0x800401F9:
+            return "Error in the server library";
+        case 0x80080005:
+            return "Server execution failed";
+        case 0x800706BA:
+            return "The RPC server is unavailable";
+        case 0x80010108:
+            return "The object invoked has disconnected from its clients";
+        case 0x8001011F:
+            return "The call timed out";
+        case 0x80010119:
+            return "Security must be initialized before any interfaces are marshalled or unmarshalled";
+        default:
+            return com::Utf16ToUtf8(FormatResultCode(hr));
+    }
+}
+
 void CCsvRows::Row(std::string& out, const std::string_view* cells, std::size_t n) {
     if (m_last.size() < n) m_last.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -79,6 +122,11 @@ void CValueCells::Set(const FILETIME& t, DWORD q, const VARIANT& v) {
     qualityText = it->second.text;
 }
 
+void CValueCells::SetResult(HRESULT hr) {
+    resultCode = Hex8(static_cast<DWORD>(hr));
+    resultText = ResultCodeText(hr);
+}
+
 RecordView ViewOf(const OPCHDA_ITEM& r) {
     RecordView v;
     v.claimed = r.dwCount;
@@ -91,17 +139,22 @@ RecordView ViewOf(const OPCHDA_ITEM& r) {
     return v;
 }
 
-CResultSetCsv::CResultSetCsv(const OPCHDA_ITEM* pValues, DWORD dwRecords, std::vector<std::u16string> itemIds,
-                             TimeBasis basis)
-    : m_pValues(pValues), m_dwRecords(pValues ? dwRecords : 0), m_basis(basis), m_cells(basis) {
+CResultSetCsv::CResultSetCsv(const OPCHDA_ITEM* pValues, const HRESULT* pErrors, DWORD dwRecords,
+                             std::vector<std::u16string> itemIds, TimeBasis basis)
+    : m_pValues(pValues),
+      m_pErrors(pErrors),
+      m_dwRecords(pValues ? dwRecords : 0),
+      m_basis(basis),
+      m_cells(basis) {
     for (const auto& id : itemIds) m_items.push_back(com::Utf16ToUtf8(id));
-    for (DWORD i = 0; i < m_dwRecords; ++i) m_total += ViewOf(m_pValues[i]).count;
+    for (DWORD i = 0; i < m_dwRecords; ++i) m_total += std::max<std::size_t>(ViewOf(m_pValues[i]).count, 1);
 }
 
 bool CResultSetCsv::Next(std::string& out, std::size_t maxRows) {
     if (!m_bHeader) {
         m_bHeader = true;
-        const std::vector<std::string> names = ValueColumnNames(m_basis);
+        std::vector<std::string> names = ValueColumnNames(m_basis);
+        names.insert(names.end(), std::begin(kResultColumnNames), std::end(kResultColumnNames));
         const std::vector<std::string_view> cells(names.begin(), names.end());
         m_rows.Row(out, cells.data(), cells.size());
     }
@@ -109,11 +162,30 @@ bool CResultSetCsv::Next(std::string& out, std::size_t maxRows) {
     for (std::size_t n = 0; n < maxRows && m_record < m_dwRecords;) {
         const RecordView v = ViewOf(m_pValues[m_record]);
         const std::string& item = m_record < m_items.size() ? m_items[m_record] : kNoItem;
+        if (m_row == 0) {
+            // A set without its results says nothing of them: the cells stay empty.
+            if (m_pErrors) {
+                m_cells.SetResult(m_pErrors[m_record]);
+            } else {
+                m_cells.resultCode.clear();
+                m_cells.resultText.clear();
+            }
+        }
+        if (v.count == 0) {
+            const std::string_view cells[7] = {item, {}, {}, {}, {}, m_cells.resultCode, m_cells.resultText};
+            m_rows.Row(out, cells, 7);
+            ++m_written, ++n;
+        }
         for (; m_row < v.count && n < maxRows; ++m_row, ++n) {
             m_cells.Set(v.t[m_row], v.q[m_row], v.v[m_row]);
-            const std::string_view cells[5] = {item, m_cells.ts, m_cells.value, m_cells.qualityWord,
-                                               m_cells.qualityText};
-            m_rows.Row(out, cells, 5);
+            const std::string_view cells[7] = {item,
+                                               m_cells.ts,
+                                               m_cells.value,
+                                               m_cells.qualityWord,
+                                               m_cells.qualityText,
+                                               m_cells.resultCode,
+                                               m_cells.resultText};
+            m_rows.Row(out, cells, 7);
             ++m_written;
         }
         if (m_row >= v.count) {

@@ -126,23 +126,25 @@ std::size_t WriteTimestamp(FILETIME ftUtc, TimeBasis basis, char16_t* out) {
     return CTimestampWriter(basis).Write(ftUtc, out);
 }
 
-CTimestampWriter::CTimestampWriter(TimeBasis basis)
-    : m_basis(basis), m_currentBias(basis == TimeBasis::LocalCurrentBias ? com::CurrentBiasMinutes() : 0) {}
+CTimestampWriter::CTimestampWriter(TimeBasis basis, Form form)
+    : m_basis(basis),
+      m_form(form),
+      m_currentBias(basis == TimeBasis::LocalCurrentBias ? com::CurrentBiasMinutes() : 0) {}
 
 std::size_t CTimestampWriter::Write(FILETIME ftUtc, char16_t* out) const {
-    FILETIME shown;
+    const ULONGLONG utc = FileTimeToU64(ftUtc);
+    LONG bias = 0;
+    if (m_basis == TimeBasis::LocalCurrentBias) bias = m_currentBias;
+    if (m_basis == TimeBasis::LocalAtInstant) bias = com::BiasMinutesAt(utc);
+    ULONGLONG local = 0;
+    if (!Shift(utc, bias, true, &local)) return WriteInvalid(utc, out);
+    const FILETIME shown = U64ToFileTime(local);
     SYSTEMTIME st;
-    bool ok;
-    if (m_basis == TimeBasis::LocalCurrentBias) {
-        ULONGLONG local = 0;
-        ok = Shift(FileTimeToU64(ftUtc), m_currentBias, true, &local);
-        shown = U64ToFileTime(local);
-    } else {
-        ok = UtcToDisplay(ftUtc, m_basis, &shown);
-    }
-    if (!ok || !FileTimeToSystemTime(&shown, &st)) return WriteInvalid(FileTimeToU64(ftUtc), out);
+    if (!FileTimeToSystemTime(&shown, &st)) return WriteInvalid(utc, out);
 
-    // "%04d/%02d/%02d %02d:%02d:%02d.%03d"; only the year can have more digits than its width.
+    // "%04d/%02d/%02d %02d:%02d:%02d.%03d" or "%04d-%02d-%02dT%02d:%02d:%02d.%03d" and the offset; only
+    // the year can have more digits than its width.
+    const bool iso = m_form == Form::Iso8601;
     std::size_t n = 0;
     unsigned year = st.wYear;
     if (year >= 10000) {
@@ -155,14 +157,24 @@ std::size_t CTimestampWriter::Write(FILETIME ftUtc, char16_t* out) const {
         if (after) out[n++] = after;
     };
     two(year / 100, 0);
-    two(year % 100, u'/');
-    two(st.wMonth, u'/');
-    two(st.wDay, u' ');
+    two(year % 100, iso ? u'-' : u'/');
+    two(st.wMonth, iso ? u'-' : u'/');
+    two(st.wDay, iso ? u'T' : u' ');
     two(st.wHour, u':');
     two(st.wMinute, u':');
     two(st.wSecond, u'.');
     out[n++] = static_cast<char16_t>(u'0' + st.wMilliseconds / 100);
     two(st.wMilliseconds % 100, 0);
+    if (!iso) return n;
+    if (m_basis == TimeBasis::Utc) {
+        out[n++] = u'Z';
+        return n;
+    }
+    const long offset = -static_cast<long>(bias);
+    const unsigned long magnitude = static_cast<unsigned long>(offset < 0 ? -offset : offset);
+    out[n++] = offset < 0 ? u'-' : u'+';
+    two(static_cast<unsigned>(magnitude / 60 % 100), u':');
+    two(static_cast<unsigned>(magnitude % 60), 0);
     return n;
 }
 

@@ -62,13 +62,17 @@ std::size_t WriteTimestamp(FILETIME ftUtc, TimeBasis basis, char16_t* out);
 
 // The same formatter for many rows: the offset in force now is taken once, when it is made, so a
 // list of rows asks the clock once rather than for every row. Make one per page or per list.
+// The ISO 8601 form for files that other programs read: "yyyy-mm-ddThh:mm:ss.mmm+hh:mm", the offset
+// being the one the basis applied to that instant ("Z" on UTC), so that every text names one instant.
 class CTimestampWriter {
 public:
-    explicit CTimestampWriter(TimeBasis basis);
+    enum class Form { Display, Iso8601 };
+    explicit CTimestampWriter(TimeBasis basis, Form form = Form::Display);
     std::size_t Write(FILETIME ftUtc, char16_t* out) const;
 
 private:
     TimeBasis m_basis;
+    Form m_form;
     LONG m_currentBias = 0;  // for TimeBasis::LocalCurrentBias
 };
 std::u16string FormatTimestamp(FILETIME ftUtc, TimeBasis basis = TimeBasis::LocalCurrentBias);

@@ -42,6 +42,11 @@ public:
         endResetModel();
     }
     const std::vector<client::CallRecord>& Rows() const { return m_rows; }
+    void SetTimeBasis(client::TimeBasis basis) {
+        m_basis = basis;
+        if (!m_rows.empty())
+            emit dataChanged(index(0, kTime), index(static_cast<int>(m_rows.size()) - 1, kTime));
+    }
 
     int rowCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
@@ -64,10 +69,10 @@ public:
         return Text(m_rows[static_cast<std::size_t>(index.row())], index.column());
     }
 
-    static QString Text(const client::CallRecord& call, int nColumn) {
+    QString Text(const client::CallRecord& call, int nColumn) const {
         switch (nColumn) {
             case kTime:
-                return ui::ToQString(client::FormatTimestamp(call.ftStart));
+                return ui::ToQString(client::FormatTimestamp(call.ftStart, m_basis));
             case kServer:
                 return QString::fromStdString(call.server);
             case kMethod:
@@ -91,6 +96,7 @@ public:
 
 private:
     std::vector<client::CallRecord> m_rows;
+    client::TimeBasis m_basis = client::TimeBasis::LocalCurrentBias;
 };
 
 CCallTracePane::CCallTracePane(QWidget* pParent) : QWidget(pParent) {
@@ -171,9 +177,13 @@ int CCallTracePane::RowCount() const {
     return m_pModel->rowCount();
 }
 
+void CCallTracePane::SetTimeBasis(client::TimeBasis basis) {
+    m_pModel->SetTimeBasis(basis);
+}
+
 QString CCallTracePane::CellText(int nRow, int nColumn) const {
     if (nRow < 0 || nRow >= RowCount()) return {};
-    return CCallTraceModel::Text(m_pModel->Rows()[static_cast<std::size_t>(nRow)], nColumn);
+    return m_pModel->Text(m_pModel->Rows()[static_cast<std::size_t>(nRow)], nColumn);
 }
 
 bool CCallTracePane::ExportCsv(const QString& strPath, QString* pstrError) const {

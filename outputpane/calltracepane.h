@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "client/calltrace.h"
+#include "client/timetext.h"
 
 class QLabel;
 class QLineEdit;
@@ -28,6 +29,8 @@ public:
     // times a second while calls come in).
     void Refresh();
     void SetFilter(const QString& strFilter);
+    // The basis of the time column (the CSV export keeps UTC).
+    void SetTimeBasis(client::TimeBasis basis);
     // The rows shown.
     int RowCount() const;
     QString CellText(int nRow, int nColumn) const;

@@ -6,6 +6,7 @@
 #include <QStylePainter>
 #include <QTabBar>
 #include <algorithm>
+#include <vector>
 
 #include "outputpane/outputlist.h"
 #include "outputpane/outputpane.h"
@@ -140,8 +141,24 @@ void CMyTabCtrl::resizeEvent(QResizeEvent* event) {
 void CMyTabCtrl::FitColumns() {
     const int n = m_pValueList->GetColumnCount();
     if (n <= 3) return m_pValueList->FitFirstThreeColumns();
-    const int share = m_pValueList->ClientWidth() / n;
-    for (int i = 0; i < n; ++i) m_pValueList->SetColumnWidth(i, share);
+    // Wider layouts (Read Modified): a time column is as wide as a whole timestamp, as far as the list
+    // allows; the other columns share what is left.
+    const int width = m_pValueList->ClientWidth();
+    const int stamp =
+        m_pValueList->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00:00.000")) + 12;
+    std::vector<bool> timed(static_cast<std::size_t>(n));
+    int nTimed = 0;
+    for (int i = 0; i < n; ++i) {
+        const QString heading =
+            m_pValueList->ListModel()->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
+        timed[static_cast<std::size_t>(i)] = heading.contains(QStringLiteral("Time"));
+        nTimed += timed[static_cast<std::size_t>(i)] ? 1 : 0;
+    }
+    const int share = width / n;
+    const int timeWidth = nTimed ? std::clamp(stamp, share, std::max(share, width / (nTimed + 1))) : share;
+    const int rest = n > nTimed ? (width - timeWidth * nTimed) / (n - nTimed) : share;
+    for (int i = 0; i < n; ++i)
+        m_pValueList->SetColumnWidth(i, timed[static_cast<std::size_t>(i)] ? timeWidth : rest);
 }
 
 void CMyTabCtrl::paintEvent(QPaintEvent*) {

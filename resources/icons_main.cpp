@@ -2,6 +2,7 @@
 
 #include "resources/icon_calltrace.h"
 #include "resources/icons_export.h"
+#include "resources/icons_lists.h"
 #include "resources/icons_readmodified.h"
 #include "resources/icons_trend.h"
 
@@ -46,6 +47,7 @@ QIcon ToolbarImage(int nIndex) {
     if (nIndex == kReadModifiedImage) return ReadModifiedImage();
     if (nIndex == kCallTraceImage) return CallTraceImage();
     if (nIndex == kTrendImage) return TrendToolbarImage();
+    if (nIndex >= kSaveItemsImage) return ListsAndTimeImage(nIndex);
     if (nIndex >= kToolbarImageCount) return ExportToolbarImage(nIndex);
     if (nIndex < 0) return {};
     return QIcon(QPixmap(strip[nIndex]));

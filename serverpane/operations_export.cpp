@@ -57,10 +57,10 @@ bool CServerPane::ExportResults(const QString& strPath,
     };
     QSaveFile file(strPath);
     if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString());
-    // Timestamps with the offset in force at each instant, so that a range across a change of
-    // daylight-saving time reads right; the heading names the basis.
-    client::CResultSetCsv csv(m_lastResults.Values(), m_lastResults.Count(), m_lastItemIds,
-                              client::TimeBasis::LocalAtInstant);
+    // Timestamps on the basis of the display, each with the offset it was written with, so that every
+    // one names its instant whatever the basis.
+    client::CResultSetCsv csv(m_lastResults.Values(), m_lastResults.Errors(), m_lastResults.Count(),
+                              m_lastItemIds, GetTimeBasis());
     std::string buf;
     buf.reserve(kFlushBytes + (1 << 16));
     bool bMore = true;

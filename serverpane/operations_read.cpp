@@ -166,6 +166,54 @@ void CServerPane::OnReadAtTime() {
 
 // ---- Read Attribute ----
 
+namespace {
+
+// The rows of a Read Attribute: name, value and timestamp, the timestamp on the basis in force.
+class CAttributeRows final : public IListRowSource {
+public:
+    CAttributeRows(const CReadAttributeDlg& dlg, const std::vector<client::AttributeRow>& rows,
+                   client::TimeBasis basis)
+        : m_stamp(basis) {
+        for (const client::AttributeRow& row : rows) {
+            Row r;
+            r.name = AttributeName(dlg, row.id);
+            r.noData = row.returned && row.noData;
+            r.value = row.value ? ui::ToQString(*row.value) : QString::fromUtf16(CValueTabRows::kNotReturned);
+            r.timestamp = row.timestamp;
+            m_rows.push_back(std::move(r));
+        }
+    }
+    int RowCount() const override { return static_cast<int>(m_rows.size()); }
+    QString Text(int nRow, int nColumn) const override {
+        if (nRow < 0 || nRow >= RowCount()) return {};
+        const Row& r = m_rows[static_cast<std::size_t>(nRow)];
+        switch (nColumn) {
+            case 0:
+                return r.name;
+            case 1:
+                return r.noData ? QStringLiteral("No Data") : r.value;
+            case 2:
+                if (r.noData) return QStringLiteral("No Data");
+                return r.timestamp ? FormatTimestamp(*r.timestamp, m_stamp)
+                                   : QString::fromUtf16(CValueTabRows::kNotReturned);
+            default:
+                return {};
+        }
+    }
+    void SetTimeBasis(client::TimeBasis basis) override { m_stamp = client::CTimestampWriter(basis); }
+
+private:
+    struct Row {
+        QString name, value;
+        std::optional<FILETIME> timestamp;
+        bool noData = false;
+    };
+    std::vector<Row> m_rows;
+    client::CTimestampWriter m_stamp;
+};
+
+}  // namespace
+
 void CServerPane::OnReadAttribute() {
     ui::WaitCursor wait;
     m_strCurrentServer = GetSelectedServerKey();
@@ -191,21 +239,7 @@ void CServerPane::OnReadAttribute() {
         pList = pOutput->GetResultList();
     }
     if (!pList) return;
-    const QString strNotReturned = QString::fromUtf16(CValueTabRows::kNotReturned);
-    const QString strNoData = QStringLiteral("No Data");
-    const client::CTimestampWriter stamp(GetTimeBasis());
-    for (std::size_t i = 0; i < outcome.rows.size(); ++i) {
-        const client::AttributeRow& row = outcome.rows[i];
-        const int nRow = static_cast<int>(i);
-        pList->InsertItem(nRow, AttributeName(dlg, row.id));
-        if (row.returned && row.noData) {
-            pList->SetItemText(nRow, 1, strNoData);
-            pList->SetItemText(nRow, 2, strNoData);
-            continue;
-        }
-        pList->SetItemText(nRow, 1, row.value ? ui::ToQString(*row.value) : strNotReturned);
-        pList->SetItemText(nRow, 2, row.timestamp ? FormatTimestamp(*row.timestamp, stamp) : strNotReturned);
-    }
+    pList->SetRowSource(std::make_unique<CAttributeRows>(dlg, outcome.rows, GetTimeBasis()));
 }
 
 // ---- Read Modified ----

@@ -26,6 +26,7 @@
 #include "client/reads.h"
 #include "client/textforms.h"
 #include "com/objbase.h"
+#include "com/timeapi.h"
 #include "dialogs/dlgkit.h"
 #include "outputpane/calltracepane.h"
 #include "outputpane/options.h"
@@ -203,7 +204,17 @@ TEST_F(MainFrameTest, TheToolbarHasTheServerBoxThenTheButtonsInSlotOrder) {
                                    32863,
                                    0,
                                    32850,
-                                   32870}));
+                                   32870,
+                                   0,
+                                   32842,
+                                   32843,
+                                   0,
+                                   32860,
+                                   32861,
+                                   32862}));
+    // The time basis buttons show the one in force, as the menu's radio entries do.
+    EXPECT_TRUE(frame->GetCommandAction(32860)->isChecked());
+    EXPECT_FALSE(frame->GetCommandAction(32862)->isChecked());
     QComboBox* box = frame->GetServerCombo();
     EXPECT_EQ(box->width(), 400);
     EXPECT_EQ(box->statusTip(), "Available HDA Servers");
@@ -575,6 +586,16 @@ TEST_F(MainFrameWithServers, TheCallTraceRecordsOnlyWhileItsDockIsShown) {
     EXPECT_EQ(trace->CellText(last, 6), ui::ToQString(client::FormatResultCode(read.hr)));
     trace->SetFilter("READRAW");
     EXPECT_EQ(trace->RowCount(), 1);
+    // The time column follows the time basis (an hour east of UTC here).
+    com::SetFixedBiasMinutes(-60);
+    frame->RouteCommand(ID_VIEW_TIME_LOCAL);
+    const QString local = trace->CellText(0, 0);
+    frame->RouteCommand(ID_VIEW_TIME_UTC);
+    const QString utc = trace->CellText(0, 0);
+    EXPECT_NE(utc, local);
+    frame->RouteCommand(ID_VIEW_TIME_LOCAL);
+    EXPECT_EQ(trace->CellText(0, 0), local);
+    com::ResetClock();
     QTemporaryDir dir;
     QString error;
     ASSERT_TRUE(trace->ExportCsv(dir.path() + "/trace.csv", &error)) << error.toStdString();

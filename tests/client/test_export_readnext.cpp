@@ -53,7 +53,7 @@ client::ResultSet Set(std::initializer_list<OPCHDA_ITEM> records, std::initializ
 
 std::string Csv(const client::ResultSet& rs, std::vector<std::u16string> ids, client::TimeBasis basis,
                 std::size_t part) {
-    client::CResultSetCsv csv(rs.Values(), rs.Count(), std::move(ids), basis);
+    client::CResultSetCsv csv(rs.Values(), rs.Errors(), rs.Count(), std::move(ids), basis);
     std::string out;
     while (csv.Next(out, part)) {
     }
@@ -70,21 +70,32 @@ TEST_F(ExportTest, AResultSetIsWrittenInTheCommandLineLayoutWhateverThePartSize)
     client::ResultSet rs = Set({Record({{t0, raw, 1.5}, {t0 + kS + 2500000, 0x40, 0, u"a, \"b\""}}),
                                 Record({{t0, OPCHDA_NOBOUND, 0}, {t0 + 60 * kS, raw, -2}}, 3), Record({})},
                                {S_OK, OPC_S_MOREDATA, OPC_S_NODATA});
+    // The empty answer still has its row, with its result.
     const std::string expected =
-        "item,timestamp (UTC),value,quality,quality text\r\n"
-        "Plant.A,2009/02/24 10:00:00.000,1.5,0x000400C0,\"Good, Non-specific : Raw\"\r\n"
-        "Plant.A,2009/02/24 10:00:01.250,\"a, \"\"b\"\"\",0x00000040,\"Uncertain, Non-Specific\"\r\n"
-        "\"Plant,B\",2009/02/24 10:00:00.000,,0x00100000,\"Bad, Non-Specific : No Bound\"\r\n"
-        "\"Plant,B\",2009/02/24 10:01:00.000,-2,0x000400C0,\"Good, Non-specific : Raw\"\r\n";
+        "item,timestamp (UTC),value,quality,quality text,code,code text\r\n"
+        "Plant.A,2009-02-24T10:00:00.000Z,1.5,0x000400C0,\"Good, Non-specific : Raw\",0x00000000,OK\r\n"
+        "Plant.A,2009-02-24T10:00:01.250Z,\"a, \"\"b\"\"\",0x00000040,\"Uncertain, "
+        "Non-Specific\",0x00000000,OK\r\n"
+        "\"Plant,B\",2009-02-24T10:00:00.000Z,,0x00100000,\"Bad, Non-Specific : No Bound\",0x40041003,"
+        "More Data Exists\r\n"
+        "\"Plant,B\",2009-02-24T10:01:00.000Z,-2,0x000400C0,\"Good, Non-specific : Raw\",0x40041003,"
+        "More Data Exists\r\n"
+        "Plant.C,,,,,0x40041002,No Data\r\n";
     for (std::size_t part : {1u, 2u, 1000u}) {
         SCOPED_TRACE(part);
         EXPECT_EQ(Csv(rs, {u"Plant.A", u"Plant,B", u"Plant.C"}, client::TimeBasis::Utc, part), expected);
     }
-    // The offset in force now names the column and shifts every time (UTC+1 in the fixture).
+    // The offset in force now names the column and is written with every time (UTC+1 in the
+    // fixture); a set without results leaves their cells empty.
     const std::string local = Csv(rs, {u"Plant.A", u"Plant,B"}, client::TimeBasis::LocalCurrentBias, 10);
     EXPECT_EQ(local.substr(0, local.find('\n') + 1),
-              "item,\"timestamp (local, UTC+01:00 now)\",value,quality,quality text\r\n");
-    EXPECT_NE(local.find("Plant.A,2009/02/24 11:00:00.000,1.5"), std::string::npos);
+              "item,\"timestamp (local, UTC+01:00 now)\",value,quality,quality text,code,code text\r\n");
+    EXPECT_NE(local.find("Plant.A,2009-02-24T11:00:00.000+01:00,1.5"), std::string::npos);
+    client::CResultSetCsv bare(rs.Values(), nullptr, 1, {u"A"}, client::TimeBasis::Utc);
+    std::string out;
+    bare.Next(out, 1);
+    EXPECT_EQ(out.substr(out.find('\n') + 1),
+              "A,2009-02-24T10:00:00.000Z,1.5,0x000400C0,\"Good, Non-specific : Raw\",,\r\n");
 }
 
 TEST_F(ExportTest, AppendingAPageKeepsWhatWasThereAndReleasesWhatItReplaces) {
@@ -96,12 +107,12 @@ TEST_F(ExportTest, AppendingAPageKeepsWhatWasThereAndReleasesWhatItReplaces) {
     ASSERT_TRUE(rs.Append(0, page, 1, S_OK));
     client::ReleaseItemValues(TaskArray<OPCHDA_ITEM>({page}), 1);
     EXPECT_EQ(Csv(rs, {u"A", u"B"}, client::TimeBasis::Utc, 100),
-              "item,timestamp (UTC),value,quality,quality text\r\n"
-              "A,2009/02/24 10:00:00.000,1,0x000400C0,\"Good, Non-specific : Raw\"\r\n"
-              "A,2009/02/24 10:00:01.000,two,0x000400C0,\"Good, Non-specific : Raw\"\r\n"
-              "A,2009/02/24 10:00:02.000,3,0x000400C0,\"Good, Non-specific : Raw\"\r\n"
-              "A,2009/02/24 10:00:03.000,4,0x000400C0,\"Good, Non-specific : Raw\"\r\n"
-              "B,2009/02/24 10:00:00.000,9,0x000400C0,\"Good, Non-specific : Raw\"\r\n");
+              "item,timestamp (UTC),value,quality,quality text,code,code text\r\n"
+              "A,2009-02-24T10:00:00.000Z,1,0x000400C0,\"Good, Non-specific : Raw\",0x00000000,OK\r\n"
+              "A,2009-02-24T10:00:01.000Z,two,0x000400C0,\"Good, Non-specific : Raw\",0x00000000,OK\r\n"
+              "A,2009-02-24T10:00:02.000Z,3,0x000400C0,\"Good, Non-specific : Raw\",0x00000000,OK\r\n"
+              "A,2009-02-24T10:00:03.000Z,4,0x000400C0,\"Good, Non-specific : Raw\",0x00000000,OK\r\n"
+              "B,2009-02-24T10:00:00.000Z,9,0x000400C0,\"Good, Non-specific : Raw\",0x00000000,OK\r\n");
     EXPECT_EQ(rs.Errors()[0], S_OK);
     EXPECT_FALSE(rs.Append(2, OPCHDA_ITEM{}, 0, S_OK));  // no such record
 

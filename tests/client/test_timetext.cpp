@@ -167,17 +167,22 @@ TEST_F(HdaTimeTest, TheBasisDecidesWhichOffsetAMomentIsShownAndReadWith) {
     };
     com::SetClock(clock);
     const FILETIME summer = U64ToFileTime(Ticks(2009, 7, 1, 10, 0, 0, 250));
+    // The ISO 8601 form names the offset it applied, so that each text is the same instant.
     struct Case {
         client::TimeBasis basis;
         const char16_t* shown;
+        const char16_t* iso;
     } cases[] = {
-        {client::TimeBasis::LocalCurrentBias, u"2009/07/01 11:00:00.250"},
-        {client::TimeBasis::LocalAtInstant, u"2009/07/01 12:00:00.250"},
-        {client::TimeBasis::Utc, u"2009/07/01 10:00:00.250"},
+        {client::TimeBasis::LocalCurrentBias, u"2009/07/01 11:00:00.250", u"2009-07-01T11:00:00.250+01:00"},
+        {client::TimeBasis::LocalAtInstant, u"2009/07/01 12:00:00.250", u"2009-07-01T12:00:00.250+02:00"},
+        {client::TimeBasis::Utc, u"2009/07/01 10:00:00.250", u"2009-07-01T10:00:00.250Z"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.basis));
         EXPECT_EQ(client::FormatTimestamp(summer, c.basis), c.shown);
+        char16_t iso[client::kMaxTimestampChars];
+        const client::CTimestampWriter isoWriter(c.basis, client::CTimestampWriter::Form::Iso8601);
+        EXPECT_EQ(std::u16string(iso, isoWriter.Write(summer, iso)), c.iso);
         FILETIME back{};
         ASSERT_TRUE(client::TimeTextToFileTime(c.shown, &back, c.basis));
         EXPECT_EQ(FileTimeToU64(back), FileTimeToU64(summer));
@@ -191,6 +196,12 @@ TEST_F(HdaTimeTest, TheBasisDecidesWhichOffsetAMomentIsShownAndReadWith) {
     EXPECT_EQ(client::FormatTimestamp(U64ToFileTime(5), client::TimeBasis::LocalAtInstant),
               u"1601/01/01 01:00:00.000");
     EXPECT_EQ(client::FormatShortTimestamp(U64ToFileTime(5), client::TimeBasis::Utc), u"Invalid time 0x5");
+    // West of UTC, the offset's sign is a hyphen-minus, as ISO 8601 writes it.
+    com::SetFixedBiasMinutes(330);
+    char16_t iso[client::kMaxTimestampChars];
+    const client::CTimestampWriter west(client::TimeBasis::LocalAtInstant,
+                                        client::CTimestampWriter::Form::Iso8601);
+    EXPECT_EQ(std::u16string(iso, west.Write(summer, iso)), u"2009-07-01T04:30:00.250-05:30");
 }
 
 }  // namespace

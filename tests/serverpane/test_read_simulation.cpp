@@ -325,6 +325,13 @@ TEST_F(ReadsThroughTheWindow, ReadAttributeFromTheMenuWhileTheOutputPaneIsActive
     EXPECT_EQ(row("ItemID"), (QStringList{"ItemID", "Real8", now}));    // the name within its branch
     EXPECT_EQ(row("Derive Equation"), (QStringList{"Derive Equation", "No Data", "No Data"}));
     for (const QStringList& r : rows) EXPECT_NE(r[0], "Unknown Attribute");
+    // The list follows a change of the time basis.
+    frame->RouteCommand(ID_VIEW_TIME_UTC);
+    const QList<QStringList> utc = ListRows(output->GetResultList());
+    ASSERT_EQ(utc.size(), 19);
+    EXPECT_EQ(utc[0][2], "2009/02/24 13:05:07.000");
+    frame->RouteCommand(ID_VIEW_TIME_LOCAL);
+    EXPECT_EQ(ListRows(output->GetResultList())[0][2], now);
 }
 
 // Connect, add items, select two, Read Raw. The reads have no accelerator of their own; from the
@@ -414,11 +421,18 @@ TEST_F(ReadsThroughTheWindow, ExportWritesEveryValueOfEveryTabAndACancelLeavesNo
     const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n");
     file.close();
     ASSERT_EQ(lines.size(), 17);  // heading, 15 values, and the empty text after the last line end
-    EXPECT_EQ(lines[0], "item,\"timestamp (local, offset of each instant)\",value,quality,quality text");
-    EXPECT_EQ(lines[1], "Writable.Int4,2009/02/24 10:00:00.000,1,0x000400C0,\"Good, Non-specific : Raw\"");
+    // On the display's basis (the offset in force now, UTC+1 in the fixture), each time with its offset.
+    EXPECT_EQ(lines[0],
+              "item,\"timestamp (local, UTC+01:00 now)\",value,quality,quality text,code,code text");
+    EXPECT_EQ(lines[1],
+              "Writable.Int4,2009-02-24T10:00:00.000+01:00,1,0x000400C0,\"Good, Non-specific : Raw\","
+              "0x00000000,OK");
     EXPECT_EQ(lines[9],
-              "Writable.Real8,2009/02/24 10:40:00.000,4,0x00040040,\"Uncertain, Non-Specific : Raw\"");
-    EXPECT_EQ(lines[15], "Writable.Text,2009/02/24 10:50:00.000,v5,0x000400C0,\"Good, Non-specific : Raw\"");
+              "Writable.Real8,2009-02-24T10:40:00.000+01:00,4,0x00040040,\"Uncertain, Non-Specific : "
+              "Raw\",0x00000000,OK");
+    EXPECT_EQ(lines[15],
+              "Writable.Text,2009-02-24T10:50:00.000+01:00,v5,0x000400C0,\"Good, Non-specific : Raw\","
+              "0x00000000,OK");
 
     // Stopped after its first part, or unable to write: what was there stays, nothing is added.
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));

@@ -115,7 +115,10 @@ TEST(VistrelErrors, RefusedRowsWriteNothing) {
     EXPECT_EQ(bad.out, "");
     CliResult after = RunCli(readBack);
     EXPECT_EQ(after.code, 0) << after.err;
-    EXPECT_EQ(Lines(after.out), 1u) << after.out;  // the header only
+    // The header, and the item's row that says it has no data.
+    EXPECT_EQ(after.out,
+              "item,timestamp (UTC),value,quality,quality text,code,code text\r\n"
+              "Writable.Int4,,,,,0x40041002,No Data\r\n");
 
     CliResult mixed =
         RunCli({"insert", "--server", kSim, "--utc"}, "item,timestamp,value,quality\nWritable.Int4," + t1 +
@@ -124,15 +127,16 @@ TEST(VistrelErrors, RefusedRowsWriteNothing) {
     EXPECT_EQ(
         mixed.out,
         "item,timestamp (UTC),value,quality,quality text,code,code text\r\n"
-        "Writable.Int4,2024/01/15 10:00:00.000,abc,0x000000C0,\"Good, Non-specific\",0xC0040004,Bad Type\r\n"
-        "Writable.Int4,2024/01/15 10:00:01.000,7,0x000000C0,\"Good, Non-specific\",0x00000000,OK\r\n");
+        "Writable.Int4,2024-01-15T10:00:00.000Z,abc,0x000000C0,\"Good, Non-specific\",0xC0040004,Bad Type\r\n"
+        "Writable.Int4,2024-01-15T10:00:01.000Z,7,0x000000C0,\"Good, Non-specific\",0x00000000,OK\r\n");
     EXPECT_NE(mixed.err.find("entry 1 (Writable.Int4 2024/01/15 10:00:00.000): 0xC0040004 Bad Type"),
               std::string::npos)
         << mixed.err;
     after = RunCli(readBack);
-    EXPECT_EQ(after.out,
-              "item,timestamp (UTC),value,quality,quality text\r\n"
-              "Writable.Int4,2024/01/15 10:00:01.000,7,0x000400C0,\"Good, Non-specific : Raw\"\r\n");
+    EXPECT_EQ(
+        after.out,
+        "item,timestamp (UTC),value,quality,quality text,code,code text\r\n"
+        "Writable.Int4,2024-01-15T10:00:01.000Z,7,0x000400C0,\"Good, Non-specific : Raw\",0x00000000,OK\r\n");
     RunCli({"delete-raw", "--server", kSim, "--start", t1, "--end", "2024-01-15T10:00:02Z", "Writable.Int4"});
 }
 #endif

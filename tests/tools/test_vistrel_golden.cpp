@@ -73,13 +73,15 @@ TEST(VistrelGolden, ValueReadsInEachFormAndTimeBasis) {
     Check({
         {"read-raw, CSV, the offset in force now",
          Read({"read-raw"}, {"Generated.Waves.Sine", "Generated.Types.Text"}), 0,
-         "item,\"timestamp (local, UTC+02:00 now)\",value,quality,quality text\r\n"
-         "Generated.Waves.Sine,2024/01/15 12:00:00.000,0,0x000400C0,\"Good, Non-specific : Raw\"\r\n"
-         "Generated.Waves.Sine,2024/01/15 12:00:01.000,10.4528463267653,0x000400C0,\"Good, Non-specific : "
-         "Raw\"\r\n"
-         "Generated.Waves.Sine,2024/01/15 12:00:02.000,20.7911690817759,0x000400C0,\"Good, Non-specific : "
-         "Raw\"\r\n"
-         "Generated.Types.Text,2024/01/15 12:00:00.000,Stopped,0x000400C0,\"Good, Non-specific : Raw\"\r\n"},
+         "item,\"timestamp (local, UTC+02:00 now)\",value,quality,quality text,code,code text\r\n"
+         "Generated.Waves.Sine,2024-01-15T12:00:00.000+02:00,0,0x000400C0,\"Good, Non-specific : "
+         "Raw\",0x00000000,OK\r\n"
+         "Generated.Waves.Sine,2024-01-15T12:00:01.000+02:00,10.4528463267653,0x000400C0,\"Good, "
+         "Non-specific : Raw\",0x00000000,OK\r\n"
+         "Generated.Waves.Sine,2024-01-15T12:00:02.000+02:00,20.7911690817759,0x000400C0,\"Good, "
+         "Non-specific : Raw\",0x00000000,OK\r\n"
+         "Generated.Types.Text,2024-01-15T12:00:00.000+02:00,Stopped,0x000400C0,\"Good, Non-specific : "
+         "Raw\",0x00000000,OK\r\n"},
         {"read-raw, table, each instant's offset",
          Read({"read-raw", "--format", "table", "--tz", "local"}, {"Generated.Types.Int2"}), 0,
          "operation: read-raw\n"
@@ -121,15 +123,15 @@ TEST(VistrelGolden, ValueReadsInEachFormAndTimeBasis) {
               "--interval", "30s", "--aggregate", "AVERAGE", "--aggregate", "count", "Generated.Waves.Sine",
               "Generated.Waves.Square"}),
          0,
-         "item,timestamp (UTC),value,quality,quality text\r\n"
-         "Generated.Waves.Sine,2024/01/15 10:00:00.000,63.603788959094,0x000800C0,\"Good, Non-specific : "
-         "Calculated\"\r\n"
-         "Generated.Waves.Sine,2024/01/15 10:00:30.000,-63.603788959094,0x000800C0,\"Good, Non-specific : "
-         "Calculated\"\r\n"
-         "Generated.Waves.Square,2024/01/15 10:00:00.000,30,0x000800C0,\"Good, Non-specific : "
-         "Calculated\"\r\n"
-         "Generated.Waves.Square,2024/01/15 10:00:30.000,30,0x000800C0,\"Good, Non-specific : "
-         "Calculated\"\r\n"},
+         "item,timestamp (UTC),value,quality,quality text,code,code text\r\n"
+         "Generated.Waves.Sine,2024-01-15T10:00:00.000Z,63.603788959094,0x000800C0,\"Good, Non-specific : "
+         "Calculated\",0x00000000,OK\r\n"
+         "Generated.Waves.Sine,2024-01-15T10:00:30.000Z,-63.603788959094,0x000800C0,\"Good, Non-specific : "
+         "Calculated\",0x00000000,OK\r\n"
+         "Generated.Waves.Square,2024-01-15T10:00:00.000Z,30,0x000800C0,\"Good, Non-specific : "
+         "Calculated\",0x00000000,OK\r\n"
+         "Generated.Waves.Square,2024-01-15T10:00:30.000Z,30,0x000800C0,\"Good, Non-specific : "
+         "Calculated\",0x00000000,OK\r\n"},
         {"read-at-time, JSON",
          Sim({"read-at-time", "--format", "json", "--utc", "--at", "2024-01-15T10:00:00.5Z", "--at",
               "@1705312802", "Generated.Types.Currency"}),
@@ -218,29 +220,30 @@ TEST(VistrelGolden, UpdatesAndWhatTheyLeave) {
               "1m", "Writable.Real8", "Writable.Text"}),
          0,
          "item,timestamp (UTC),value,quality,quality text,code,code text\r\n"
-         "Writable.Real8,2024/01/15 10:00:00.000,1.000000,0x000000C0,\"Good, "
+         "Writable.Real8,2024-01-15T10:00:00.000Z,1.000000,0x000000C0,\"Good, "
          "Non-specific\",0x4004100E,Inserted\r\n"
-         "Writable.Text,2024/01/15 10:00:00.000,1.000000,0x000000C0,\"Good, "
+         "Writable.Text,2024-01-15T10:00:00.000Z,1.000000,0x000000C0,\"Good, "
          "Non-specific\",0x4004100E,Inserted\r\n"
-         "Writable.Real8,2024/01/15 10:01:00.000,1.500000,0x000000C0,\"Good, "
+         "Writable.Real8,2024-01-15T10:01:00.000Z,1.500000,0x000000C0,\"Good, "
          "Non-specific\",0x4004100E,Inserted\r\n"
-         "Writable.Text,2024/01/15 10:01:00.000,1.500000,0x000000C0,\"Good, "
+         "Writable.Text,2024-01-15T10:01:00.000Z,1.500000,0x000000C0,\"Good, "
          "Non-specific\",0x4004100E,Inserted\r\n"
-         "Writable.Real8,2024/01/15 10:02:00.000,2.000000,0x000000C0,\"Good, "
+         "Writable.Real8,2024-01-15T10:02:00.000Z,2.000000,0x000000C0,\"Good, "
          "Non-specific\",0x4004100E,Inserted\r\n"
-         "Writable.Text,2024/01/15 10:02:00.000,2.000000,0x000000C0,\"Good, "
+         "Writable.Text,2024-01-15T10:02:00.000Z,2.000000,0x000000C0,\"Good, "
          "Non-specific\",0x4004100E,Inserted\r\n"
-         "Writable.Real8,2024/01/15 10:03:00.000,2.500000,0x000000C0,\"Good, "
+         "Writable.Real8,2024-01-15T10:03:00.000Z,2.500000,0x000000C0,\"Good, "
          "Non-specific\",0x4004100E,Inserted\r\n"
-         "Writable.Text,2024/01/15 10:03:00.000,2.500000,0x000000C0,\"Good, "
+         "Writable.Text,2024-01-15T10:03:00.000Z,2.500000,0x000000C0,\"Good, "
          "Non-specific\",0x4004100E,Inserted\r\n"},
         {"replace what is there and what is not",
          Sim({"replace", "--utc", "--generate", "7,1,9", "--from", "2024-01-15T10:03:00Z", "--every", "1m",
               "Writable.Real8"}),
          1,
          "item,timestamp (UTC),value,quality,quality text,code,code text\r\n"
-         "Writable.Real8,2024/01/15 10:03:00.000,7.000000,0x000000C0,\"Good, Non-specific\",0x00000000,OK\r\n"
-         "Writable.Real8,2024/01/15 10:04:00.000,8.000000,0x000000C0,\"Good, "
+         "Writable.Real8,2024-01-15T10:03:00.000Z,7.000000,0x000000C0,\"Good, "
+         "Non-specific\",0x00000000,OK\r\n"
+         "Writable.Real8,2024-01-15T10:04:00.000Z,8.000000,0x000000C0,\"Good, "
          "Non-specific\",0xC004100D,Unknown Error code : 0xC004100D\r\n"},
         {"read-modified",
          Sim({"read-modified", "--utc", "--start", "2024-01-15T10:00:00Z", "--end", "2024-01-15T11:00:00Z",
@@ -260,17 +263,17 @@ TEST(VistrelGolden, UpdatesAndWhatTheyLeave) {
               "Writable.Real8", "Writable.Text"}),
          0,
          "item,timestamp (UTC),code,code text\r\n"
-         "Writable.Real8,2024/01/15 10:00:00.000,0x00000000,OK\r\n"
-         "Writable.Text,2024/01/15 10:00:00.000,0x00000000,OK\r\n"
-         "Writable.Real8,2024/01/15 10:05:00.000,0x40041002,No Data\r\n"
-         "Writable.Text,2024/01/15 10:05:00.000,0x40041002,No Data\r\n"},
+         "Writable.Real8,2024-01-15T10:00:00.000Z,0x00000000,OK\r\n"
+         "Writable.Text,2024-01-15T10:00:00.000Z,0x00000000,OK\r\n"
+         "Writable.Real8,2024-01-15T10:05:00.000Z,0x40041002,No Data\r\n"
+         "Writable.Text,2024-01-15T10:05:00.000Z,0x40041002,No Data\r\n"},
         {"delete-raw",
          Sim({"delete-raw", "--utc", "--start", "2024-01-15T10:00:00Z", "--end", "2024-01-15T11:00:00Z",
               "Writable.Real8", "Writable.Text"}),
          0,
          "item,start (UTC),end (UTC),code,code text\r\n"
-         "Writable.Real8,2024/01/15 10:00:00.000,2024/01/15 11:00:00.000,0x00000000,OK\r\n"
-         "Writable.Text,2024/01/15 10:00:00.000,2024/01/15 11:00:00.000,0x00000000,OK\r\n"},
+         "Writable.Real8,2024-01-15T10:00:00.000Z,2024-01-15T11:00:00.000Z,0x00000000,OK\r\n"
+         "Writable.Text,2024-01-15T10:00:00.000Z,2024-01-15T11:00:00.000Z,0x00000000,OK\r\n"},
         {"nothing left",
          Sim({"read-raw", "--utc", "--start", "2024-01-15T10:00:00Z", "--end", "2024-01-15T11:00:00Z",
               "--format", "json", "Writable.Real8"}),
@@ -280,6 +283,31 @@ TEST(VistrelGolden, UpdatesAndWhatTheyLeave) {
          "{\"item\":\"Writable.Real8\",\"values\":[],\"code\":\"0x40041002\",\"code_text\":\"No Data\"}\n"
          "]}\n"},
     });
+}
+
+// A read's CSV, on any time basis, is input for an update: the times name their instants.
+TEST(VistrelGolden, AReadsCsvReadsBackAsInput) {
+    const std::vector<std::string> range = {"--start", "2024-01-15T10:00:00Z", "--end",
+                                            "2024-01-15T10:00:03Z"};
+    auto read = [&](std::string item, std::vector<std::string> extra) {
+        std::vector<std::string> args = Sim({"read-raw", "--format", "csv"});
+        args.insert(args.end(), range.begin(), range.end());
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(item);
+        return RunCli(args);
+    };
+    CliResult source = read("Generated.Waves.Sine", {"--tz", "local"});
+    ASSERT_EQ(source.code, 0) << source.err;
+    std::string input = source.out;
+    for (std::size_t at; (at = input.find("Generated.Waves.Sine")) != std::string::npos;)
+        input.replace(at, 20, "Writable.Real8");
+    CliResult put = RunCli(Sim({"insert-replace"}), input);
+    EXPECT_EQ(put.code, 0) << put.err;
+    const std::string utc = read("Writable.Real8", {"--utc"}).out;
+    EXPECT_NE(utc.find("Writable.Real8,2024-01-15T10:00:01.000Z,10.4528463267653,"), std::string::npos)
+        << utc;
+    RunCli(Sim({"delete-raw", "--start", "2024-01-15T10:00:00Z", "--end", "2024-01-15T10:00:03Z",
+                "Writable.Real8"}));
 }
 
 #endif

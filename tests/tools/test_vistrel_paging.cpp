@@ -199,8 +199,8 @@ TEST(VistrelPaging, AServerClaimingMoreThanItSentIsReadWithinItsArrays) {
                           Epoch(kWinter), "--end", Epoch(kWinter + 10 * kS), "Plant.Status"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(Lines(r.out), 4u) << r.out;
-    EXPECT_NE(r.out.find("Plant.Status,2024/01/15 10:00:02.000,old,0x00000000,\"Bad, Non-Specific\","
-                         "1601/01/01 00:00:00.000,Replace,operator\r\n"),
+    EXPECT_NE(r.out.find("Plant.Status,2024-01-15T10:00:02.000Z,old,0x00000000,\"Bad, Non-Specific\","
+                         "1601-01-01T00:00:00.000Z,Replace,operator,0x00000000,OK\r\n"),
               std::string::npos)
         << r.out;
     EXPECT_EQ(r.err, "vistrel: item 'Plant.Status': the server claimed 5 values but sent 3\n");

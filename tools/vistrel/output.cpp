@@ -70,24 +70,63 @@ protected:
 class CCsvWriter final : public CBuffered {
 public:
     using CBuffered::CBuffered;
-    void Begin(const Fields&, std::vector<Column> columns, std::string, std::string) override {
+    void Begin(const Fields&, std::vector<Column> columns, std::string groups, std::string) override {
         m_cols = std::move(columns);
+        m_rowCells = m_cols.size();
+        // Rows of groups (items) carry the result of the call that returned them.
+        if (!groups.empty())
+            for (std::size_t i = 0; i < 2; ++i)
+                m_cols.push_back({client::kResultColumnNames[i], kResultKeys[i]});
         for (std::size_t i = 0; i < m_cols.size(); ++i) {
             if (i) m_buf += ',';
             AppendCsvField(m_buf, m_cols[i].name);
         }
         m_buf += "\r\n";
     }
-    void BeginGroup(const Fields&) override {}
+    void BeginGroup(const Fields& fields) override {
+        m_group = fields;
+        m_result.clear();
+        m_groupRows = 0;
+    }
+    void RowsResult(const Fields& result) override { m_result = result; }
     void Row(const std::string_view* cells, std::size_t n) override {
-        m_rows.Row(m_buf, cells, n);
+        if (m_cols.size() == m_rowCells) {
+            m_rows.Row(m_buf, cells, n);
+        } else {
+            m_cells.assign(cells, cells + std::min(n, m_rowCells));
+            m_cells.resize(m_rowCells);
+            for (const char* key : kResultKeys) m_cells.push_back(Find(m_result, key));
+            m_rows.Row(m_buf, m_cells.data(), m_cells.size());
+        }
+        ++m_groupRows;
         MaybeFlush();
     }
-    void EndGroup(const Fields&) override {}
+    void EndGroup(const Fields& fields) override {
+        if (m_groupRows == 0 && m_cols.size() != m_rowCells) {
+            m_cells.clear();
+            for (const Column& c : m_cols) {
+                std::string_view cell = Find(m_group, c.key);
+                if (cell.empty()) cell = Find(fields, c.key);
+                m_cells.push_back(cell);
+            }
+            m_rows.Row(m_buf, m_cells.data(), m_cells.size());
+        }
+        m_group.clear();
+    }
     void End() override { Flush(); }
 
 private:
+    static constexpr const char* kResultKeys[2] = {"code", "code_text"};
+    static std::string_view Find(const Fields& fields, std::string_view key) {
+        for (const auto& [k, v] : fields)
+            if (k == key) return v;
+        return {};
+    }
     client::CCsvRows m_rows;
+    std::size_t m_rowCells = 0;
+    Fields m_group, m_result;
+    std::size_t m_groupRows = 0;
+    std::vector<std::string_view> m_cells;
 };
 
 class CJsonWriter final : public CBuffered {

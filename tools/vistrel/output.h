@@ -38,7 +38,12 @@ public:
     // One row, one cell per column.
     virtual void Row(const std::string_view* cells, std::size_t count) = 0;
     void Row(std::initializer_list<std::string_view> cells) { Row(cells.begin(), cells.size()); }
+    // The result (code, code_text) of the call that returned the rows which follow in the group. CSV,
+    // which has no groups, writes it on each of them; the others write the group's result at its end.
+    virtual void RowsResult(const Fields& result) { (void)result; }
     // Ends the group: JSON adds the fields after the rows; the table writes them as a summary line.
+    // CSV writes a group that had no rows as one row of its item and result, so that no item goes
+    // missing from the file.
     virtual void EndGroup(const Fields& fields) = 0;
     virtual void End() = 0;
 };

@@ -75,6 +75,8 @@ std::vector<UpdateRow> ReadUpdateRows(std::istream& in) {
     std::vector<std::string> f;
     std::size_t line = 0;
     bool first = true;
+    std::size_t headed =
+        4;  // a heading with more columns (a read's CSV): those after the quality are ignored
     while (true) {
         const std::size_t at = line + 1;
         if (!ReadCsvRecord(in, &f, &line)) break;
@@ -85,9 +87,12 @@ std::vector<UpdateRow> ReadUpdateRows(std::istream& in) {
             first = false;
             std::string h;
             for (char c : f[0]) h += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (h == "item" && (f.size() < 2 || !ParseTimeInput(f[1], &err))) continue;
+            if (h == "item" && (f.size() < 2 || !ParseTimeInput(f[1], &err))) {
+                headed = std::max(headed, f.size());
+                continue;
+            }
         }
-        if (f.size() < 3 || f.size() > 4)
+        if (f.size() < 3 || f.size() > headed)
             throw std::runtime_error("line " + std::to_string(at) +
                                      ": expected item,timestamp,value[,quality], got " +
                                      std::to_string(f.size()) + " fields");

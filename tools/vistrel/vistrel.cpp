@@ -64,47 +64,13 @@ std::u16string U16(std::string_view s) {
 
 using client::Hex8;
 
-// The client's text of a result code; for the COM codes it has no name for, the usual one.
 std::string CodeText(HRESULT hr) {
-    if (!client::ResultCodeName(hr).empty()) return U8(client::FormatResultCode(hr));
-    switch (static_cast<DWORD>(hr)) {
-        case 0x00000001:
-            return "S_FALSE";
-        case 0x80004001:
-            return "Not implemented";
-        case 0x80004002:
-            return "No such interface supported";
-        case 0x80004003:
-            return "Invalid pointer";
-        case 0x8007000E:
-            return "Out of memory";
-        case 0x80070057:
-            return "The parameter is incorrect";
-        case 0x80070005:
-            return "Access is denied";
-        case 0x80040154:
-            return "Class not registered";
-        case 0x800401F3:
-            return "Invalid class string";
-        case 0x80040111:
-            return "ClassFactory cannot supply requested class";
-        case 0x8007007E:
-            return "The server library was not found";
-        case 0x800401F9:
-            return "Error in the server library";
-        case 0x80080005:
-            return "Server execution failed";
-        case 0x800706BA:
-            return "The RPC server is unavailable";
-        case 0x80010108:
-            return "The object invoked has disconnected from its clients";
-        case 0x8001011F:
-            return "The call timed out";
-        case 0x80010119:
-            return "Security must be initialized before any interfaces are marshalled or unmarshalled";
-        default:
-            return U8(client::FormatResultCode(hr));
-    }
+    return client::ResultCodeText(hr);
+}
+
+// The result members of a group.
+Fields CodeFields(HRESULT hr) {
+    return {{"code", Hex8(static_cast<DWORD>(hr))}, {"code_text", CodeText(hr)}};
 }
 
 std::string CodeLine(HRESULT hr) {
@@ -156,6 +122,7 @@ struct Item {
 
 using client::RecordView;
 using client::ViewOf;
+constexpr client::CTimestampWriter::Form Display = client::CTimestampWriter::Form::Display;
 
 class CSession {
 public:
@@ -185,12 +152,19 @@ private:
     TimeValue Time(const std::string& option);
     FILETIME Moment(const std::string& what, const std::string& text);
     std::vector<FILETIME> Timestamps();
-    std::string TimeText(FILETIME ft) const;
+    // A time in the output's form (ISO 8601 in CSV), or in the display form for messages.
+    std::string TimeText(FILETIME ft) const { return TimeText(ft, StampForm()); }
+    std::string TimeText(FILETIME ft, client::CTimestampWriter::Form form) const;
     static client::TimeArg Arg(const TimeValue& t);
 
     // ---- output ----
     Fields Header(const char* operation) const;
     std::string TimeColumn(const char* name) const;
+    // Files for other programs (CSV) carry ISO 8601 times with their offsets.
+    client::CTimestampWriter::Form StampForm() const {
+        return m_format == Format::Csv ? client::CTimestampWriter::Form::Iso8601
+                                       : client::CTimestampWriter::Form::Display;
+    }
     void ValueColumns(std::vector<Column>& cols) const;
     void WriteValues(CWriter& w, const std::string& item, const RecordView& r, std::size_t from);
     void ItemFailed(const std::string& item, HRESULT code);
@@ -574,9 +548,9 @@ client::TimeArg CSession::Arg(const TimeValue& t) {
     return a;
 }
 
-std::string CSession::TimeText(FILETIME ft) const {
+std::string CSession::TimeText(FILETIME ft, client::CTimestampWriter::Form form) const {
     char16_t buf[client::kMaxTimestampChars];
-    const std::size_t n = client::WriteTimestamp(ft, m_basis, buf);
+    const std::size_t n = client::CTimestampWriter(m_basis, form).Write(ft, buf);
     std::string s(n, ' ');
     bool ascii = true;
     for (std::size_t i = 0; i < n; ++i) {
@@ -609,7 +583,7 @@ void CSession::ValueColumns(std::vector<Column>& cols) const {
 }
 
 void CSession::WriteValues(CWriter& w, const std::string& item, const RecordView& r, std::size_t from) {
-    client::CValueCells cells(m_basis);  // the offset in force now, once per page
+    client::CValueCells cells(m_basis, StampForm());  // the offset in force now, once per page
     for (std::size_t i = from; i < r.count; ++i) {
         cells.Set(r.t[i], r.q[i], r.v[i]);
         w.Row({item, cells.ts, cells.value, cells.qualityWord, cells.qualityText});
@@ -869,6 +843,7 @@ void CSession::ReadRaw() {
             const DWORD i = static_cast<DWORD>(k++);
             if (i < r.results.Count() && r.results.Values() && r.results.Errors()) {
                 code = r.results.Errors()[i];
+                w->RowsResult(CodeFields(code));
                 RecordView v = ViewOf(r.results.Values()[i]);
                 if (v.count < v.claimed)
                     Problem("item '" + it.id + "': the server claimed " + std::to_string(v.claimed) +
@@ -880,7 +855,7 @@ void CSession::ReadRaw() {
                 Problem("the server's answer holds no record for '" + it.id + "'");
             }
         }
-        w->EndGroup({{"code", Hex8(static_cast<DWORD>(code))}, {"code_text", CodeText(code)}});
+        w->EndGroup(CodeFields(code));
     }
     w->End();
 }
@@ -894,7 +869,7 @@ void CSession::ReadRawAll(CWriter& w, const std::vector<Item>& items) {
     for (const auto& it : items) {
         w.BeginGroup({{"item", it.id}});
         if (!it.ok()) {
-            w.EndGroup({{"code", Hex8(static_cast<DWORD>(it.code))}, {"code_text", CodeText(it.code)}});
+            w.EndGroup(CodeFields(it.code));
             continue;
         }
         client::CReadContinuation cont(start0.given, end0.given);
@@ -905,11 +880,13 @@ void CSession::ReadRawAll(CWriter& w, const std::vector<Item>& items) {
         for (std::size_t page = 0;; ++page) {
             client::ReadOutcome r = client::ReadRaw(sync, Arg(start), Arg(end), ask, bounds, h, m_basis);
             if (!r.HasResults() || r.results.Count() < 1 || !r.results.Values() || !r.results.Errors()) {
-                w.EndGroup({{"code", Hex8(static_cast<DWORD>(r.hr))}, {"code_text", CodeText(r.hr)}});
+                w.EndGroup(CodeFields(r.hr));
                 w.End();
                 CallFailed("ReadRaw", r.hr, r.message);
             }
             code = r.results.Errors()[0];
+            // The pages join to one read: rows of a page with more to come were not cut short.
+            w.RowsResult(CodeFields(code == OPC_S_MOREDATA ? S_OK : code));
             RecordView v = ViewOf(r.results.Values()[0]);
             if (v.count < v.claimed)
                 Problem("item '" + it.id + "': the server claimed " + std::to_string(v.claimed) +
@@ -957,7 +934,7 @@ void CSession::ReadRawAll(CWriter& w, const std::vector<Item>& items) {
             moving.utc = U64ToFileTime(cont.ContinueFrom());
         }
         if (code == OPC_S_MOREDATA) code = S_OK;  // every page was read
-        w.EndGroup({{"code", Hex8(static_cast<DWORD>(code))}, {"code_text", CodeText(code)}});
+        w.EndGroup(CodeFields(code));
     }
 }
 
@@ -1026,6 +1003,7 @@ void CSession::ReadProcessed() {
             const DWORD i = static_cast<DWORD>(k++);
             if (i < r.results.Count() && r.results.Values() && r.results.Errors()) {
                 code = r.results.Errors()[i];
+                w->RowsResult(CodeFields(code));
                 WriteValues(*w, it.id, ViewOf(r.results.Values()[i]), 0);
                 if (FAILED(code)) ItemFailed(it.id, code);
             } else {
@@ -1033,7 +1011,7 @@ void CSession::ReadProcessed() {
                 Problem("the server's answer holds no record for '" + it.id + "'");
             }
         }
-        w->EndGroup({{"code", Hex8(static_cast<DWORD>(code))}, {"code_text", CodeText(code)}});
+        w->EndGroup(CodeFields(code));
     }
     w->End();
 }
@@ -1065,6 +1043,7 @@ void CSession::ReadAtTime() {
             const DWORD i = static_cast<DWORD>(k++);
             if (i < r.results.Count() && r.results.Values() && r.results.Errors()) {
                 code = r.results.Errors()[i];
+                w->RowsResult(CodeFields(code));
                 WriteValues(*w, it.id, ViewOf(r.results.Values()[i]), 0);
                 if (FAILED(code)) ItemFailed(it.id, code);
             } else {
@@ -1072,7 +1051,7 @@ void CSession::ReadAtTime() {
                 Problem("the server's answer holds no record for '" + it.id + "'");
             }
         }
-        w->EndGroup({{"code", Hex8(static_cast<DWORD>(code))}, {"code_text", CodeText(code)}});
+        w->EndGroup(CodeFields(code));
     }
     w->End();
 }
@@ -1128,6 +1107,7 @@ void CSession::ReadAttribute() {
                          << "\n";
                 m_exit = std::max<int>(m_exit, kExitItemFailed);
             }
+            w->RowsResult(CodeFields(code));
             for (const auto& row : r.rows) {
                 const std::string id = std::to_string(row.id), name = nameOf(row.id);
                 std::string ts = "No Data", value = "No Data";
@@ -1140,7 +1120,7 @@ void CSession::ReadAttribute() {
                 w->Row({it.id, id, name, ts, value});
             }
         }
-        w->EndGroup({{"code", Hex8(static_cast<DWORD>(code))}, {"code_text", CodeText(code)}});
+        w->EndGroup(CodeFields(code));
     }
     w->End();
 }
@@ -1179,11 +1159,12 @@ void CSession::ReadModified() {
             for (std::size_t page = 0;; ++page) {
                 client::ModifiedOutcome r = client::ReadModified(sync, Arg(start), Arg(end), ask, h, m_basis);
                 if (FAILED(r.hr) || r.results.Count() < 1) {
-                    w->EndGroup({{"code", Hex8(static_cast<DWORD>(r.hr))}, {"code_text", CodeText(r.hr)}});
+                    w->EndGroup(CodeFields(r.hr));
                     w->End();
                     CallFailed("ReadModified", r.hr, r.message);
                 }
                 code = r.results.Errors()[0];
+                w->RowsResult(CodeFields(all && code == OPC_S_MOREDATA ? S_OK : code));
                 const OPCHDA_MODIFIEDITEM& rec = r.results.Values()[0];
                 const DWORD n = r.results.EntryCount(0);
                 if (n < rec.dwCount)
@@ -1240,7 +1221,7 @@ void CSession::ReadModified() {
             }
             if (all && code == OPC_S_MOREDATA) code = S_OK;
         }
-        w->EndGroup({{"code", Hex8(static_cast<DWORD>(code))}, {"code_text", CodeText(code)}});
+        w->EndGroup(CodeFields(code));
     }
     w->End();
 }
@@ -1391,7 +1372,7 @@ void CSession::Update(OPCHDA_EDITTYPE mode) {
             if (j >= r.results.Count())
                 Problem("the server's answer holds no result for entry " + std::to_string(k + 1));
             else if (FAILED(code)) {
-                m_io.err << "vistrel: entry " << (k + 1) << " (" << e.item << " " << TimeText(e.t)
+                m_io.err << "vistrel: entry " << (k + 1) << " (" << e.item << " " << TimeText(e.t, Display)
                          << "): " << CodeLine(code) << "\n";
                 m_exit = std::max<int>(m_exit, kExitItemFailed);
             }
@@ -1483,7 +1464,7 @@ void CSession::DeleteAtTime() {
             code = j < r.results.Count() && r.results.Errors() ? r.results.Errors()[j] : E_FAIL;
             if (FAILED(code)) {
                 m_io.err << "vistrel: entry " << (e + 1) << " (" << entryItem[e]->id << " "
-                         << TimeText(entryTime[e]) << "): " << CodeLine(code) << "\n";
+                         << TimeText(entryTime[e], Display) << "): " << CodeLine(code) << "\n";
                 m_exit = std::max<int>(m_exit, kExitItemFailed);
             }
         }

@@ -570,6 +570,15 @@ std::vector<ClassRegistration> EnumerateComClasses() {
     return *detail::ClassStoreSnapshot();
 }
 
+bool FindComClass(REFCLSID clsid, ClassRegistration* out) {
+    auto snapshot = detail::ClassStoreSnapshot();
+    auto reg = std::find_if(snapshot->begin(), snapshot->end(),
+                            [&](const ClassRegistration& r) { return r.clsid == clsid; });
+    if (reg == snapshot->end()) return false;
+    *out = *reg;
+    return true;
+}
+
 std::vector<ClassRegistration> EnumerateComClasses(StoreScope scope) {
     if (scope == StoreScope::Default) return EnumerateComClasses();
     std::string dir = ClassStoreDirectory(scope);

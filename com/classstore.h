@@ -47,6 +47,9 @@ HRESULT UnregisterComClass(REFCLSID clsid);
 std::vector<ClassRegistration> EnumerateComClasses();
 // The readable entries of one scope only, in that scope's order (Default: as above).
 std::vector<ClassRegistration> EnumerateComClasses(StoreScope scope);
+// The entry of one class (as the first in store order); false when none is readable. On Windows it
+// is read from the registry's class key (description, ProgID, version-independent ProgID).
+bool FindComClass(REFCLSID clsid, ClassRegistration* out);
 
 // The path of the shared library (or executable) that holds the given address.
 std::string ModulePathOf(const void* addressInModule);

@@ -3,6 +3,8 @@
 
 #include "com/types.h"
 
+#ifdef _WIN32
+#else
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 
@@ -13,3 +15,4 @@ extern "C" {
 void SetLastError(DWORD dwErrCode);
 DWORD GetLastError();
 }
+#endif  // _WIN32

@@ -7,6 +7,8 @@
 #include "com/types.h"
 #include "com/unknwn.h"
 
+#ifdef _WIN32
+#else
 enum COINIT : DWORD {
     COINIT_MULTITHREADED = 0x0,
     COINIT_APARTMENTTHREADED = 0x2,
@@ -154,3 +156,4 @@ bool GuidFromUtf8(std::string_view text, GUID* guid);
 void ResetRuntimeForTests();
 
 }  // namespace com
+#endif  // _WIN32

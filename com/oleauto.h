@@ -4,6 +4,8 @@
 #include "com/types.h"
 
 // A BSTR points at UTF-16 text preceded by its byte length (a 32-bit count) and followed by a NUL.
+#ifdef _WIN32
+#else
 using BSTR = OLECHAR*;
 using VARTYPE = WORD;
 using VARIANT_BOOL = SHORT;
@@ -121,3 +123,4 @@ namespace com {
 void SetUserDecimalSeparator(OLECHAR sep);
 OLECHAR GetUserDecimalSeparator();
 }  // namespace com
+#endif  // _WIN32

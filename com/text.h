@@ -58,6 +58,46 @@ std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);
 
 // Length of a NUL-terminated UTF-16 string (0 for nullptr).
-std::size_t WStrLen(const char16_t* s);
+std::size_t WStrLen(const WCHAR* s);
+
+// A string of COM characters: std::u16string, or std::wstring where the platform's WCHAR is wchar_t.
+using WString = std::basic_string<WCHAR>;
+using WStringView = std::basic_string_view<WCHAR>;
+#ifdef _WIN32
+// COM characters are UTF-16 there too: the conversions read and make them as such.
+inline WString Utf8ToWString(std::string_view s) {
+    std::u16string u = Utf8ToUtf16(s);
+    return WString(u.begin(), u.end());
+}
+inline std::string WStringToUtf8(WStringView s) {
+    return Utf16ToUtf8(std::u16string(s.begin(), s.end()));
+}
+// COM characters as UTF-16 text and back: copies here, views where WCHAR is char16_t.
+inline std::u16string AsU16(const WCHAR* s) {
+    return s ? std::u16string(s, s + WStrLen(s)) : std::u16string();
+}
+inline std::u16string AsU16(const WCHAR* s, std::size_t n) {
+    return std::u16string(s, s + n);
+}
+inline WString AsWide(std::u16string_view s) {
+    return WString(s.begin(), s.end());
+}
+#else
+inline std::u16string_view AsU16(const WCHAR* s) {
+    return s ? std::u16string_view(s) : std::u16string_view();
+}
+inline std::u16string_view AsU16(const WCHAR* s, std::size_t n) {
+    return std::u16string_view(s, n);
+}
+inline std::u16string_view AsWide(std::u16string_view s) {
+    return s;
+}
+inline WString Utf8ToWString(std::string_view s) {
+    return Utf8ToUtf16(s);
+}
+inline std::string WStringToUtf8(WStringView s) {
+    return Utf16ToUtf8(s);
+}
+#endif
 
 }  // namespace com

@@ -3,7 +3,7 @@
 
 namespace com {
 
-std::size_t WStrLen(const char16_t* s) {
+std::size_t WStrLen(const WCHAR* s) {
     if (!s) return 0;
     std::size_t n = 0;
     while (s[n]) ++n;

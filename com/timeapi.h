@@ -6,6 +6,8 @@
 #include "com/errhandlingapi.h"
 #include "com/types.h"
 
+#ifdef _WIN32
+#else
 extern "C" {
 // Fails (FALSE) on month 0 or 13, day 0 or past the month's end, 29 February outside leap years,
 // hour 24, minute or second 60, milliseconds 1000, before 1601 or after 30828-09-14 02:48:05.477
@@ -22,6 +24,8 @@ void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
 void GetSystemTime(LPSYSTEMTIME lpSystemTime);
 void GetLocalTime(LPSYSTEMTIME lpSystemTime);
 }
+
+#endif  // _WIN32
 
 namespace com {
 

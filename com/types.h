@@ -1,6 +1,9 @@
 // Base types and result codes of the COM runtime, under their Win32 names.
 #pragma once
 
+#ifdef _WIN32
+#include "com/win32.h"
+#else
 #include <cstddef>
 #include <cstdint>
 
@@ -162,3 +165,4 @@ inline constexpr ULONGLONG FileTimeToU64(const FILETIME& ft) {
 inline constexpr FILETIME U64ToFileTime(ULONGLONG v) {
     return FILETIME{static_cast<DWORD>(v & 0xFFFFFFFFu), static_cast<DWORD>(v >> 32)};
 }
+#endif  // _WIN32

@@ -20,6 +20,14 @@ constexpr const IID& uuidof() {
     return InterfaceId<I>::value;
 }
 
+#ifdef _WIN32
+COM_DECLARE_IID(IUnknown, IID_IUnknown);
+COM_DECLARE_IID(IClassFactory, IID_IClassFactory);
+COM_DECLARE_IID(IEnumString, IID_IEnumString);
+COM_DECLARE_IID(IEnumGUID, IID_IEnumGUID);
+COM_DECLARE_IID(IEnumCATEGORYINFO, IID_IEnumCATEGORYINFO);
+COM_DECLARE_IID(ICatInformation, IID_ICatInformation);
+#else
 inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IEnumString = {0x00000101, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -107,6 +115,8 @@ protected:
     ~ICatInformation() = default;
 };
 COM_DECLARE_IID(ICatInformation, IID_ICatInformation);
+
+#endif  // _WIN32
 
 namespace com {
 

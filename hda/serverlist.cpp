@@ -12,6 +12,7 @@
 namespace {
 
 HRESULT CopyToTaskString(std::u16string_view s, LPOLESTR* out) {
+    static_assert(sizeof(OLECHAR) == sizeof(char16_t));
     auto* p = static_cast<LPOLESTR>(CoTaskMemAlloc((s.size() + 1) * sizeof(OLECHAR)));
     if (p == nullptr) return E_OUTOFMEMORY;
     std::memcpy(p, s.data(), s.size() * sizeof(OLECHAR));
@@ -39,13 +40,11 @@ public:
         if (ppszProgID) *ppszProgID = nullptr;
         if (ppszUserType) *ppszUserType = nullptr;
         if (ppszProgID == nullptr || ppszUserType == nullptr) return E_INVALIDARG;
-        const std::vector<com::ClassRegistration> classes = com::EnumerateComClasses();
-        auto reg = std::find_if(classes.begin(), classes.end(),
-                                [&](const com::ClassRegistration& r) { return r.clsid == clsid; });
-        if (reg == classes.end() || reg->progId.empty()) return REGDB_E_CLASSNOTREG;
+        com::ClassRegistration reg;
+        if (!com::FindComClass(clsid, &reg) || reg.progId.empty()) return REGDB_E_CLASSNOTREG;
         LPOLESTR p = nullptr, u = nullptr;
-        if (FAILED(CopyToTaskString(reg->progId, &p))) return E_OUTOFMEMORY;
-        if (FAILED(CopyToTaskString(reg->description, &u))) {
+        if (FAILED(CopyToTaskString(reg.progId, &p))) return E_OUTOFMEMORY;
+        if (FAILED(CopyToTaskString(reg.description, &u))) {
             CoTaskMemFree(p);
             return E_OUTOFMEMORY;
         }

@@ -1,7 +1,9 @@
 // The client's I/O thread and its connections to hosts.
 #include <capnp/rpc-twoparty.h>
 #include <kj/async-io.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <condition_variable>
 
@@ -70,9 +72,11 @@ Connection::Connection(LoopThread& loop, std::string name, unsigned timeoutMs)
     : m_loop(loop), m_name(std::move(name)), m_timeoutMs(timeoutMs) {}
 
 Connection::~Connection() {
+#ifndef _WIN32
     if (m_child <= 0) return;
     // Its socket closes with the members: the surrogate ends; reap it without waiting here.
     std::thread([pid = m_child] { waitpid(pid, nullptr, 0); }).detach();
+#endif
 }
 
 void Connection::Close() {

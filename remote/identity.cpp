@@ -1,4 +1,7 @@
 // Keys, self-signed certificates and the host's list of trusted clients.
+#ifdef _WIN32
+#include <winsock2.h>  // gethostname; before OpenSSL's headers, which undo its X509_NAME
+#endif
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -6,7 +9,9 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +59,10 @@ std::string CommonNameOf(X509* cert) {
 
 std::string ConfigDirectory() {
     if (const char* d = getenv("VISTREL_CONFIG_DIR"); d && *d) return d;
+#ifdef _WIN32
+    // The user's application-data folder, or the service account's for the service.
+    if (const char* a = getenv("APPDATA"); a && *a) return std::string(a) + "\\vistrel";
+#endif
     if (const char* x = getenv("XDG_CONFIG_HOME"); x && *x) return std::string(x) + "/vistrel";
     const char* home = getenv("HOME");
     return std::string(home && *home ? home : ".") + "/.config/vistrel";
@@ -90,7 +99,11 @@ bool Generate(const std::string& keyPath, const std::string& certPath, const std
     X509_set_pubkey(cert, key);
     char host[128] = {};
     gethostname(host, sizeof host - 1);
+#ifdef _WIN32
+    const char* user = getenv("USERNAME");
+#else
     const char* user = getenv("USER");
+#endif
     // The random tag keeps two identities of one user on one computer apart.
     std::string cn = "vistrel-" + role + " " + (user ? std::string(user) + "@" : std::string()) + host + " " +
                      Hex(tag, sizeof tag, false);
@@ -107,6 +120,12 @@ bool Generate(const std::string& keyPath, const std::string& certPath, const std
     }
     bool ok = X509_sign(cert, key, EVP_sha256()) > 0;
     if (ok) {
+#ifdef _WIN32
+        // The application-data folder is the account's own: its access list keeps the key private.
+        FILE* f = fopen(keyPath.c_str(), "wb");
+        ok = f && PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+        if (f) fclose(f);
+#else
         int fd = open(keyPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         FILE* f = fd >= 0 ? fdopen(fd, "w") : nullptr;
         ok = f && fchmod(fd, 0600) == 0 &&
@@ -115,6 +134,7 @@ bool Generate(const std::string& keyPath, const std::string& certPath, const std
             fclose(f);
         else if (fd >= 0)
             close(fd);
+#endif
         if (!ok) *error = "cannot write " + keyPath;
     }
     if (ok) {
@@ -208,7 +228,9 @@ bool WriteList(const std::string& dir, const std::vector<TrustedClient>& list, s
             return false;
         }
     }
-    if (rename(tmp.c_str(), TrustPath(dir).c_str()) != 0) {
+    std::error_code ec;
+    std::filesystem::rename(tmp, TrustPath(dir), ec);  // replaces the old list on Windows too
+    if (ec) {
         *error = "cannot replace " + TrustPath(dir);
         return false;
     }

@@ -23,7 +23,7 @@ GUID GetGuid(wire::Guid::Reader r) {
     return g;
 }
 
-kj::ArrayPtr<const kj::byte> StrBytes(const char16_t* s) {
+kj::ArrayPtr<const kj::byte> StrBytes(const WCHAR* s) {
     return kj::ArrayPtr<const kj::byte>(reinterpret_cast<const kj::byte*>(s), com::WStrLen(s) * 2);
 }
 
@@ -36,8 +36,8 @@ LPWSTR TaskStringFrom(capnp::Data::Reader d) {
     return p;
 }
 
-std::u16string U16From(capnp::Data::Reader d) {
-    std::u16string s(d.size() / 2, u'\0');
+com::WString U16From(capnp::Data::Reader d) {
+    com::WString s(d.size() / 2, 0);
     std::memcpy(s.data(), d.begin(), s.size() * 2);
     return s;
 }
@@ -53,7 +53,7 @@ void GetTimeBack(wire::HdaTime::Reader r, OPCHDA_TIME* t) {
     t->ftTime = U64ToFileTime(r.getFtTime());
 }
 
-void GetTimeIn(wire::HdaTime::Reader r, OPCHDA_TIME* t, std::u16string* keep) {
+void GetTimeIn(wire::HdaTime::Reader r, OPCHDA_TIME* t, com::WString* keep) {
     t->bString = r.getBString();
     t->ftTime = U64ToFileTime(r.getFtTime());
     if (r.hasSzTime()) {
@@ -66,18 +66,27 @@ void GetTimeIn(wire::HdaTime::Reader r, OPCHDA_TIME* t, std::u16string* keep) {
 
 // ---- VARIANTs ----
 
-static_assert(sizeof(VARIANT) == 16 && sizeof(FILETIME) == 8 && sizeof(OPCHDA_EDITTYPE) == 4);
+// 64-bit Windows pads its VARIANT to 24 bytes (a record's two pointers, which never cross), so there
+// the entries are copied to and from their wire images one by one.
+static_assert(sizeof(VARIANT) >= kWireVariant && offsetof(VARIANT, llVal) == 8);
+static_assert(sizeof(FILETIME) == 8 && sizeof(OPCHDA_EDITTYPE) == 4);
 static_assert(std::endian::native == std::endian::little, "the wire carries little-endian memory images");
 
 namespace {
 
-// The BSTR's length in units, checked against the block it lives in.
+// The BSTR's length in units, checked against the block it lives in. (Windows' BSTRs come from
+// OLE Automation's own cache, whose blocks the task allocator cannot measure: there the length is
+// taken as the string states it.)
 std::size_t CheckedBstrLen(BSTR s) {
+#ifdef _WIN32
+    return SysStringByteLen(s) / 2;
+#else
     const char* block = reinterpret_cast<const char*>(s) - sizeof(DWORD);
     std::size_t size = com::TaskMemSize(block);
     UINT bytes = SysStringByteLen(s);
     if (size < sizeof(DWORD) + bytes) throw MarshalError{RPC_X_BAD_STUB_DATA_HR};
     return bytes / 2;
+#endif
 }
 
 // Types whose value is a pointer that means nothing on the other side.
@@ -105,14 +114,19 @@ bool FixUp(VARIANT* v, ValuesView& view) {
 }  // namespace
 
 void SetValues(wire::Values::Builder b, const VARIANT* v, std::size_t n) {
-    auto raw = b.initRaw(n * sizeof(VARIANT));
-    std::memcpy(raw.begin(), static_cast<const void*>(v), n * sizeof(VARIANT));
-    auto* out = reinterpret_cast<VARIANT*>(raw.begin());
+    auto raw = b.initRaw(n * kWireVariant);
+    if constexpr (sizeof(VARIANT) == kWireVariant) {
+        std::memcpy(raw.begin(), static_cast<const void*>(v), n * kWireVariant);
+    } else {
+        for (std::size_t i = 0; i < n; ++i)
+            std::memcpy(raw.begin() + i * kWireVariant, static_cast<const void*>(&v[i]), kWireVariant);
+    }
     std::size_t strings = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (!HoldsPointer(v[i].vt)) continue;
         if (v[i].vt == VT_BSTR) {
-            out[i].llVal = v[i].bstrVal != nullptr ? 1 : 0;
+            const LONGLONG present = v[i].bstrVal != nullptr ? 1 : 0;
+            std::memcpy(raw.begin() + i * kWireVariant + offsetof(VARIANT, llVal), &present, sizeof present);
             if (v[i].bstrVal) ++strings;
         } else if (v[i].byref != nullptr) {
             throw MarshalError{RPC_X_BAD_STUB_DATA_HR};
@@ -132,13 +146,20 @@ void SetValues(wire::Values::Builder b, const VARIANT* v, std::size_t n) {
 ValuesView::ValuesView(wire::Values::Reader r) : raw(r.getRaw()), strings(r.getStrings()) {}
 
 bool ValuesView::Get(std::size_t i, VARIANT* out) {
-    std::memcpy(static_cast<void*>(out), raw.begin() + i * sizeof(VARIANT), sizeof(VARIANT));
+    if constexpr (sizeof(VARIANT) != kWireVariant) std::memset(static_cast<void*>(out), 0, sizeof(VARIANT));
+    std::memcpy(static_cast<void*>(out), raw.begin() + i * kWireVariant, kWireVariant);
     return FixUp(out, *this);
 }
 
 bool ValuesView::GetAll(std::size_t n, VARIANT* out) {
     n = std::min(n, size());
-    std::memcpy(static_cast<void*>(out), raw.begin(), n * sizeof(VARIANT));
+    if constexpr (sizeof(VARIANT) == kWireVariant) {
+        std::memcpy(static_cast<void*>(out), raw.begin(), n * kWireVariant);
+    } else {
+        std::memset(static_cast<void*>(out), 0, n * sizeof(VARIANT));
+        for (std::size_t i = 0; i < n; ++i)
+            std::memcpy(static_cast<void*>(&out[i]), raw.begin() + i * kWireVariant, kWireVariant);
+    }
     for (std::size_t i = 0; i < n; ++i) {
         if (!FixUp(&out[i], *this)) {
             for (std::size_t k = i + 1; k < n; ++k)
@@ -492,7 +513,7 @@ HRESULT SeriesBuilder::Add(capnp::List<wire::Chunk>::Reader chunks) {
             if (bytes[k].size() % rec.cols[k].elem != 0) return RPC_X_BAD_STUB_DATA_HR;
             given[k] = bytes[k].size() / rec.cols[k].elem;
         }
-        if (values.raw.size() % sizeof(VARIANT) != 0) return RPC_X_BAD_STUB_DATA_HR;
+        if (values.raw.size() % kWireVariant != 0) return RPC_X_BAD_STUB_DATA_HR;
         given[2] = values.size();
         given[5] = users.getText().size();
         const std::size_t n = *std::max_element(given, given + 6);

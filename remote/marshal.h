@@ -19,6 +19,8 @@ namespace vistrel::remote {
 constexpr HRESULT RPC_X_BAD_STUB_DATA_HR = MAKE_HRESULT_U(0x800706F7);
 constexpr HRESULT RPC_E_SERVERFAULT_HR = MAKE_HRESULT_U(0x80010105);
 constexpr std::uint32_t kNullLen = 0xFFFFFFFFu;
+// The wire carries each VARIANT as a 16-byte image: vt, the three reserved words and the 8-byte value.
+constexpr std::size_t kWireVariant = 16;
 
 // Thrown while marshalling; the call answers its code.
 struct MarshalError {
@@ -29,16 +31,16 @@ void SetGuid(wire::Guid::Builder b, const GUID& g);
 GUID GetGuid(wire::Guid::Reader r);
 
 // UTF-16 units as Data; NULL stays absent.
-kj::ArrayPtr<const kj::byte> StrBytes(const char16_t* s);
+kj::ArrayPtr<const kj::byte> StrBytes(const WCHAR* s);
 LPWSTR TaskStringFrom(capnp::Data::Reader d);  // CoTaskMemAlloc'd
-std::u16string U16From(capnp::Data::Reader d);
+com::WString U16From(capnp::Data::Reader d);
 
 void SetTime(wire::HdaTime::Builder b, const OPCHDA_TIME& t);
 // Into a caller's record: a string the caller passed is left alone; the server's rewrite of ftTime
 // and bString comes back. (A new szTime the server allocated is not carried back.)
 void GetTimeBack(wire::HdaTime::Reader r, OPCHDA_TIME* t);
 // A record the stub passes to the server: szTime is owned by `keep`.
-void GetTimeIn(wire::HdaTime::Reader r, OPCHDA_TIME* t, std::u16string* keep);
+void GetTimeIn(wire::HdaTime::Reader r, OPCHDA_TIME* t, com::WString* keep);
 
 // Values: throws MarshalError for a value that cannot cross.
 void SetValues(wire::Values::Builder b, const VARIANT* v, std::size_t n);
@@ -48,7 +50,7 @@ struct ValuesView {
     capnp::Data::Reader raw;
     capnp::List<capnp::Data>::Reader strings;
     std::size_t nextString = 0;
-    std::size_t size() const { return raw.size() / sizeof(VARIANT); }
+    std::size_t size() const { return raw.size() / kWireVariant; }
     // Entry i into `out` (BSTRs allocated with SysAllocStringLen); entries are read in order.
     // Returns false when out of memory.
     bool Get(std::size_t i, VARIANT* out);

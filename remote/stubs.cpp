@@ -1,10 +1,15 @@
 // The host's stubs: each holds one reference to a real object and calls it for the client. What a
 // client sends is checked before the object sees it: a list shorter than its count is E_INVALIDARG,
 // so a hostile client cannot make a server read past an array.
+#ifdef _WIN32
+#include <openssl/rand.h>
+#include <winsock2.h>
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <cstdio>
@@ -96,10 +101,10 @@ public:
 private:
     std::vector<std::vector<DWORD>> m_u32;
     std::vector<std::vector<FILETIME>> m_times;
-    std::vector<std::vector<std::u16string>> m_strings;
+    std::vector<std::vector<com::WString>> m_strings;
     std::vector<std::vector<LPWSTR>> m_ptrs;
     std::vector<VARIANT> m_values;
-    std::deque<std::u16string> m_timeText;  // szTime points into these: they never move
+    std::deque<com::WString> m_timeText;  // szTime points into these: they never move
     std::vector<std::pair<OPCHDA_TIME*, LPWSTR>> m_passed;
 };
 
@@ -382,7 +387,7 @@ public:
     }
     kj::Promise<void> changeBrowsePosition(ChangeBrowsePositionContext ctx) override {
         return Serve(ctx, [&](auto p, auto r) -> HRESULT {
-            std::u16string name = U16From(p.getName());
+            com::WString name = U16From(p.getName());
             HRESULT hr = m_p->ChangeBrowsePosition(static_cast<OPCHDA_BROWSEDIRECTION>(p.getDirection()),
                                                    p.hasName() ? name.c_str() : nullptr);
             r.setHr(hr);
@@ -391,7 +396,7 @@ public:
     }
     kj::Promise<void> getItemId(GetItemIdContext ctx) override {
         return Serve(ctx, [&](auto p, auto r) -> HRESULT {
-            std::u16string node = U16From(p.getNode());
+            com::WString node = U16From(p.getNode());
             LPWSTR id = nullptr;
             HRESULT hr = m_p->GetItemID(p.hasNode() ? node.c_str() : nullptr, &id);
             r.setHr(hr);
@@ -640,7 +645,7 @@ public:
     }
     kj::Promise<void> setClientName(SetClientNameContext ctx) override {
         return Serve(ctx, [&](auto p, auto r) -> HRESULT {
-            std::u16string name = U16From(p.getName());
+            com::WString name = U16From(p.getName());
             HRESULT hr = m_p->SetClientName(p.hasName() ? name.c_str() : nullptr);
             r.setHr(hr);
             return hr;
@@ -745,7 +750,7 @@ public:
     }
     kj::Promise<void> clsidFromProgId(ClsidFromProgIdContext ctx) override {
         return Serve(ctx, [&](auto p, auto r) -> HRESULT {
-            std::u16string progId = U16From(p.getProgId());
+            com::WString progId = U16From(p.getProgId());
             CLSID clsid = CLSID_NULL;
             HRESULT hr = m_p->CLSIDFromProgID(p.hasProgId() ? progId.c_str() : nullptr, &clsid);
             r.setHr(hr);
@@ -791,7 +796,7 @@ namespace {
 // client through this host, which relays their calls; when it dies, they fail with
 // RPC_E_DISCONNECTED and nothing else does.
 struct Surrogate {
-    pid_t pid = -1;
+    long pid = -1;
     kj::Own<kj::AsyncIoStream> stream;
     kj::Own<capnp::TwoPartyVatNetwork> network;
     kj::Own<capnp::RpcSystem<capnp::rpc::twoparty::VatId>> rpc;
@@ -804,6 +809,7 @@ struct Surrogate {
     }
 };
 
+#ifndef _WIN32
 pid_t Spawn(const std::string& path, int fd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -814,6 +820,62 @@ pid_t Spawn(const std::string& path, int fd) {
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
 }
+#else
+// Windows: the surrogate connects back to a loopback port this host opens for it alone, and shows it
+// is the child started for it with a random token from its command line.
+struct Spawned {
+    long pid;
+    kj::Promise<kj::Own<kj::AsyncIoStream>> stream;
+};
+
+kj::Maybe<Spawned> SpawnConnected(const std::string& path, kj::LowLevelAsyncIoProvider& lowLevel) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return nullptr;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof a;
+    unsigned char random[16];
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 1) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
+        RAND_bytes(random, sizeof random) != 1) {
+        closesocket(s);
+        return nullptr;
+    }
+    std::string token;
+    for (unsigned char b : random) {
+        char hex[3];
+        snprintf(hex, sizeof hex, "%02x", b);
+        token += hex;
+    }
+    std::string command =
+        "\"" + path + "\" surrogate --connect " + std::to_string(ntohs(a.sin_port)) + " --token " + token;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &si, &pi)) {
+        closesocket(s);
+        return nullptr;
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);  // it ends when its connection closes
+    auto listener = lowLevel.wrapListenSocketFd(s, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP);
+    auto accepted = listener->accept().then([token](kj::Own<kj::AsyncIoStream> conn) {
+        auto got = kj::heapArray<char>(token.size());
+        auto read = conn->read(got.begin(), got.size());
+        return read.then([conn = kj::mv(conn), got = kj::mv(got), token]() mutable {
+            if (std::string(got.begin(), got.size()) != token)
+                kj::throwFatalException(KJ_EXCEPTION(FAILED, "a connection without the surrogate's token"));
+            return kj::mv(conn);
+        });
+    });
+    auto timeout = lowLevel.getTimer().afterDelay(30 * kj::SECONDS).then([]() -> kj::Own<kj::AsyncIoStream> {
+        kj::throwFatalException(KJ_EXCEPTION(DISCONNECTED, "the surrogate did not connect"));
+    });
+    return Spawned{long(pi.dwProcessId), accepted.exclusiveJoin(kj::mv(timeout)).attach(kj::mv(listener))};
+}
+#endif
 
 class HostBootstrap final : public wire::Host::Server {
 public:
@@ -889,13 +951,34 @@ public:
     }
 
 private:
+    // Every entry of the activation fails with hr.
+    static void Fail(CreateInstanceContext& ctx, HRESULT hr) {
+        auto r = ctx.getResults();
+        r.setHr(hr);
+        auto results = r.initResults(ctx.getParams().getIids().size());
+        for (auto e : results) e.setHr(hr);
+    }
+
     kj::Promise<void> InSurrogate(REFCLSID clsid, CreateInstanceContext ctx) {
-        auto fail = [ctx](HRESULT hr) mutable {
-            auto r = ctx.getResults();
-            r.setHr(hr);
-            auto results = r.initResults(ctx.getParams().getIids().size());
-            for (auto e : results) e.setHr(hr);
+        auto fail = [ctx](HRESULT hr) mutable { Fail(ctx, hr); };
+        const std::string what = com::GuidToUtf8(clsid) + " for " + m_session->peer;
+        auto notStarted = [this, what, fail]() mutable {
+            if (m_session->log)
+                m_session->log("activation of " + what + ": the surrogate could not be started");
+            fail(CO_E_SERVER_EXEC_FAILURE);
         };
+#ifdef _WIN32
+        KJ_IF_MAYBE (spawned, SpawnConnected(m_session->options.surrogate, *m_session->lowLevel)) {
+            const long pid = spawned->pid;
+            return spawned->stream.then(
+                [this, pid, what, ctx](kj::Own<kj::AsyncIoStream> stream) mutable {
+                    return Attach(kj::mv(stream), pid, what, kj::mv(ctx));
+                },
+                [notStarted](kj::Exception&&) mutable { notStarted(); });
+        }
+        notStarted();
+        return kj::READY_NOW;
+#else
         int sv[2];
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
             fail(CO_E_SERVER_EXEC_FAILURE);
@@ -908,19 +991,25 @@ private:
         }
         const pid_t pid = Spawn(m_session->options.surrogate, sv[1]);
         close(sv[1]);
-        const std::string what = com::GuidToUtf8(clsid) + " for " + m_session->peer;
         if (pid < 0) {
             close(sv[0]);
-            if (m_session->log)
-                m_session->log("activation of " + what + ": the surrogate could not be started");
-            fail(CO_E_SERVER_EXEC_FAILURE);
+            notStarted();
             return kj::READY_NOW;
         }
+        return Attach(m_session->lowLevel->wrapSocketFd(sv[0], kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP),
+                      pid, what, kj::mv(ctx));
+#endif
+    }
+
+    // The surrogate `pid` at the other end of `stream` creates the instance; its objects are relayed.
+    kj::Promise<void> Attach(kj::Own<kj::AsyncIoStream> stream, long pid, const std::string& what,
+                             CreateInstanceContext ctx) {
+        auto fail = [ctx](HRESULT hr) mutable { Fail(ctx, hr); };
         auto child = std::make_shared<Surrogate>();
         child->pid = pid;
         child->running = m_session->surrogates;
         if (child->running) ++*child->running;
-        child->stream = m_session->lowLevel->wrapSocketFd(sv[0], kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP);
+        child->stream = kj::mv(stream);
         child->network =
             kj::heap<capnp::TwoPartyVatNetwork>(*child->stream, capnp::rpc::twoparty::Side::CLIENT);
         child->rpc =
@@ -970,10 +1059,10 @@ private:
                     return false;
             return true;
         };
-        for (const auto& reg : com::EnumerateComClasses())
-            if (reg.clsid == clsid)
-                for (const auto& id : m_session->only)
-                    if (same(reg.progId, id) || same(reg.versionIndependentProgId, id)) return true;
+        com::ClassRegistration reg;
+        if (com::FindComClass(clsid, &reg))
+            for (const auto& id : m_session->only)
+                if (same(reg.progId, id) || same(reg.versionIndependentProgId, id)) return true;
         return false;
     }
 

@@ -2,19 +2,28 @@
 // over mutually authenticated TLS 1.3.
 //
 // Exit status: 0 success, 1 an operation failed, 2 a bad command line.
+#ifdef _WIN32
+#include "com/win32.h"
+#else
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
+#endif
 
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "com/objbase.h"
+#ifndef _WIN32
 #include "hda/netbrowse.h"
+#endif
 #include "hda/serverlist.h"
 #include "remote/remote.h"
 
@@ -31,12 +40,20 @@ const char kUsage[] =
     "       vistrel-host list-trusted\n"
     "       vistrel-host identity\n"
     "       vistrel-host client-identity\n"
+#ifdef _WIN32
+    "       vistrel-host install-service [--listen ADDR] [--port N] [--in-process]\n"
+    "       vistrel-host uninstall-service\n"
+#endif
     "\n"
     "serve (the default) runs in the foreground and logs each connection, refusal and activation.\n"
     "  --listen ADDR  the address to listen on (default 0.0.0.0)\n"
     "  --port N       the TCP port (default 4747)\n"
     "  --store DIR    serve the classes of the class store in DIR (else the usual stores)\n"
+#ifdef _WIN32
+    "  --config DIR   keys, certificate and trusted clients (default %APPDATA%\\vistrel)\n"
+#else
     "  --config DIR   keys, certificate and trusted clients (default $XDG_CONFIG_HOME/vistrel)\n"
+#endif
     "  --in-process   create servers in the host's own process instead of one surrogate process\n"
     "                 for each activation (a crashing server then takes every connection with it)\n"
     "  --no-advertise do not advertise the host by DNS-SD (_vistrel-host._tcp through Avahi; a host\n"
@@ -48,44 +65,81 @@ const char kUsage[] =
     "client-identity  shows this user's client certificate fingerprint (made on first use), the one\n"
     "                 to give to `vistrel-host trust` on each host this user connects to\n"
     "--only PROGID    (with trust) the client may activate only these classes; the lookup of\n"
-    "                 ProgIDs always works. Trusting a client again replaces its list\n";
+    "                 ProgIDs always works. Trusting a client again replaces its list\n"
+#ifdef _WIN32
+    "install-service  installs the host as the Windows service \"vistrel-host\" (started with Windows,\n"
+    "                 as LocalSystem: its keys and trusted clients are then under that account's\n"
+    "                 application-data folder; trust clients with --config that folder), and starts it\n"
+    "uninstall-service stops and removes the service\n"
+#endif
+    ;
 
 std::mutex g_logMutex;
+FILE* g_log = stderr;
 
 void Log(const std::string& text) {
     std::lock_guard lock(g_logMutex);
     char stamp[32];
     std::time_t now = std::time(nullptr);
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", std::gmtime(&now));
-    std::fprintf(stderr, "%s UTC  %s\n", stamp, text.c_str());
+    std::fprintf(g_log, "%s UTC  %s\n", stamp, text.c_str());
+    std::fflush(g_log);
 }
+
+#ifdef _WIN32
+#include "win/host_win.inc"
+#else
+// Blocks SIGINT and SIGTERM in every thread started from here on: WaitForStop takes them in main.
+void PrepareStop() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGCHLD, SIG_IGN);  // surrogates are reaped as they end
+}
+
+void WaitForStop() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    int sig = 0;
+    sigwait(&set, &sig);
+}
+
+std::string SelfPath() {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    return n > 0 ? std::string(self, std::size_t(n)) : std::string();
+}
+#endif
 
 // A surrogate: serves one activation on an inherited socket and ends with it.
 int Surrogate(int fd) {
+#ifndef _WIN32
     signal(SIGPIPE, SIG_IGN);
+#endif
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return kExitFailed;
+    hda::InstallServerList();
     {
         vistrel::remote::HostOptions options;
         vistrel::remote::Host host(options);
         host.ServeSocket(fd);
-        while (host.Connections() > 0) usleep(20000);
+        while (host.Connections() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     CoUninitialize();
     return 0;
 }
 
 int Serve(const vistrel::remote::HostOptions& options, bool advertise) {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);  // every thread started from here on leaves them to main
-    signal(SIGPIPE, SIG_IGN);
-    signal(SIGCHLD, SIG_IGN);  // surrogates are reaped as they end
+    PrepareStop();
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         std::fprintf(stderr, "vistrel-host: the COM runtime could not start\n");
         return kExitFailed;
     }
+    hda::InstallServerList();  // the host answers its clients' server-list requests from this store
     int status = 0;
     {
         vistrel::remote::Host host(options, &Log);
@@ -94,10 +148,14 @@ int Serve(const vistrel::remote::HostOptions& options, bool advertise) {
             std::fprintf(stderr, "vistrel-host: %s\n", error.c_str());
             status = kExitFailed;
         } else {
+#ifdef _WIN32
+            (void)advertise;  // DNS-SD is the Linux desktops' way; Windows clients are given the name
+            ReportRunning();
+#else
             std::optional<hda::HostAdvertisement> advertisement;
             if (advertise) advertisement.emplace(options.listen, host.Port(), &Log);
-            int sig = 0;
-            sigwait(&set, &sig);
+#endif
+            WaitForStop();
             Log("stopping");
         }
     }
@@ -108,7 +166,6 @@ int Serve(const vistrel::remote::HostOptions& options, bool advertise) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    hda::InstallServerList();  // the host answers its clients' server-list requests from this store
     std::string command = "serve";
     int i = 1;
     if (i < argc && argv[i][0] != '-') command = argv[i++];
@@ -130,7 +187,14 @@ int main(int argc, char** argv) {
             if (a == "--only") only.push_back(v);
             if (a == "--listen") options.listen = v;
             if (a == "--config") options.configDir = v;
+#ifdef _WIN32
+            if (a == "--store") {
+                std::fprintf(stderr, "vistrel-host: a Windows host serves the classes of the registry\n");
+                return kExitUsage;
+            }
+#else
             if (a == "--store") setenv("VISTREL_CLASS_STORE", v, 1);
+#endif
             if (a == "--port") {
                 char* end = nullptr;
                 unsigned long p = strtoul(v, &end, 10);
@@ -146,6 +210,12 @@ int main(int argc, char** argv) {
             advertise = false;
         } else if (a == "--fd" && command == "surrogate" && i + 1 < argc) {
             fd = atoi(argv[++i]);
+#ifdef _WIN32
+        } else if (a == "--connect" && command == "surrogate" && i + 2 < argc &&
+                   std::string(argv[i + 2]) == "--token" && i + 3 < argc) {
+            fd = ConnectSurrogate(argv[i + 1], argv[i + 3]);
+            i += 3;
+#endif
         } else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -168,13 +238,17 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "vistrel-host: unknown argument '%s'\n\n%s", arg.c_str(), kUsage);
             return kExitUsage;
         }
-        if (!inProcess) {
-            char self[4096];
-            ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-            if (n > 0) options.surrogate.assign(self, std::size_t(n));
-        }
+        if (!inProcess) options.surrogate = SelfPath();
         return Serve(options, advertise);
     }
+#ifdef _WIN32
+    if (command == "install-service") return InstallService(options, inProcess);
+    if (command == "uninstall-service") return UninstallService();
+    if (command == "service") {
+        if (!inProcess) options.surrogate = SelfPath();
+        return RunService(options);
+    }
+#endif
     if (command == "trust" || command == "untrust") {
         if (arg.empty()) {
             std::fprintf(stderr, "vistrel-host: %s needs a certificate file or a fingerprint\n\n%s",

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "com/objbase.h"
+#include "com/text.h"
 #include "servers/simulation/marshal.h"
 #include "servers/simulation/server.h"
 
@@ -105,7 +106,7 @@ HRESULT SimBrowser::GetEnum(OPCHDA_BROWSETYPE dwBrowseType, IEnumString** ppIEnu
 
 HRESULT SimBrowser::ChangeBrowsePosition(OPCHDA_BROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) {
     try {
-        std::u16string_view arg = szString ? std::u16string_view(szString) : std::u16string_view();
+        const auto arg = com::AsU16(szString);
         std::lock_guard lock(m_mutex);
         const BrowseNode& here = m_space->nodes()[static_cast<std::size_t>(m_node)];
         switch (dwBrowseDirection) {
@@ -141,7 +142,7 @@ HRESULT SimBrowser::GetItemID(LPCWSTR szNode, LPWSTR* pszItemID) {
     if (pszItemID) *pszItemID = nullptr;
     if (!szNode || !pszItemID) return E_INVALIDARG;
     std::lock_guard lock(m_mutex);
-    std::u16string_view name(szNode);
+    const auto name = com::AsU16(szNode);
     for (int c : m_space->nodes()[static_cast<std::size_t>(m_node)].children) {
         const BrowseNode& child = m_space->nodes()[static_cast<std::size_t>(c)];
         if (child.name == name && child.item >= 0) {

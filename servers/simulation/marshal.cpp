@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "com/objbase.h"
+#include "com/text.h"
 
 namespace sim {
 
@@ -59,7 +60,7 @@ HRESULT ToVariant(const Value& v, VARIANT* out) {
             out->boolVal = v.i ? VARIANT_TRUE : VARIANT_FALSE;
             break;
         case VT_BSTR:
-            out->bstrVal = SysAllocStringLen(v.s.data(), static_cast<UINT>(v.s.size()));
+            out->bstrVal = SysAllocStringLen(com::AsWide(v.s).data(), static_cast<UINT>(v.s.size()));
             if (!out->bstrVal) return E_OUTOFMEMORY;
             break;
         default:
@@ -94,7 +95,8 @@ std::optional<Value> FromVariant(const VARIANT& v) {
         case VT_BOOL:
             return Value::Int(VT_BOOL, v.boolVal ? VARIANT_TRUE : VARIANT_FALSE);
         case VT_BSTR:
-            return Value::Text(v.bstrVal ? std::u16string(v.bstrVal, SysStringLen(v.bstrVal)) : u"");
+            return Value::Text(v.bstrVal ? std::u16string(com::AsU16(v.bstrVal, SysStringLen(v.bstrVal)))
+                                         : u"");
         default:
             return std::nullopt;
     }
@@ -102,7 +104,7 @@ std::optional<Value> FromVariant(const VARIANT& v) {
 
 TimeArg ToTimeArg(const OPCHDA_TIME& t) {
     // A NULL string is taken as the empty string: the time is not given.
-    if (t.bString) return TimeArg::Text(t.szTime ? std::u16string(t.szTime) : std::u16string());
+    if (t.bString) return TimeArg::Text(std::u16string(com::AsU16(t.szTime)));
     return TimeArg::At(FileTimeToU64(t.ftTime));
 }
 

@@ -6,7 +6,11 @@
 #include "com/timeapi.h"
 #include "servers/simulation/server.h"
 
+#ifdef _WIN32
+#define SIM_EXPORT extern "C" __declspec(dllexport)
+#else
 #define SIM_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace sim {
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "com/objbase.h"
+#include "com/text.h"
 #include "com/timeapi.h"
 #include "servers/simulation/marshal.h"
 
@@ -158,7 +159,7 @@ HRESULT SimServer::GetItemHandles(DWORD dwCount, LPWSTR* pszItemID, OPCHANDLE* p
         std::vector<std::u16string> ids(dwCount);
         // A NULL ID is taken as the empty (malformed) ID.
         for (DWORD k = 0; k < dwCount; ++k)
-            if (pszItemID[k]) ids[k] = pszItemID[k];
+            if (pszItemID[k]) ids[k] = com::AsU16(pszItemID[k]);
         std::vector<OPCHANDLE> servers;
         std::vector<HRESULT> codes = m_engine->GetItemHandles(ids, std::span(phClient, dwCount), &servers);
         auto* handles = TaskArrayOf<OPCHANDLE>(dwCount);
@@ -199,7 +200,8 @@ HRESULT SimServer::ValidateItemIDs(DWORD dwCount, LPWSTR* pszItemID, HRESULT** p
         std::vector<HRESULT> codes(dwCount);
         bool all = true;
         for (DWORD k = 0; k < dwCount; ++k) {
-            codes[k] = pszItemID[k] ? m_engine->ValidateItemId(pszItemID[k]) : OPC_E_INVALIDITEMID;
+            codes[k] =
+                pszItemID[k] ? m_engine->ValidateItemId(com::AsU16(pszItemID[k])) : OPC_E_INVALIDITEMID;
             all = all && codes[k] == S_OK;
         }
         HRESULT hr = BuildCodes(codes, ppErrors);
@@ -250,7 +252,8 @@ HRESULT SimServer::CreateBrowse(DWORD dwCount, DWORD* pdwAttrID, OPCHDA_OPERATOR
                 continue;
             } else if (want == VT_BSTR) {
                 f.kind = VT_BSTR;
-                f.text = conv.bstrVal ? std::u16string(conv.bstrVal, SysStringLen(conv.bstrVal)) : u"";
+                f.text =
+                    conv.bstrVal ? std::u16string(com::AsU16(conv.bstrVal, SysStringLen(conv.bstrVal))) : u"";
             } else if (want == VT_BOOL) {
                 f.kind = VT_BOOL;
                 f.flag = conv.boolVal != 0;
@@ -542,7 +545,7 @@ HRESULT SimServer::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
 HRESULT SimServer::SetClientName(LPCWSTR szName) {
     if (!szName) return E_INVALIDARG;
     return Guard([&] {
-        m_engine->SetClientName(szName);
+        m_engine->SetClientName(std::u16string(com::AsU16(szName)));
         return S_OK;
     });
 }

@@ -1,8 +1,10 @@
 // Settings from the environment.
 #include "servers/simulation/engine/config.h"
 
+#ifndef _WIN32
 #include <pwd.h>
 #include <unistd.h>
+#endif
 
 #include <charconv>
 #include <cstdlib>
@@ -24,8 +26,13 @@ bool ParseCount(const char* text, std::size_t lo, std::size_t hi, std::size_t* o
 
 std::string HomeDirectory(const std::function<const char*(const char*)>& env) {
     if (const char* home = env("HOME"); home && *home) return home;
+#ifdef _WIN32
+    if (const char* profile = env("USERPROFILE"); profile && *profile) return profile;
+    return ".";
+#else
     if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
     return "/tmp";
+#endif
 }
 
 }  // namespace
@@ -35,6 +42,10 @@ Config Config::FromEnvironment(const std::function<const char*(const char*)>& ge
     Config c;
     if (const char* db = env("VISTREL_SIM_DB"); db && *db) {
         c.dbPath = db;
+#ifdef _WIN32
+    } else if (const char* local = env("LOCALAPPDATA"); local && *local) {
+        c.dbPath = std::string(local) + "\\vistrel\\simulation.db";
+#endif
     } else {
         const char* xdg = env("XDG_DATA_HOME");
         std::string base = (xdg && *xdg == '/') ? std::string(xdg) : HomeDirectory(env) + "/.local/share";

@@ -1,10 +1,13 @@
 // The engine: call-level rules of the HDA interfaces over the address space and the store.
 #include "servers/simulation/engine/engine.h"
 
+#ifndef _WIN32
 #include <pwd.h>
 #include <unistd.h>
+#endif
 
 #include <cmath>
+#include <cstdlib>
 
 #include "com/text.h"
 #include "servers/simulation/engine/reltime.h"
@@ -33,9 +36,16 @@ bool ResolveTime(const TimeArg& arg, Ticks now, std::optional<Ticks>* out) {
 namespace {
 
 std::u16string HostName() {
+#ifdef _WIN32
+    wchar_t buf[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(buf, &n)) return u"localhost";
+    return std::u16string(buf, buf + n);
+#else
     char buf[256] = {};
     if (gethostname(buf, sizeof buf - 1) != 0) return u"localhost";
     return com::Utf8ToUtf16(buf);
+#endif
 }
 
 // Whether count × items exceeds a limit, without overflowing.
@@ -99,7 +109,11 @@ void Engine::SetClientName(std::u16string name) {
 
 std::u16string Engine::User() const {
     if (!m_clientName.empty()) return m_clientName;
+#ifdef _WIN32
+    if (const char* user = std::getenv("USERNAME"); user && *user) return com::Utf8ToUtf16(user);
+#else
     if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name) return com::Utf8ToUtf16(pw->pw_name);
+#endif
     return u"unknown";
 }
 

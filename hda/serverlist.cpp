@@ -67,6 +67,21 @@ public:
         if (ppvObject == nullptr) return E_POINTER;
         *ppvObject = nullptr;
         if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
+#ifdef _WIN32
+        // Where OPC's own server-list service (a local server) is installed on this computer, it
+        // answers: it also knows the servers its vendors registered by its own means. The class
+        // object here is registered for in-process requests only, so asking for a local server does
+        // not come back here; the flag stops it if a COM ever did.
+        static thread_local bool asking = false;
+        if (!asking) {
+            asking = true;
+            const HRESULT opc =
+                CoCreateInstance(CLSID_OpcServerList, nullptr, CLSCTX_LOCAL_SERVER, riid, ppvObject);
+            asking = false;
+            if (SUCCEEDED(opc) && *ppvObject != nullptr) return opc;
+            *ppvObject = nullptr;
+        }
+#endif
         com::ComPtr<ICatInformation> categories;
         HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_ICatInformation, categories.ReleaseAndGetVoidAddress());
@@ -77,7 +92,9 @@ public:
         object->Release();
         return hr;
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override {
+        return S_OK;
+    }
 };
 
 HRESULT GetServerListClassObject(REFIID riid, void** ppv) {

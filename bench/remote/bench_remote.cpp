@@ -1,5 +1,6 @@
-// The simulation historian through a host on loopback (mutual TLS 1.3, host and client in this
-// process on their own threads) next to the same calls in-process:
+// The simulation historian through a host on loopback (mutual TLS 1.3), next to the same calls
+// in-process; argument 1 runs the host on threads of this process, 2 as a vistrel-host process of its
+// own (as in use, with the allocator settings it starts itself with):
 //   ReadRaw of 1,000,000 stored values of one item, in one call       (values per second)
 //   ReadRaw of 1,000,000 generated values of one item, in one call    (values per second)
 //   GetHistorianStatus, one call at a time                             (median and 99th percentile)
@@ -162,9 +163,14 @@ void EnsureStored() {
     (void)made;
 }
 
+struct HostProcess;
+HostProcess& ReadHost();
+std::u16string ComputerOf(HostProcess& h);
+
+// Arg 0: in-process; 1: through a host on threads of this process; 2: through a vistrel-host process.
 void ReadMillion(benchmark::State& state, const char16_t* item, std::uint64_t step) {
     const bool remote = state.range(0) != 0;
-    Server s(remote, item);
+    Server s(remote, item, state.range(0) == 2 ? ComputerOf(ReadHost()) : S().computer);
     auto readOnce = [&](bool measure) {
         OPCHDA_TIME start{FALSE, nullptr, U64ToFileTime(kStart)};
         OPCHDA_TIME end{FALSE, nullptr, U64ToFileTime(kStart + kValues * step)};
@@ -192,23 +198,31 @@ void ReadMillion(benchmark::State& state, const char16_t* item, std::uint64_t st
     state.counters["process_cpu_ns_per_value"] =
         (ProcessCpuNs() - cpu0) / double(state.iterations() * kValues);
     state.SetItemsProcessed(state.iterations() * kValues);
-    state.SetLabel(remote ? "through the host" : "in-process");
+    state.SetLabel(state.range(0) == 2 ? "through a host process"
+                   : remote            ? "through the host"
+                                       : "in-process");
 }
 
 void BM_ReadRawStored(benchmark::State& state) {
     EnsureStored();
     ReadMillion(state, u"Writable.Real8", kSecond);
 }
-BENCHMARK(BM_ReadRawStored)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_ReadRawStored)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 
 void BM_ReadRawGenerated(benchmark::State& state) {
     ReadMillion(state, u"Generated.Waves.FastSine", kSecond / 100);
 }
-BENCHMARK(BM_ReadRawGenerated)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_ReadRawGenerated)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2);
 
 void BM_GetHistorianStatus(benchmark::State& state) {
     const bool remote = state.range(0) != 0;
-    Server s(remote, u"Writable.Real8");
+    Server s(remote, u"Writable.Real8", state.range(0) == 2 ? ComputerOf(ReadHost()) : S().computer);
     std::vector<double> us;
     const double cpu0 = ProcessCpuNs();
     for (auto _ : state) {
@@ -231,11 +245,14 @@ void BM_GetHistorianStatus(benchmark::State& state) {
     std::sort(us.begin(), us.end());
     state.counters["median_us"] = us[us.size() / 2];
     state.counters["p99_us"] = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-    state.SetLabel(remote ? "through the host" : "in-process");
+    state.SetLabel(state.range(0) == 2 ? "through a host process"
+                   : remote            ? "through the host"
+                                       : "in-process");
 }
 BENCHMARK(BM_GetHistorianStatus)
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime()
     ->Iterations(5000);
@@ -301,14 +318,15 @@ std::vector<std::string> Environment() {
 }
 
 // vistrel-host serving this benchmark's class store on loopback, trusting this benchmark's client.
+// Its history is its own, or with `sharedHistory` the one this process stored.
 struct HostProcess {
     std::string dir;
     std::uint16_t port = 0;
     pid_t pid = -1;
     std::u16string computer;
 
-    HostProcess() {
-        dir = S().dir + "/spawned";
+    explicit HostProcess(const char* name = "spawned", bool sharedHistory = false) {
+        dir = S().dir + "/" + name;
         mkdir(dir.c_str(), 0700);
         vistrel::remote::Identity client;
         std::string error;
@@ -318,7 +336,7 @@ struct HostProcess {
         port = FreePort();
         std::vector<std::string> env = Environment();
         std::erase_if(env, [](const std::string& e) { return e.rfind("VISTREL_SIM_DB=", 0) == 0; });
-        env.push_back("VISTREL_SIM_DB=" + dir + "/history.db");
+        env.push_back("VISTREL_SIM_DB=" + (sharedHistory ? S().dir : dir) + "/history.db");
         pid =
             SpawnWith({HOST_PATH, "serve", "--listen", "127.0.0.1", "--port", std::to_string(port), "--store",
                        S().dir + "/classes", "--config", dir + "/host", "--in-process", "--no-advertise"},
@@ -338,6 +356,16 @@ struct HostProcess {
 
 HostProcess& Spawned() {
     static HostProcess h;
+    return h;
+}
+
+std::u16string ComputerOf(HostProcess& h) {
+    return h.computer;
+}
+
+// The host that the large reads go through when it runs in a process of its own, as it does in use.
+HostProcess& ReadHost() {
+    static HostProcess h("reads", true);
     return h;
 }
 

@@ -168,6 +168,12 @@ HostProcess& ReadHost();
 std::u16string ComputerOf(HostProcess& h);
 
 // Arg 0: in-process; 1: through a host on threads of this process; 2: through a vistrel-host process.
+const char* Where(const benchmark::State& state) {
+    return state.range(0) == 2 ? "through a host process"
+           : state.range(0)    ? "through the host"
+                               : "in-process";
+}
+
 void ReadMillion(benchmark::State& state, const char16_t* item, std::uint64_t step) {
     const bool remote = state.range(0) != 0;
     Server s(remote, item, state.range(0) == 2 ? ComputerOf(ReadHost()) : S().computer);
@@ -198,9 +204,7 @@ void ReadMillion(benchmark::State& state, const char16_t* item, std::uint64_t st
     state.counters["process_cpu_ns_per_value"] =
         (ProcessCpuNs() - cpu0) / double(state.iterations() * kValues);
     state.SetItemsProcessed(state.iterations() * kValues);
-    state.SetLabel(state.range(0) == 2 ? "through a host process"
-                   : remote            ? "through the host"
-                                       : "in-process");
+    state.SetLabel(Where(state));
 }
 
 void BM_ReadRawStored(benchmark::State& state) {
@@ -245,9 +249,7 @@ void BM_GetHistorianStatus(benchmark::State& state) {
     std::sort(us.begin(), us.end());
     state.counters["median_us"] = us[us.size() / 2];
     state.counters["p99_us"] = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-    state.SetLabel(state.range(0) == 2 ? "through a host process"
-                   : remote            ? "through the host"
-                                       : "in-process");
+    state.SetLabel(Where(state));
 }
 BENCHMARK(BM_GetHistorianStatus)
     ->Arg(0)

@@ -126,11 +126,15 @@ void TuneAllocator(char** argv) {
 #ifdef __GLIBC__
     constexpr const char* kTunables =
         "glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=268435456";
+    // The marker makes it one restart at most, whatever a glibc does with settings it does not know.
+    if (getenv("VISTREL_HOST_RESTARTED") != nullptr) return;
     const char* now = getenv("GLIBC_TUNABLES");
     if (now != nullptr && std::strstr(now, "glibc.malloc.hugetlb") != nullptr) return;
     const std::string value = now != nullptr && *now ? std::string(now) + ":" + kTunables : kTunables;
     const std::string self = SelfPath();
-    if (self.empty() || setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
+    if (self.empty() || setenv("VISTREL_HOST_RESTARTED", "1", 1) != 0 ||
+        setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0)
+        return;
     execv(self.c_str(), argv);
 #else
     (void)argv;

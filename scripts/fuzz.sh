@@ -33,7 +33,10 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_CO
   "${launcher[@]}"
 cmake --build build-fuzz --target vistrel_fuzz
 have_host=0
-if [[ " ${targets[*]} " == *" host "* ]] && cmake --build build-fuzz --target help | grep -q '^fuzz_host_messages:'; then
+# The list is read whole before it is searched: with pipefail, `grep -q` stopping at the first match
+# would fail the pipeline whenever ninja was still writing.
+build_targets="$(cmake --build build-fuzz --target help)"
+if [[ " ${targets[*]} " == *" host "* ]] && grep -q '^fuzz_host_messages:' <<<"$build_targets"; then
   cmake --build build-fuzz --target fuzz_host_messages
   have_host=1
 fi

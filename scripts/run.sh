@@ -10,8 +10,11 @@ bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 targets=(hda-vistrel)
 # The registration tool and the historian are built when their sources are in the tree.
+# The list is read whole before it is searched: with pipefail, `grep -q` stopping at the first match
+# would fail the pipeline whenever ninja was still writing.
+build_targets="$(cmake --build build --target help)"
 for t in vistrel-regsvr brindlex_simulation; do
-  if cmake --build build --target help | grep -q "^${t}:"; then targets+=("$t"); fi
+  if grep -q "^${t}:" <<<"$build_targets"; then targets+=("$t"); fi
 done
 cmake --build build -j2 --target "${targets[@]}"
 

@@ -178,7 +178,7 @@ service() {
   wine "$exe" install-service --listen 127.0.0.1 --port "$port2" || return 1
   local ok=1
   for _ in $(seq 1 300); do
-    if "$linux/bin/vistrel" servers --computer "127.0.0.1:$port2" --format csv | grep -q Brindlex.OPC.Simulation
+    if grep -q Brindlex.OPC.Simulation <<<"$("$linux/bin/vistrel" servers --computer "127.0.0.1:$port2" --format csv)"
     then
       ok=0
       break

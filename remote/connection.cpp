@@ -123,7 +123,9 @@ kj::Promise<void> Connection::Start(kj::Own<kj::AsyncIoStream> stream) {
                       if (auto self = weak.lock()) self->m_lost = true;
                   })
                   .eagerlyEvaluate(nullptr);
-    return m_host->helloRequest().send().ignoreResult();
+    auto hello = m_host->helloRequest();
+    hello.setCompact(true);
+    return hello.send().ignoreResult();
 }
 
 CapId Connection::Adopt(wire::Unknown::Client cap) {

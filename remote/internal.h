@@ -121,6 +121,7 @@ struct HostSession {
     kj::LowLevelAsyncIoProvider* lowLevel = nullptr;  // the host's loop
     std::atomic<long>* surrogates = nullptr;          // the host's count of running surrogates
     std::vector<std::shared_ptr<void>> children;      // the surrogates of this connection
+    bool compact = false;  // the peer reads the compact forms of the wire (it said so in hello)
 };
 
 // The capability for a native object under `iid` (the object's reference is taken over); nullptr

@@ -143,16 +143,58 @@ void SetValues(wire::Values::Builder b, const VARIANT* v, std::size_t n) {
         }
 }
 
-ValuesView::ValuesView(wire::Values::Reader r) : raw(r.getRaw()), strings(r.getStrings()) {}
+namespace {
+
+std::uint64_t HeadOf(const VARIANT& v) {
+    std::uint64_t h;
+    std::memcpy(&h, &v, sizeof h);
+    return h;
+}
+
+}  // namespace
+
+bool SetCompactValues(wire::Values::Builder b, const VARIANT* v, std::size_t n) {
+    const std::uint64_t head = HeadOf(v[0]);
+    if (HoldsPointer(v[0].vt)) return false;
+    for (std::size_t i = 1; i < n; ++i)
+        if (HeadOf(v[i]) != head) return false;
+    b.setHead(head);
+    auto tails = b.initTails(n * 8);
+    for (std::size_t i = 0; i < n; ++i) std::memcpy(tails.begin() + i * 8, &v[i].llVal, 8);
+    return true;
+}
+
+ValuesView::ValuesView(wire::Values::Reader r)
+    : raw(r.getRaw()), strings(r.getStrings()), tails(r.getTails()), head(r.getHead()) {
+    compact = tails.size() > 0;
+    VARIANT h{};
+    std::memcpy(static_cast<void*>(&h), &head, sizeof head);
+    bad = raw.size() % kWireVariant != 0 ||
+          (compact && (raw.size() > 0 || tails.size() % 8 != 0 || HoldsPointer(h.vt)));
+}
 
 bool ValuesView::Get(std::size_t i, VARIANT* out) {
     if constexpr (sizeof(VARIANT) != kWireVariant) std::memset(static_cast<void*>(out), 0, sizeof(VARIANT));
+    if (compact) {
+        std::memcpy(static_cast<void*>(out), &head, sizeof head);
+        std::memcpy(&out->llVal, tails.begin() + i * 8, 8);
+        return true;
+    }
     std::memcpy(static_cast<void*>(out), raw.begin() + i * kWireVariant, kWireVariant);
     return FixUp(out, *this);
 }
 
 bool ValuesView::GetAll(std::size_t n, VARIANT* out) {
     n = std::min(n, size());
+    if (compact) {
+        if constexpr (sizeof(VARIANT) != kWireVariant)
+            std::memset(static_cast<void*>(out), 0, n * sizeof(VARIANT));
+        for (std::size_t i = 0; i < n; ++i) {
+            std::memcpy(static_cast<void*>(&out[i]), &head, sizeof head);
+            std::memcpy(&out[i].llVal, tails.begin() + i * 8, 8);
+        }
+        return true;
+    }
     if constexpr (sizeof(VARIANT) == kWireVariant) {
         std::memcpy(static_cast<void*>(out), raw.begin(), n * kWireVariant);
     } else {
@@ -267,8 +309,8 @@ std::size_t NativeSeries::Record::Longest() const {
     return n;
 }
 
-NativeSeries::NativeSeries(SeriesKind kind, void* records, std::size_t claimed)
-    : m_kind(kind), m_records(records), m_null(records == nullptr) {
+NativeSeries::NativeSeries(SeriesKind kind, void* records, std::size_t claimed, bool compact)
+    : m_kind(kind), m_records(records), m_null(records == nullptr), m_compact(compact) {
     if (records == nullptr) return;
     // The count the caller gave bounds the records; the server's block bounds them too.
     const std::size_t size = RecordSize(kind);
@@ -399,9 +441,19 @@ void NativeSeries::Fill(wire::Chunk::Builder c, const Piece& piece) const {
         }
     };
     bytes(rec.times, sizeof(FILETIME), [&](std::size_t n) { return c.initTimes(n); });
-    bytes(rec.qualities, sizeof(DWORD), [&](std::size_t n) { return c.initQualities(n); });
-    if (std::size_t k = Slice(range, rec.values.len))
-        SetValues(c.initValues(), static_cast<const VARIANT*>(rec.values.p) + off, k);
+    const std::size_t nq = Slice(range, rec.qualities.len);
+    const auto* q = static_cast<const DWORD*>(rec.qualities.p) + off;
+    if (m_compact && nq > 1 && std::all_of(q + 1, q + nq, [&](DWORD x) { return x == q[0]; })) {
+        std::memcpy(c.initQualities(sizeof(DWORD)).begin(), q, sizeof(DWORD));
+        c.setQualitiesRepeat(std::uint32_t(nq));
+    } else {
+        bytes(rec.qualities, sizeof(DWORD), [&](std::size_t n) { return c.initQualities(n); });
+    }
+    if (std::size_t k = Slice(range, rec.values.len)) {
+        const auto* v = static_cast<const VARIANT*>(rec.values.p) + off;
+        auto b = c.initValues();
+        if (!m_compact || !SetCompactValues(b, v, k)) SetValues(b, v, k);
+    }
     bytes(rec.modTimes, sizeof(FILETIME), [&](std::size_t n) { return c.initModTimes(n); });
     bytes(rec.editTypes, sizeof(DWORD), [&](std::size_t n) { return c.initEditTypes(n); });
     if (std::size_t k = Slice(range, rec.users.len))
@@ -513,7 +565,13 @@ HRESULT SeriesBuilder::Add(capnp::List<wire::Chunk>::Reader chunks) {
             if (bytes[k].size() % rec.cols[k].elem != 0) return RPC_X_BAD_STUB_DATA_HR;
             given[k] = bytes[k].size() / rec.cols[k].elem;
         }
-        if (values.raw.size() % kWireVariant != 0) return RPC_X_BAD_STUB_DATA_HR;
+        // One quality for a run of entries: exactly one, for at least one entry.
+        const std::size_t repeat = c.getQualitiesRepeat();
+        if (repeat > 0) {
+            if (bytes[1].size() != sizeof(DWORD)) return RPC_X_BAD_STUB_DATA_HR;
+            given[1] = repeat;
+        }
+        if (values.bad) return RPC_X_BAD_STUB_DATA_HR;
         given[2] = values.size();
         given[5] = users.getText().size();
         const std::size_t n = *std::max_element(given, given + 6);
@@ -524,9 +582,14 @@ HRESULT SeriesBuilder::Add(capnp::List<wire::Chunk>::Reader chunks) {
             if (given[k] != expected) return RPC_X_BAD_STUB_DATA_HR;
         }
         for (std::size_t k : {0, 1, 3, 4})
-            if (given[k] > 0)
+            if (given[k] > 0 && !(k == 1 && repeat > 0))
                 std::memcpy(static_cast<char*>(rec.cols[k].p) + off * rec.cols[k].elem, bytes[k].begin(),
                             bytes[k].size());
+        if (repeat > 0) {
+            DWORD q;
+            std::memcpy(&q, bytes[1].begin(), sizeof q);
+            std::fill_n(static_cast<DWORD*>(rec.cols[1].p) + off, repeat, q);
+        }
         rec.next = off + n;
         bool ok = true;
         if (given[2] > 0) ok = values.GetAll(given[2], static_cast<VARIANT*>(rec.cols[2].p) + off);

@@ -44,13 +44,20 @@ void GetTimeIn(wire::HdaTime::Reader r, OPCHDA_TIME* t, com::WString* keep);
 
 // Values: throws MarshalError for a value that cannot cross.
 void SetValues(wire::Values::Builder b, const VARIANT* v, std::size_t n);
+// The compact form of n > 0 values, when they allow it (same vt and reserved words, no pointer);
+// false leaves `b` untouched.
+bool SetCompactValues(wire::Values::Builder b, const VARIANT* v, std::size_t n);
 // The columns of a Values, resolved once (each getter of a message walks its pointers again).
 struct ValuesView {
     explicit ValuesView(wire::Values::Reader r);
     capnp::Data::Reader raw;
     capnp::List<capnp::Data>::Reader strings;
+    capnp::Data::Reader tails;  // the compact form: `head` and the last 8 bytes of each entry
+    std::uint64_t head = 0;
+    bool compact = false;
+    bool bad = false;  // contradicts itself (a partial entry, both forms, a pointer type made compact)
     std::size_t nextString = 0;
-    std::size_t size() const { return raw.size() / kWireVariant; }
+    std::size_t size() const { return bad ? 0 : compact ? tails.size() / 8 : raw.size() / kWireVariant; }
     // Entry i into `out` (BSTRs allocated with SysAllocStringLen); entries are read in order.
     // Returns false when out of memory.
     bool Get(std::size_t i, VARIANT* out);
@@ -78,7 +85,8 @@ enum class SeriesKind { Item, Attribute, Modified };
 // caller would.
 class NativeSeries {
 public:
-    NativeSeries(SeriesKind kind, void* records, std::size_t claimed);
+    // compact: the receiver reads the compact forms of the wire.
+    NativeSeries(SeriesKind kind, void* records, std::size_t claimed, bool compact = false);
     ~NativeSeries();
     NativeSeries(const NativeSeries&) = delete;
     NativeSeries& operator=(const NativeSeries&) = delete;
@@ -116,6 +124,7 @@ private:
     SeriesKind m_kind;
     void* m_records;
     bool m_null;
+    bool m_compact;
     std::vector<Record> m_list;
     std::size_t m_record = 0, m_offset = 0;
 };

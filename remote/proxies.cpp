@@ -1,6 +1,7 @@
 // The client's proxies: each implements one COM interface over the capability of the object on the
 // host. [out] arguments must not be NULL (the marshaller needs somewhere to put them): E_POINTER.
 #include <cstring>
+#include <deque>
 
 #include "remote/internal.h"
 
@@ -69,19 +70,43 @@ HRESULT RemoteQueryInterface(const std::shared_ptr<Connection>& conn, CapId id, 
 
 using PageResponse = capnp::Response<wire::Pager::NextResults>;
 
-// Takes a page of a record array in. The next page, when there is one, is asked for first, so the
-// host makes it while this side builds the caller's arrays.
+// The pages of a record array asked for ahead: the host makes and sends the next ones while this side
+// takes one in, so neither waits for the other between pages.
+constexpr int kPagesAhead = 4;
+
+struct PageReader {
+    PageReader(wire::Pager::Client p, SeriesBuilder& b) : pager(kj::mv(p)), builder(b) {}
+    wire::Pager::Client pager;
+    SeriesBuilder& builder;
+    std::deque<kj::Promise<PageResponse>> ahead;
+};
+
+kj::Promise<HRESULT> NextPage(kj::Own<PageReader> reader) {
+    auto front = kj::mv(reader->ahead.front());
+    reader->ahead.pop_front();
+    return front.then([reader = kj::mv(reader)](PageResponse&& r) mutable -> kj::Promise<HRESULT> {
+        const bool done = r.getDone();
+        if (done)
+            reader->ahead.clear();  // what was asked past the end is not wanted
+        else
+            reader->ahead.push_back(reader->pager.nextRequest().send());
+        if (HRESULT hr = reader->builder.Add(r.getChunks()); FAILED(hr)) return hr;
+        if (done) return HRESULT(S_OK);
+        return NextPage(kj::mv(reader));
+    });
+}
+
+// Takes a record array in: the chunks of the answer, then the pages that did not fit in it.
 kj::Promise<HRESULT> TakeIn(wire::Pager::Client pager, bool more, capnp::List<wire::Chunk>::Reader chunks,
                             SeriesBuilder& builder) {
-    kj::Maybe<kj::Promise<PageResponse>> next;
-    if (more) next = pager.nextRequest().send();
-    if (HRESULT hr = builder.Add(chunks); FAILED(hr)) return hr;
-    KJ_IF_MAYBE (n, next) {
-        return n->then([pager = kj::mv(pager), &builder](PageResponse&& r) mutable {
-            return TakeIn(kj::mv(pager), !r.getDone(), r.getChunks(), builder);
-        });
+    kj::Own<PageReader> reader;
+    if (more) {
+        reader = kj::heap<PageReader>(kj::mv(pager), builder);
+        for (int k = 0; k < kPagesAhead; ++k) reader->ahead.push_back(reader->pager.nextRequest().send());
     }
-    return HRESULT(S_OK);
+    if (HRESULT hr = builder.Add(chunks); FAILED(hr)) return hr;
+    if (!more) return HRESULT(S_OK);
+    return NextPage(kj::mv(reader));
 }
 
 template <class I>

@@ -154,15 +154,22 @@ public:
         : m_series(std::move(series)), m_budget(budget) {}
     kj::Promise<void> next(NextContext ctx) override {
         auto r = ctx.getResults();
-        bool done = m_series->WriteChunks(m_budget, [&](std::size_t n) { return r.initChunks(n); });
-        r.setDone(done);
-        if (done) m_series.reset();
+        // A client may ask ahead, past the last page: that answers nothing more.
+        if (m_done) {
+            r.setDone(true);
+            return kj::READY_NOW;
+        }
+        m_done = m_series->WriteChunks(m_budget, [&](std::size_t n) { return r.initChunks(n); });
+        r.setDone(m_done);
+        // The series is freed with the pager, when the client lets it go: not before the last page
+        // is on its way.
         return kj::READY_NOW;
     }
 
 private:
     std::shared_ptr<NativeSeries> m_series;
     std::size_t m_budget;
+    bool m_done = false;
 };
 
 template <class W, class I>
@@ -207,7 +214,7 @@ protected:
     // Sends a record array: the heads and what fits of the chunks now, the rest through a pager.
     template <class R>
     void SendSeries(SeriesKind kind, void* records, DWORD count, R r) {
-        auto series = std::make_shared<NativeSeries>(kind, records, count);
+        auto series = std::make_shared<NativeSeries>(kind, records, count, m_session->compact);
         auto result = r.initResult();
         series->WriteHeads(result);
         const std::size_t budget = m_session->options.pageBytes;
@@ -882,6 +889,7 @@ public:
     explicit HostBootstrap(std::shared_ptr<HostSession> session) : m_session(std::move(session)) {}
 
     kj::Promise<void> hello(HelloContext ctx) override {
+        m_session->compact = ctx.getParams().getCompact();
         char name[256] = {};
         gethostname(name, sizeof name - 1);
         ctx.getResults().setName(name);
@@ -1029,21 +1037,27 @@ private:
                            .eagerlyEvaluate(nullptr);
         m_session->children.push_back(child);
         if (m_session->log) m_session->log("activation of " + what + " in surrogate " + std::to_string(pid));
+        // The surrogate answers in the forms the client reads; the hello arrives first.
+        auto hello = child->host->helloRequest();
+        hello.setCompact(m_session->compact);
+        auto helloSent = hello.send();
         auto req = child->host->createInstanceRequest();
         req.setClsid(ctx.getParams().getClsid());
         req.setIids(ctx.getParams().getIids());
-        return req.send().then(
-            [ctx](auto&& resp) mutable {
-                auto r = ctx.getResults();
-                r.setHr(resp.getHr());
-                auto in = resp.getResults();
-                auto out = r.initResults(in.size());
-                for (unsigned i = 0; i < in.size(); ++i) {
-                    out[i].setHr(in[i].getHr());
-                    if (in[i].hasObj()) out[i].setObj(in[i].getObj());
-                }
-            },
-            [fail](kj::Exception&&) mutable { fail(CO_E_SERVER_EXEC_FAILURE); });
+        return req.send()
+            .attach(kj::mv(helloSent))
+            .then(
+                [ctx](auto&& resp) mutable {
+                    auto r = ctx.getResults();
+                    r.setHr(resp.getHr());
+                    auto in = resp.getResults();
+                    auto out = r.initResults(in.size());
+                    for (unsigned i = 0; i < in.size(); ++i) {
+                        out[i].setHr(in[i].getHr());
+                        if (in[i].hasObj()) out[i].setObj(in[i].getObj());
+                    }
+                },
+                [fail](kj::Exception&&) mutable { fail(CO_E_SERVER_EXEC_FAILURE); });
     }
 
     // The lookup service always; other classes when the client may activate every class or the

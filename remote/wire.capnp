@@ -26,9 +26,15 @@ struct HdaTime {
 # An array of VARIANTs: the 16 bytes of each as they lie in memory (little-endian), every pointer
 # zeroed, except that the pointer of a VT_BSTR entry is 1 for a string (the next entry of `strings`)
 # and 0 for a NULL BSTR.
+#
+# The compact form, sent only to a receiver that asked for it in Host.hello: when every entry has the
+# same first 8 bytes (vt and the reserved words) and its type holds no pointer, `head` carries those
+# bytes once, `tails` the last 8 bytes of each entry, and `raw` is empty.
 struct Values {
   raw @0 :Data;
   strings @1 :List(Data);
+  head @2 :UInt64;
+  tails @3 :Data;
 }
 
 # An array of strings: `isNull` marks the NULL entries (empty when there are none).
@@ -62,6 +68,8 @@ struct Chunk {
   modTimes @5 :Data;
   editTypes @6 :Data;
   users @7 :Strings;
+  qualitiesRepeat @8 :UInt32;  # not 0: `qualities` is one entry, the same for this many entries
+                               # (only to a receiver that asked for the compact form)
 }
 
 # A record array: `heads` absent for a NULL array.
@@ -166,6 +174,7 @@ struct QiResult {
 # The host's bootstrap object: who it is, and activation of a class for a list of interfaces, each
 # entry with its own result (CoCreateInstanceEx on the host).
 interface Host {
-  hello @0 () -> (name :Text, version :UInt32);
+  # `compact`: the caller reads the compact forms of Values and Chunk.
+  hello @0 (compact :Bool) -> (name :Text, version :UInt32);
   createInstance @1 (clsid :Guid, iids :List(Guid)) -> (hr :Int32, results :List(QiResult));
 }

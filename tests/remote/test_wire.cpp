@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <memory>
 
 #include "com/text.h"
 #include "hda/opchda.h"
@@ -442,4 +444,111 @@ TEST_F(Wire, ChunksFillTheArraysOnlyInOrderAndOnce) {
         // Otherwise the builder frees its half-filled arrays (the fixture counts the blocks).
     }
     for (auto* m : chunks) delete m;
+}
+
+namespace {
+
+// A record of `n` entries from the caller's point of view, sent in chunks of about `budget` bytes in
+// the compact forms and taken in again.
+struct CompactRoundTrip {
+    capnp::MallocMessageBuilder head;
+    std::vector<std::unique_ptr<capnp::MallocMessageBuilder>> chunks;
+
+    explicit CompactRoundTrip(const std::vector<VARIANT>& values, DWORD quality) {
+        const std::size_t n = values.size();
+        auto* item = static_cast<OPCHDA_ITEM*>(CoTaskMemAlloc(sizeof(OPCHDA_ITEM)));
+        *item = OPCHDA_ITEM{};
+        item->dwCount = DWORD(n);
+        item->pftTimeStamps = static_cast<FILETIME*>(CoTaskMemAlloc(n * sizeof(FILETIME)));
+        item->pdwQualities = static_cast<DWORD*>(CoTaskMemAlloc(n * sizeof(DWORD)));
+        item->pvDataValues = static_cast<VARIANT*>(CoTaskMemAlloc(n * sizeof(VARIANT)));
+        for (std::size_t i = 0; i < n; ++i) {
+            item->pftTimeStamps[i] = U64ToFileTime(7000 + i);
+            item->pdwQualities[i] = quality;
+            item->pvDataValues[i] = VARIANT{};
+            if (values[i].vt == VT_BSTR)
+                VariantCopy(&item->pvDataValues[i], &values[i]);
+            else
+                item->pvDataValues[i] = values[i];  // reserved words too
+        }
+        // The sender's arrays live on, so the receiver's cannot reuse their blocks and bytes.
+        series =
+            std::make_unique<vistrel::remote::NativeSeries>(vistrel::remote::SeriesKind::Item, item, 1, true);
+        series->WriteHeads(head.initRoot<vistrel::wire::Series>());
+        for (bool done = false; !done;) {
+            chunks.push_back(std::make_unique<capnp::MallocMessageBuilder>());
+            auto pager = chunks.back()->initRoot<vistrel::wire::Pager::NextResults>();
+            done = series->WriteChunks(200, [&](std::size_t k) { return pager.initChunks(k); });
+        }
+    }
+    std::unique_ptr<vistrel::remote::NativeSeries> series;
+    vistrel::wire::Chunk::Builder Chunk(std::size_t k) {
+        return chunks[k]->getRoot<vistrel::wire::Pager::NextResults>().getChunks()[0];
+    }
+    HRESULT TakeIn(OPCHDA_ITEM** out) {
+        vistrel::remote::SeriesBuilder b(vistrel::remote::SeriesKind::Item);
+        if (!b.Begin(head.getRoot<vistrel::wire::Series>().asReader())) return E_OUTOFMEMORY;
+        for (auto& m : chunks)
+            if (HRESULT hr = b.Add(m->getRoot<vistrel::wire::Pager::NextResults>().asReader().getChunks());
+                FAILED(hr))
+                return hr;
+        *out = static_cast<OPCHDA_ITEM*>(b.Release());
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+TEST_F(Wire, TheCompactFormsCrossBitForBitAndOnlyWhereTheyHold) {
+    // Runs of one type with odd reserved words and payloads, and runs the compact form cannot carry.
+    std::uint64_t nanBits = 0x7FF8DEADBEEF0001ULL;
+    const struct {
+        const char* what;
+        std::vector<VARIANT> values;
+        bool compact;
+    } cases[] = {
+        {"one type",
+         {Make(VT_R8, nanBits, 7), Make(VT_R8, 0x8000000000000000ULL, 7), Make(VT_R8, 1, 7)},
+         true},
+        {"the reserved words differ", {Make(VT_I4, 1, 1), Make(VT_I4, 2, 2)}, false},
+        {"the types differ", {Make(VT_I8, 1), Make(VT_UI8, 2)}, false},
+        {"strings", {Bstr(u"a"), Bstr(u"b")}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CompactRoundTrip trip(c.values, OPC_QUALITY_GOOD | 0x40000);
+        auto first = trip.Chunk(0).asReader();
+        EXPECT_EQ(first.getValues().hasTails(), c.compact);
+        EXPECT_EQ(first.getQualitiesRepeat(), c.values.size());  // one quality for the whole run
+        OPCHDA_ITEM* item = nullptr;
+        ASSERT_EQ(trip.TakeIn(&item), S_OK);
+        for (std::size_t i = 0; i < c.values.size(); ++i) {
+            EXPECT_EQ(item->pdwQualities[i], OPC_QUALITY_GOOD | 0x40000);
+            ExpectSame(c.values[i], item->pvDataValues[i], i);
+        }
+        vistrel::remote::FreeSeries(vistrel::remote::SeriesKind::Item, item, 1);
+    }
+    for (auto& c : cases)
+        for (VARIANT v : c.values) VariantClear(&v);
+}
+
+TEST_F(Wire, ACompactChunkThatContradictsItselfIsRefused) {
+    using Chunk = vistrel::wire::Chunk::Builder;
+    const struct {
+        const char* what;
+        std::function<void(Chunk)> spoil;
+    } cases[] = {
+        {"a pointer type made compact", [](Chunk c) { c.getValues().setHead(VT_BSTR); }},
+        {"both forms", [](Chunk c) { c.getValues().initRaw(16); }},
+        {"a partial entry", [](Chunk c) { c.getValues().initTails(12); }},
+        {"a repeat of two qualities", [](Chunk c) { c.initQualities(8); }},
+        {"a repeat past the column", [](Chunk c) { c.setQualitiesRepeat(4); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CompactRoundTrip trip({Make(VT_R8, 1), Make(VT_R8, 2), Make(VT_R8, 3)}, OPC_QUALITY_GOOD);
+        c.spoil(trip.Chunk(0));
+        OPCHDA_ITEM* item = nullptr;
+        EXPECT_EQ(trip.TakeIn(&item), vistrel::remote::RPC_X_BAD_STUB_DATA_HR);
+    }
 }

@@ -167,10 +167,9 @@ bool SetCompactValues(wire::Values::Builder b, const VARIANT* v, std::size_t n) 
 ValuesView::ValuesView(wire::Values::Reader r)
     : raw(r.getRaw()), strings(r.getStrings()), tails(r.getTails()), head(r.getHead()) {
     compact = tails.size() > 0;
-    VARIANT h{};
-    std::memcpy(static_cast<void*>(&h), &head, sizeof head);
+    const auto vt = VARTYPE(head & 0xFFFF);  // the head's first two bytes
     bad = raw.size() % kWireVariant != 0 ||
-          (compact && (raw.size() > 0 || tails.size() % 8 != 0 || HoldsPointer(h.vt)));
+          (compact && (raw.size() > 0 || tails.size() % 8 != 0 || HoldsPointer(vt)));
 }
 
 bool ValuesView::Get(std::size_t i, VARIANT* out) {
@@ -187,12 +186,7 @@ bool ValuesView::Get(std::size_t i, VARIANT* out) {
 bool ValuesView::GetAll(std::size_t n, VARIANT* out) {
     n = std::min(n, size());
     if (compact) {
-        if constexpr (sizeof(VARIANT) != kWireVariant)
-            std::memset(static_cast<void*>(out), 0, n * sizeof(VARIANT));
-        for (std::size_t i = 0; i < n; ++i) {
-            std::memcpy(static_cast<void*>(&out[i]), &head, sizeof head);
-            std::memcpy(&out[i].llVal, tails.begin() + i * 8, 8);
-        }
+        for (std::size_t i = 0; i < n; ++i) Get(i, &out[i]);  // no pointers: nothing to allocate
         return true;
     }
     if constexpr (sizeof(VARIANT) == kWireVariant) {
@@ -581,14 +575,16 @@ HRESULT SeriesBuilder::Add(capnp::List<wire::Chunk>::Reader chunks) {
             const std::size_t expected = col.p == nullptr || off >= col.len ? 0 : std::min(n, col.len - off);
             if (given[k] != expected) return RPC_X_BAD_STUB_DATA_HR;
         }
-        for (std::size_t k : {0, 1, 3, 4})
-            if (given[k] > 0 && !(k == 1 && repeat > 0))
-                std::memcpy(static_cast<char*>(rec.cols[k].p) + off * rec.cols[k].elem, bytes[k].begin(),
-                            bytes[k].size());
-        if (repeat > 0) {
-            DWORD q;
-            std::memcpy(&q, bytes[1].begin(), sizeof q);
-            std::fill_n(static_cast<DWORD*>(rec.cols[1].p) + off, repeat, q);
+        for (std::size_t k : {0, 1, 3, 4}) {
+            if (given[k] == 0) continue;
+            char* to = static_cast<char*>(rec.cols[k].p) + off * rec.cols[k].elem;
+            if (k == 1 && repeat > 0) {
+                DWORD q;
+                std::memcpy(&q, bytes[1].begin(), sizeof q);
+                std::fill_n(reinterpret_cast<DWORD*>(to), repeat, q);
+            } else {
+                std::memcpy(to, bytes[k].begin(), bytes[k].size());
+            }
         }
         rec.next = off + n;
         bool ok = true;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #endif
 
+#include <chrono>
 #include <condition_variable>
 
 #include "remote/internal.h"
@@ -33,6 +34,36 @@ public:
     void taskFailed(kj::Exception&&) override {}
 };
 
+// What a thread waiting in Await() is told. Shared: the loop may still touch it after the waiter left.
+struct Outcome {
+    std::atomic<std::uint32_t> done{0};
+    HRESULT hr = RPC_E_DISCONNECTED;
+};
+
+// Tells the waiter once: the result, or RPC_E_DISCONNECTED when the work is dropped unfinished.
+class Answer {
+public:
+    explicit Answer(std::shared_ptr<Outcome> outcome) : m_outcome(std::move(outcome)) {}
+    Answer(const Answer&) = delete;
+    Answer& operator=(const Answer&) = delete;
+    ~Answer() { Give(RPC_E_DISCONNECTED); }
+    void Give(HRESULT hr) {
+        if (!m_outcome) return;
+        m_outcome->hr = hr;
+        m_outcome->done.store(1, std::memory_order_release);
+        m_outcome->done.notify_one();
+        m_outcome.reset();
+    }
+
+private:
+    std::shared_ptr<Outcome> m_outcome;
+};
+
+// How long a waiter keeps its core awake before it sleeps: a few small calls through a host on this
+// computer. A thread that sleeps and is woken costs tens of microseconds on a virtual machine, more
+// than such a call's own work.
+constexpr auto kSpinFor = std::chrono::microseconds(300);
+
 }  // namespace
 
 LoopThread::LoopThread() {
@@ -42,6 +73,7 @@ LoopThread::LoopThread() {
         TaskErrors errors;
         kj::TaskSet tasks(errors);
         auto paf = kj::newPromiseAndCrossThreadFulfiller<void>();
+        auto wake = kj::newPromiseAndCrossThreadFulfiller<void>();
         {
             std::lock_guard lock(m_mutex);
             m_executor = kj::getCurrentThreadExecutor().addRef();
@@ -49,13 +81,24 @@ LoopThread::LoopThread() {
             m_lowLevel = io.lowLevelProvider.get();
             m_tasks = &tasks;
             m_stop = kj::mv(paf.fulfiller);
+            m_wake = kj::mv(wake.fulfiller);
             m_ready = true;
             m_id = std::this_thread::get_id();
         }
+        tasks.add(Pump(kj::mv(wake.promise)));
         ready.notify_all();
         paf.promise.wait(io.waitScope);
+        std::vector<kj::Function<void()>> unrun;
+        {
+            std::lock_guard lock(m_mutex);
+            m_ended = true;
+            unrun.swap(m_posted);
+        }
+        unrun.clear();  // their waiters hear RPC_E_DISCONNECTED
         if (m_beforeStop) m_beforeStop();
         m_tasks = nullptr;
+        std::lock_guard lock(m_mutex);
+        m_wake = nullptr;
     });
     std::unique_lock lock(m_mutex);
     ready.wait(lock, [this] { return m_ready; });
@@ -64,6 +107,57 @@ LoopThread::LoopThread() {
 LoopThread::~LoopThread() {
     m_stop->fulfill();
     m_thread.join();
+}
+
+kj::Promise<void> LoopThread::Pump(kj::Promise<void> woken) {
+    return woken.then([this] {
+        auto next = kj::newPromiseAndCrossThreadFulfiller<void>();
+        std::vector<kj::Function<void()>> jobs;
+        {
+            std::lock_guard lock(m_mutex);
+            m_wake = kj::mv(next.fulfiller);
+            m_wakePending = false;
+            jobs.swap(m_posted);
+        }
+        for (auto& job : jobs) {
+            // A job that throws must not end the pump: every later waiter would wait for ever.
+            (void)kj::runCatchingExceptions([&] { job(); });
+        }
+        return Pump(kj::mv(next.promise));
+    });
+}
+
+bool LoopThread::Post(kj::Function<void()> job) {
+    std::lock_guard lock(m_mutex);
+    if (m_ended) return false;
+    m_posted.push_back(kj::mv(job));
+    if (!m_wakePending) {
+        m_wakePending = true;
+        m_wake->fulfill();
+    }
+    return true;
+}
+
+HRESULT LoopThread::Await(const std::function<kj::Promise<HRESULT>()>& step) {
+    if (onLoopThread()) return RPC_E_DISCONNECTED;  // it would wait for itself
+    auto outcome = std::make_shared<Outcome>();
+    const bool posted = Post([this, &step, answer = kj::heap<Answer>(outcome)]() mutable {
+        auto result = kj::evalNow(step).catch_([](kj::Exception&& e) { return MapException(e); });
+        m_tasks->add(result.then([answer = kj::mv(answer)](HRESULT hr) mutable { answer->Give(hr); }));
+    });
+    if (!posted) return RPC_E_DISCONNECTED;
+    // One waiter at a time spins, so that waiters never crowd out the loop they wait for.
+    if (m_spinners.fetch_add(1, std::memory_order_relaxed) == 0) {
+        const auto until = std::chrono::steady_clock::now() + kSpinFor;
+        while (outcome->done.load(std::memory_order_acquire) == 0 &&
+               std::chrono::steady_clock::now() < until) {
+            std::this_thread::yield();  // gives way to any thread of this core, the loop's among them
+        }
+    }
+    m_spinners.fetch_sub(1, std::memory_order_relaxed);
+    while (outcome->done.load(std::memory_order_acquire) == 0)
+        outcome->done.wait(0, std::memory_order_acquire);
+    return outcome->hr;
 }
 
 // ---- Connection ----
@@ -142,22 +236,16 @@ kj::Maybe<wire::Unknown::Client&> Connection::Find(CapId id) {
 
 HRESULT Connection::Run(const std::function<kj::Promise<HRESULT>()>& step) {
     if (m_lost) return RPC_E_DISCONNECTED;
-    try {
-        return m_loop.executor().executeSync([&]() -> kj::Promise<HRESULT> {
-            if (m_lost) return HRESULT(RPC_E_DISCONNECTED);
-            kj::Promise<HRESULT> call = kj::evalNow([&] { return step(); });
-            auto timeout = m_loop.timer().afterDelay(m_timeoutMs * kj::MILLISECONDS).then([]() -> HRESULT {
-                return RPC_E_TIMEOUT;
-            });
-            // A disconnected object (its surrogate died) is not a lost connection: only the
-            // network's own end marks that.
-            return call.exclusiveJoin(kj::mv(timeout)).catch_([](kj::Exception&& e) -> HRESULT {
-                return MapException(e);
-            });
+    return m_loop.Await([&]() -> kj::Promise<HRESULT> {
+        if (m_lost) return HRESULT(RPC_E_DISCONNECTED);
+        kj::Promise<HRESULT> call = kj::evalNow([&] { return step(); });
+        auto timeout = m_loop.timer().afterDelay(m_timeoutMs * kj::MILLISECONDS).then([]() -> HRESULT {
+            return RPC_E_TIMEOUT;
         });
-    } catch (const kj::Exception&) {
-        return RPC_E_DISCONNECTED;  // the loop has ended
-    }
+        // A disconnected object (its surrogate died) is not a lost connection: only the
+        // network's own end marks that.
+        return call.exclusiveJoin(kj::mv(timeout));
+    });
 }
 
 HRESULT Connection::Call(CapId id, const std::function<kj::Promise<HRESULT>(wire::Unknown::Client&)>& step) {
@@ -178,14 +266,11 @@ void Connection::Drop(CapId id) {
         m_caps.erase(id);
         return;
     }
-    try {
-        std::weak_ptr<Connection> weak = weak_from_this();
-        m_loop.executor().executeSync([weak, id] {
-            if (auto self = weak.lock()) self->m_caps.erase(id);
-        });
-    } catch (const kj::Exception&) {
-        // the loop has ended and took the capability with it
-    }
+    // Not waited for: a later call from this thread is posted after it, so the host hears the
+    // release first. When the loop has ended, it took the capability with it.
+    m_loop.Post([weak = weak_from_this(), id] {
+        if (auto self = weak.lock()) self->m_caps.erase(id);
+    });
 }
 
 }  // namespace vistrel::remote

@@ -39,9 +39,16 @@ public:
     bool onLoopThread() const { return std::this_thread::get_id() == m_id; }
     // Runs on the loop thread after the stop request, before its objects go.
     void SetBeforeStop(std::function<void()> f) { m_beforeStop = std::move(f); }
+    // Any thread but the loop's: runs `step` on the loop and waits for the result it promises;
+    // RPC_E_DISCONNECTED when the loop has ended or ends first. The wait spins a little before it
+    // sleeps: a short call then answers without waking this thread.
+    HRESULT Await(const std::function<kj::Promise<HRESULT>()>& step);
+    // Any thread: runs `job` on the loop soon, in the order posted, without waiting; false when the
+    // loop has ended (the job is dropped unrun).
+    bool Post(kj::Function<void()> job);
 
 private:
-    void Run();
+    kj::Promise<void> Pump(kj::Promise<void> woken);
     std::thread m_thread;
     kj::Own<const kj::Executor> m_executor;
     kj::AsyncIoProvider* m_io = nullptr;
@@ -52,6 +59,12 @@ private:
     bool m_ready = false;
     std::thread::id m_id;
     std::function<void()> m_beforeStop;
+    // The jobs Await() hands the loop; guarded by m_mutex.
+    std::vector<kj::Function<void()>> m_posted;
+    kj::Own<kj::CrossThreadPromiseFulfiller<void>> m_wake;
+    bool m_wakePending = false;
+    bool m_ended = false;
+    std::atomic<int> m_spinners{0};
 };
 
 using CapId = std::uint64_t;

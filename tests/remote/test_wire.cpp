@@ -4,8 +4,12 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "com/text.h"
 #include "hda/opchda.h"
@@ -340,6 +344,51 @@ TEST_F(Wire, AMessageLargerThanTheConnectionAllowsCostsOnlyThatConnection) {
     CoTaskMemFree(errors);
     EXPECT_EQ(seen.load(), 1);
     other->Release();
+}
+
+// Bytes this process has read through system calls: what a host in it took in from its clients.
+long BytesRead() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") return value;
+    }
+    return -1;
+}
+
+// Calls that pile up on a server that stopped answering are read no further than the connection's
+// limit of calls in flight: the host holds about that much of them, not all the client sent. Once the
+// server goes on, every call is answered.
+TEST_F(Wire, CallsPiledUpOnAServerThatStoppedAnsweringAreReadNoFurtherThanTheLimit) {
+    const std::string hold = m_dir + "/hold";
+    std::ofstream(hold) << "held";
+    vistrel_test::ScopedEnv held("HDATEST_HOLD_VALIDATE", hold);  // seen by the surrogate
+    vistrel::remote::HostOptions options;
+    options.surrogate = VISTREL_HOST_PATH;  // the host itself waits for no server
+    options.maxCallWords = 1 << 16;         // 512 KiB
+    IOPCHDA_Server* server = nullptr;
+    ASSERT_EQ(Create(CLSID_HdaTestRecording, &server, options), S_OK);
+    constexpr int kCalls = 40;
+    std::u16string id(128 * 1024, u'x');  // 256 KiB a call, 10 MiB in all
+    const long before = BytesRead();
+    std::atomic<int> answered{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < kCalls; ++i) {
+        callers.emplace_back([&] {
+            LPWSTR ids[] = {id.data()};
+            HRESULT* errors = nullptr;
+            if (server->ValidateItemIDs(1, ids, &errors) == S_OK) ++answered;
+            CoTaskMemFree(errors);
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // time to read every call, were it allowed
+    const long read = BytesRead() - before;
+    std::filesystem::remove(hold);
+    for (std::thread& t : callers) t.join();
+    EXPECT_LT(read, 3l << 20) << "the host read " << read << " bytes of calls";
+    EXPECT_EQ(answered.load(), kCalls);
+    server->Release();
 }
 
 TEST_F(Wire, TheServerListAnswersFromTheHostsClassStore) {

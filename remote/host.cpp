@@ -10,6 +10,7 @@
 #endif
 
 #include <cstdio>
+#include <cstring>
 
 #include "remote/internal.h"
 #include "remote/tls.h"
@@ -59,8 +60,16 @@ struct Host::Impl {
             port = ntohs(in->sin_port);
         } else if (ss.ss_family == AF_INET6) {
             auto* in = reinterpret_cast<sockaddr_in6*>(&ss);
-            inet_ntop(AF_INET6, &in->sin6_addr, host, sizeof host);
             port = ntohs(in->sin6_port);
+            // An IPv4 client of a host listening on "::" is logged as the IPv4 address it is.
+            static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+            const auto* bytes = reinterpret_cast<const unsigned char*>(&in->sin6_addr);
+            if (std::memcmp(bytes, mapped, sizeof mapped) == 0) {
+                inet_ntop(AF_INET, bytes + 12, host, sizeof host);
+            } else {
+                inet_ntop(AF_INET6, &in->sin6_addr, host, sizeof host);
+                return "[" + std::string(host) + "]:" + std::to_string(port);
+            }
         }
         return std::string(host) + ":" + std::to_string(port);
     }

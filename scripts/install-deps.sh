@@ -9,6 +9,7 @@ packages=(
   libcapnp-dev capnproto libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick fonts-liberation
+  iproute2
 )
 missing=()
 for p in "${packages[@]}"; do

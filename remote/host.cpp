@@ -68,7 +68,11 @@ struct Host::Impl {
                 inet_ntop(AF_INET, bytes + 12, host, sizeof host);
             } else {
                 inet_ntop(AF_INET6, &in->sin6_addr, host, sizeof host);
-                return "[" + std::string(host) + "]:" + std::to_string(port);
+                std::string bracketed = "[";  // appended piece by piece: GCC 12 warns wrongly on "[" + s
+                bracketed += host;
+                bracketed += "]:";
+                bracketed += std::to_string(port);
+                return bracketed;
             }
         }
         return std::string(host) + ":" + std::to_string(port);

@@ -19,6 +19,14 @@ check() { # check <name> <command...>: passes when the command succeeds
   fi
 }
 
+# Waits, 30 s at most, for the host started with its log in $work/host.log to say it listens.
+wait_listening() {
+  for _ in $(seq 1 300); do
+    grep -q "listening on" "$work/host.log" 2>/dev/null && return 0
+    sleep 0.1
+  done
+}
+
 # Registers the Linux simulation historian in a class store of its own, for the in-process runs.
 in_process_store() {
   export VISTREL_CLASS_STORE="$work/store"

@@ -64,10 +64,7 @@ port=4747
 ip netns exec "$hostns" env VISTREL_SIM_DB="$work/host.db" "$linux/bin/vistrel-host" serve --listen "::" \
   --port "$port" --store "$work/host-store" --config "$work/host" --no-advertise >"$work/host.log" 2>&1 &
 hostpid=$!
-for _ in $(seq 1 300); do
-  grep -q "listening on" "$work/host.log" 2>/dev/null && break
-  sleep 0.1
-done
+wait_listening
 check "the host listens on every address of its computer" grep -q "listening on :: port $port" "$work/host.log"
 
 # A call that never ends fails its check instead of holding the script up.

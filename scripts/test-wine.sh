@@ -44,10 +44,7 @@ check "the Windows host trusts the Linux client's certificate" \
 port=$(shuf -i 40000-59999 -n 1)
 WINEDEBUG=-all wine "$exe" serve --listen 127.0.0.1 --port "$port" >"$work/host.log" 2>&1 &
 hostpid=$!
-for _ in $(seq 1 300); do
-  grep -q "listening on" "$work/host.log" 2>/dev/null && break
-  sleep 0.1
-done
+wait_listening
 check "the Windows host listens on loopback" grep -q "listening on 127.0.0.1 port $port" "$work/host.log"
 
 computer="127.0.0.1:$port"

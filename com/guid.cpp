@@ -112,31 +112,3 @@ extern "C" HRESULT IIDFromString(LPCOLESTR lpsz, IID* lpiid) {
     *lpiid = g;
     return S_OK;
 }
-
-namespace com {
-
-std::u16string GuidToString(REFGUID guid) {
-    OLECHAR buf[kGuidChars + 1];
-    StringFromGUID2(guid, buf, kGuidChars + 1);
-    return std::u16string(buf, kGuidChars);
-}
-
-std::string GuidToUtf8(REFGUID guid) {
-    OLECHAR buf[kGuidChars + 1];
-    StringFromGUID2(guid, buf, kGuidChars + 1);
-    return std::string(buf, buf + kGuidChars);  // all ASCII
-}
-
-bool GuidFromUtf8(std::string_view text, GUID* guid) {
-    if (text.size() != kGuidChars) return false;
-    OLECHAR buf[kGuidChars + 1];
-    for (int i = 0; i < kGuidChars; ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) return false;
-        buf[i] = c;
-    }
-    buf[kGuidChars] = 0;
-    return SUCCEEDED(ParseGuid(buf, guid));
-}
-
-}  // namespace com

@@ -119,15 +119,6 @@ constexpr bool operator==(const GUID& a, const GUID& b) {
 constexpr bool operator!=(const GUID& a, const GUID& b) {
     return !(a == b);
 }
-// Byte order of the fields; good enough for ordered containers.
-constexpr bool operator<(const GUID& a, const GUID& b) {
-    if (a.Data1 != b.Data1) return a.Data1 < b.Data1;
-    if (a.Data2 != b.Data2) return a.Data2 < b.Data2;
-    if (a.Data3 != b.Data3) return a.Data3 < b.Data3;
-    for (int i = 0; i < 8; ++i)
-        if (a.Data4[i] != b.Data4[i]) return a.Data4[i] < b.Data4[i];
-    return false;
-}
 inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 inline constexpr CLSID CLSID_NULL = GUID_NULL;
 inline constexpr bool IsEqualGUID(REFGUID a, REFGUID b) {
@@ -158,11 +149,21 @@ struct SYSTEMTIME {
     WORD wMilliseconds;
 };
 using LPSYSTEMTIME = SYSTEMTIME*;
+#endif  // _WIN32
 
+// Both platforms' FILETIME and GUID:
 inline constexpr ULONGLONG FileTimeToU64(const FILETIME& ft) {
     return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 inline constexpr FILETIME U64ToFileTime(ULONGLONG v) {
     return FILETIME{static_cast<DWORD>(v & 0xFFFFFFFFu), static_cast<DWORD>(v >> 32)};
 }
-#endif  // _WIN32
+// Byte order of the fields; good enough for ordered containers.
+constexpr bool operator<(const GUID& a, const GUID& b) {
+    if (a.Data1 != b.Data1) return a.Data1 < b.Data1;
+    if (a.Data2 != b.Data2) return a.Data2 < b.Data2;
+    if (a.Data3 != b.Data3) return a.Data3 < b.Data3;
+    for (int i = 0; i < 8; ++i)
+        if (a.Data4[i] != b.Data4[i]) return a.Data4[i] < b.Data4[i];
+    return false;
+}

@@ -35,22 +35,6 @@ constexpr HRESULT MAKE_HRESULT_U(std::uint32_t v) {
 }
 constexpr HRESULT RPC_S_SERVER_UNAVAILABLE_HR = MAKE_HRESULT_U(0x800706BA);
 
-inline constexpr ULONGLONG FileTimeToU64(const FILETIME& ft) {
-    return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-inline constexpr FILETIME U64ToFileTime(ULONGLONG v) {
-    return FILETIME{static_cast<DWORD>(v & 0xFFFFFFFFu), static_cast<DWORD>(v >> 32)};
-}
-// Byte order of the fields; good enough for ordered containers.
-inline bool operator<(const GUID& a, const GUID& b) {
-    if (a.Data1 != b.Data1) return a.Data1 < b.Data1;
-    if (a.Data2 != b.Data2) return a.Data2 < b.Data2;
-    if (a.Data3 != b.Data3) return a.Data3 < b.Data3;
-    for (int i = 0; i < 8; ++i)
-        if (a.Data4[i] != b.Data4[i]) return a.Data4[i] < b.Data4[i];
-    return false;
-}
-
 // OLE Automation declares the source of a conversion without const; it is only read.
 inline HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
                                  VARTYPE vt) {

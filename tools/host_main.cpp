@@ -3,7 +3,7 @@
 //
 // Exit status: 0 success, 1 an operation failed, 2 a bad command line.
 #ifdef _WIN32
-#include "com/win32.h"
+#include "com/types.h"
 #else
 #include <signal.h>
 #include <stdlib.h>

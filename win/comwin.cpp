@@ -22,34 +22,8 @@ SIZE_T TaskMemSize(const void* pv) {
 }
 
 namespace {
-constexpr int kGuidChars = 38;
-}
 
-std::u16string GuidToString(REFGUID guid) {
-    OLECHAR buf[kGuidChars + 1];
-    StringFromGUID2(guid, buf, kGuidChars + 1);
-    return std::u16string(buf, buf + kGuidChars);
-}
-
-std::string GuidToUtf8(REFGUID guid) {
-    OLECHAR buf[kGuidChars + 1];
-    StringFromGUID2(guid, buf, kGuidChars + 1);
-    return std::string(buf, buf + kGuidChars);  // all ASCII
-}
-
-bool GuidFromUtf8(std::string_view text, GUID* guid) {
-    if (text.size() != kGuidChars || text.front() != '{' || text.back() != '}') return false;
-    OLECHAR buf[kGuidChars + 1];
-    for (int i = 0; i < kGuidChars; ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) return false;
-        buf[i] = c;
-    }
-    buf[kGuidChars] = 0;
-    return SUCCEEDED(CLSIDFromString(buf, guid));
-}
-
-namespace {
+constexpr int kGuidChars = 38;  // a GUID's text without the terminator
 
 // A class object handed to CoRegisterClassObject: creates through the getter each time.
 struct Registered {

@@ -825,9 +825,54 @@ public:
     }
 };
 
-class EnumStringProxy final : public Proxy<IEnumString> {
+// Skip, Reset and Clone of an enumerator's proxy, whatever it enumerates.
+template <class I, class W>
+class EnumProxy : public Proxy<I> {
 public:
-    using Proxy::Proxy;
+    using Proxy<I>::Proxy;
+    HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
+        HRESULT callHr = S_OK;
+        HRESULT hr = this->template Call<W>([&](typename W::Client c) {
+            auto req = c.skipRequest();
+            req.setCelt(celt);
+            return req.send().then([&](auto&& r) -> HRESULT {
+                callHr = r.getHr();
+                return S_OK;
+            });
+        });
+        return FAILED(hr) ? hr : callHr;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        HRESULT callHr = S_OK;
+        HRESULT hr = this->template Call<W>([&](typename W::Client c) {
+            return c.resetRequest().send().then([&](auto&& r) -> HRESULT {
+                callHr = r.getHr();
+                return S_OK;
+            });
+        });
+        return FAILED(hr) ? hr : callHr;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(I** ppenum) override {
+        if (!ppenum) return E_POINTER;
+        *ppenum = nullptr;
+        HRESULT callHr = S_OK;
+        IUnknown* e = nullptr;
+        HRESULT hr = this->template Call<W>([&](typename W::Client c) {
+            return c.cloneRequest().send().then([&](auto&& r) -> HRESULT {
+                callHr = r.getHr();
+                if (r.hasEnum()) e = this->Wrap(r.getEnum(), uuidof<I>());
+                return S_OK;
+            });
+        });
+        if (FAILED(hr)) return hr;
+        *ppenum = static_cast<I*>(static_cast<void*>(e));
+        return callHr;
+    }
+};
+
+class EnumStringProxy final : public EnumProxy<IEnumString, wire::EnumString> {
+public:
+    using EnumProxy::EnumProxy;
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) override {
         if (pceltFetched) *pceltFetched = 0;
         if (celt > 0 && rgelt == nullptr) return E_POINTER;
@@ -852,49 +897,11 @@ public:
         });
         return FAILED(hr) ? hr : callHr;
     }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
-        HRESULT callHr = S_OK;
-        HRESULT hr = Call<wire::EnumString>([&](wire::EnumString::Client c) {
-            auto req = c.skipRequest();
-            req.setCelt(celt);
-            return req.send().then([&](auto&& r) -> HRESULT {
-                callHr = r.getHr();
-                return S_OK;
-            });
-        });
-        return FAILED(hr) ? hr : callHr;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        HRESULT callHr = S_OK;
-        HRESULT hr = Call<wire::EnumString>([&](wire::EnumString::Client c) {
-            return c.resetRequest().send().then([&](auto&& r) -> HRESULT {
-                callHr = r.getHr();
-                return S_OK;
-            });
-        });
-        return FAILED(hr) ? hr : callHr;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumString** ppenum) override {
-        if (!ppenum) return E_POINTER;
-        *ppenum = nullptr;
-        HRESULT callHr = S_OK;
-        IUnknown* e = nullptr;
-        HRESULT hr = Call<wire::EnumString>([&](wire::EnumString::Client c) {
-            return c.cloneRequest().send().then([&](auto&& r) -> HRESULT {
-                callHr = r.getHr();
-                if (r.hasEnum()) e = Wrap(r.getEnum(), IID_IEnumString);
-                return S_OK;
-            });
-        });
-        if (FAILED(hr)) return hr;
-        *ppenum = static_cast<IEnumString*>(static_cast<void*>(e));
-        return callHr;
-    }
 };
 
-class EnumGuidProxy final : public Proxy<IEnumGUID> {
+class EnumGuidProxy final : public EnumProxy<IEnumGUID, wire::EnumGuid> {
 public:
-    using Proxy::Proxy;
+    using EnumProxy::EnumProxy;
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, GUID* rgelt, ULONG* pceltFetched) override {
         if (pceltFetched) *pceltFetched = 0;
         if (celt > 0 && rgelt == nullptr) return E_POINTER;
@@ -911,44 +918,6 @@ public:
             });
         });
         return FAILED(hr) ? hr : callHr;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
-        HRESULT callHr = S_OK;
-        HRESULT hr = Call<wire::EnumGuid>([&](wire::EnumGuid::Client c) {
-            auto req = c.skipRequest();
-            req.setCelt(celt);
-            return req.send().then([&](auto&& r) -> HRESULT {
-                callHr = r.getHr();
-                return S_OK;
-            });
-        });
-        return FAILED(hr) ? hr : callHr;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        HRESULT callHr = S_OK;
-        HRESULT hr = Call<wire::EnumGuid>([&](wire::EnumGuid::Client c) {
-            return c.resetRequest().send().then([&](auto&& r) -> HRESULT {
-                callHr = r.getHr();
-                return S_OK;
-            });
-        });
-        return FAILED(hr) ? hr : callHr;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumGUID** ppenum) override {
-        if (!ppenum) return E_POINTER;
-        *ppenum = nullptr;
-        HRESULT callHr = S_OK;
-        IUnknown* e = nullptr;
-        HRESULT hr = Call<wire::EnumGuid>([&](wire::EnumGuid::Client c) {
-            return c.cloneRequest().send().then([&](auto&& r) -> HRESULT {
-                callHr = r.getHr();
-                if (r.hasEnum()) e = Wrap(r.getEnum(), IID_IEnumGUID);
-                return S_OK;
-            });
-        });
-        if (FAILED(hr)) return hr;
-        *ppenum = static_cast<IEnumGUID*>(static_cast<void*>(e));
-        return callHr;
     }
 };
 

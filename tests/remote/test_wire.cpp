@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -255,6 +256,42 @@ TEST_F(Wire, AResultLargerThanAPageIsJoinedInvisibly) {
     read->Release();
 }
 
+// Reset, Skip and Clone cross as Next does; `next` takes one element (nullopt at the end).
+template <class E, class Next>
+void ExpectResetSkipAndClone(E* e, Next next) {
+    ASSERT_EQ(e->Reset(), S_OK);
+    const auto first = next(e);
+    ASSERT_TRUE(first);
+    ASSERT_EQ(e->Reset(), S_OK);
+    EXPECT_EQ(next(e), first);
+    ASSERT_EQ(e->Skip(1), S_OK);  // over the second
+    E* clone = nullptr;
+    ASSERT_EQ(e->Clone(&clone), S_OK);
+    ASSERT_NE(clone, nullptr);
+    const auto third = next(e);
+    EXPECT_TRUE(third);
+    EXPECT_EQ(next(clone), third);  // the clone goes on from where the original stood
+    EXPECT_EQ(e->Skip(100000), S_FALSE);
+    EXPECT_EQ(next(e), std::nullopt);
+    clone->Release();
+}
+
+std::optional<std::u16string> NextString(IEnumString* e) {
+    LPOLESTR s = nullptr;
+    ULONG n = 0;
+    if (e->Next(1, &s, &n) != S_OK || n != 1) return std::nullopt;
+    std::u16string text(s);
+    CoTaskMemFree(s);
+    return text;
+}
+
+std::optional<GUID> NextGuid(IEnumGUID* e) {
+    GUID g{};
+    ULONG n = 0;
+    if (e->Next(1, &g, &n) != S_OK || n != 1) return std::nullopt;
+    return g;
+}
+
 TEST_F(Wire, QueryInterfaceCrossesAndTheLastReleaseFreesTheServerObject) {
     ScopedControl control(CLSID_HdaTestRecording);
     ASSERT_TRUE(control.ok());
@@ -285,6 +322,7 @@ TEST_F(Wire, QueryInterfaceCrossesAndTheLastReleaseFreesTheServerObject) {
         if (fetched < 4) break;
     }
     EXPECT_EQ(got, DefaultAddressSpace());
+    ExpectResetSkipAndClone(names, NextString);
     names->Release();
     browser->Release();
 
@@ -412,6 +450,7 @@ TEST_F(Wire, TheServerListAnswersFromTheHostsClassStore) {
     ULONG n = 0;
     while (e->Next(1, &g, &n) == S_OK) classes.push_back(g);
     EXPECT_EQ(classes.size(), std::size(kAllProfiles));
+    ExpectResetSkipAndClone(e, NextGuid);
     e->Release();
     list->Release();
 }

@@ -825,32 +825,20 @@ public:
     }
 };
 
-// Skip, Reset and Clone of an enumerator's proxy, whatever it enumerates.
+// An enumerator's proxy, whatever it enumerates: Skip, Reset and Clone, and the call of Next.
 template <class I, class W>
 class EnumProxy : public Proxy<I> {
 public:
     using Proxy<I>::Proxy;
     HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
-        HRESULT callHr = S_OK;
-        HRESULT hr = this->template Call<W>([&](typename W::Client c) {
+        return Answered([&](typename W::Client c) {
             auto req = c.skipRequest();
             req.setCelt(celt);
-            return req.send().then([&](auto&& r) -> HRESULT {
-                callHr = r.getHr();
-                return S_OK;
-            });
+            return req.send();
         });
-        return FAILED(hr) ? hr : callHr;
     }
     HRESULT STDMETHODCALLTYPE Reset() override {
-        HRESULT callHr = S_OK;
-        HRESULT hr = this->template Call<W>([&](typename W::Client c) {
-            return c.resetRequest().send().then([&](auto&& r) -> HRESULT {
-                callHr = r.getHr();
-                return S_OK;
-            });
-        });
-        return FAILED(hr) ? hr : callHr;
+        return Answered([](typename W::Client c) { return c.resetRequest().send(); });
     }
     HRESULT STDMETHODCALLTYPE Clone(I** ppenum) override {
         if (!ppenum) return E_POINTER;
@@ -868,30 +856,37 @@ public:
         *ppenum = static_cast<I*>(static_cast<void*>(e));
         return callHr;
     }
-};
 
-class EnumStringProxy final : public EnumProxy<IEnumString, wire::EnumString> {
-public:
-    using EnumProxy::EnumProxy;
-    HRESULT STDMETHODCALLTYPE Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) override {
+protected:
+    // Next for `celt` elements: `take(answer, celt, &n)` moves the first n of the answer into the
+    // caller's array (E_OUTOFMEMORY when it cannot, leaving it empty).
+    template <class T, class Take>
+    HRESULT NextInto(ULONG celt, T* rgelt, ULONG* pceltFetched, Take take) {
         if (pceltFetched) *pceltFetched = 0;
         if (celt > 0 && rgelt == nullptr) return E_POINTER;
         HRESULT callHr = S_OK;
-        HRESULT hr = Call<wire::EnumString>([&](wire::EnumString::Client c) {
+        HRESULT hr = this->template Call<W>([&](typename W::Client c) {
             auto req = c.nextRequest();
             req.setCelt(celt);
             return req.send().then([&](auto&& r) -> HRESULT {
                 callHr = r.getHr();
-                ULONG n = std::min<ULONG>(celt, ULONG(r.getStrings().getText().size()));
-                for (ULONG i = 0; i < n; ++i) {
-                    bool ok = true;
-                    rgelt[i] = GetString(r.getStrings(), i, &ok);
-                    if (!ok) {
-                        for (ULONG k = 0; k < i; ++k) CoTaskMemFree(rgelt[k]), rgelt[k] = nullptr;
-                        return E_OUTOFMEMORY;
-                    }
-                }
+                ULONG n = 0;
+                if (HRESULT taken = take(r, celt, &n); FAILED(taken)) return taken;
                 if (pceltFetched) *pceltFetched = std::min<ULONG>(r.getFetched(), n);
+                return S_OK;
+            });
+        });
+        return FAILED(hr) ? hr : callHr;
+    }
+
+private:
+    // A call whose answer is its result code alone.
+    template <class Send>
+    HRESULT Answered(Send send) {
+        HRESULT callHr = S_OK;
+        HRESULT hr = this->template Call<W>([&](typename W::Client c) {
+            return send(c).then([&](auto&& r) -> HRESULT {
+                callHr = r.getHr();
                 return S_OK;
             });
         });
@@ -899,25 +894,34 @@ public:
     }
 };
 
+class EnumStringProxy final : public EnumProxy<IEnumString, wire::EnumString> {
+public:
+    using EnumProxy::EnumProxy;
+    HRESULT STDMETHODCALLTYPE Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) override {
+        return NextInto(celt, rgelt, pceltFetched, [&](auto&& r, ULONG most, ULONG* n) -> HRESULT {
+            *n = std::min<ULONG>(most, ULONG(r.getStrings().getText().size()));
+            for (ULONG i = 0; i < *n; ++i) {
+                bool ok = true;
+                rgelt[i] = GetString(r.getStrings(), i, &ok);
+                if (!ok) {
+                    for (ULONG k = 0; k < i; ++k) CoTaskMemFree(rgelt[k]), rgelt[k] = nullptr;
+                    return E_OUTOFMEMORY;
+                }
+            }
+            return S_OK;
+        });
+    }
+};
+
 class EnumGuidProxy final : public EnumProxy<IEnumGUID, wire::EnumGuid> {
 public:
     using EnumProxy::EnumProxy;
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, GUID* rgelt, ULONG* pceltFetched) override {
-        if (pceltFetched) *pceltFetched = 0;
-        if (celt > 0 && rgelt == nullptr) return E_POINTER;
-        HRESULT callHr = S_OK;
-        HRESULT hr = Call<wire::EnumGuid>([&](wire::EnumGuid::Client c) {
-            auto req = c.nextRequest();
-            req.setCelt(celt);
-            return req.send().then([&](auto&& r) -> HRESULT {
-                callHr = r.getHr();
-                ULONG n = std::min<ULONG>(celt, ULONG(r.getGuids().size()));
-                for (ULONG i = 0; i < n; ++i) rgelt[i] = GetGuid(r.getGuids()[i]);
-                if (pceltFetched) *pceltFetched = std::min<ULONG>(r.getFetched(), n);
-                return S_OK;
-            });
+        return NextInto(celt, rgelt, pceltFetched, [&](auto&& r, ULONG most, ULONG* n) -> HRESULT {
+            *n = std::min<ULONG>(most, ULONG(r.getGuids().size()));
+            for (ULONG i = 0; i < *n; ++i) rgelt[i] = GetGuid(r.getGuids()[i]);
+            return S_OK;
         });
-        return FAILED(hr) ? hr : callHr;
     }
 };
 

@@ -54,6 +54,7 @@ struct Host::Impl {
         }
         char host[INET6_ADDRSTRLEN] = {};
         int port = 0;
+        bool bracketed = false;
         if (ss.ss_family == AF_INET) {
             auto* in = reinterpret_cast<sockaddr_in*>(&ss);
             inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
@@ -64,18 +65,18 @@ struct Host::Impl {
             // An IPv4 client of a host listening on "::" is logged as the IPv4 address it is.
             static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
             const auto* bytes = reinterpret_cast<const unsigned char*>(&in->sin6_addr);
-            if (std::memcmp(bytes, mapped, sizeof mapped) == 0) {
-                inet_ntop(AF_INET, bytes + 12, host, sizeof host);
-            } else {
+            bracketed = std::memcmp(bytes, mapped, sizeof mapped) != 0;
+            if (bracketed)
                 inet_ntop(AF_INET6, &in->sin6_addr, host, sizeof host);
-                std::string bracketed = "[";  // appended piece by piece: GCC 12 warns wrongly on "[" + s
-                bracketed += host;
-                bracketed += "]:";
-                bracketed += std::to_string(port);
-                return bracketed;
-            }
+            else
+                inet_ntop(AF_INET, bytes + 12, host, sizeof host);
         }
-        return std::string(host) + ":" + std::to_string(port);
+        // Appended piece by piece: GCC 12 warns wrongly on "[" + std::string(host).
+        std::string text = bracketed ? "[" : "";
+        text += host;
+        text += bracketed ? "]:" : ":";
+        text += std::to_string(port);
+        return text;
     }
 
     // Loop thread: each accepted connection is authenticated, then served; a handshake that does not

@@ -59,7 +59,7 @@ private:
     bool m_ready = false;
     std::thread::id m_id;
     std::function<void()> m_beforeStop;
-    // The jobs Await() hands the loop; guarded by m_mutex.
+    // The jobs posted to the loop, and how it is woken for them; guarded by m_mutex.
     std::vector<kj::Function<void()>> m_posted;
     kj::Own<kj::CrossThreadPromiseFulfiller<void>> m_wake;
     bool m_wakePending = false;
